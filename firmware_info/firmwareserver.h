@@ -1,0 +1,28 @@
+#pragma once
+
+#include <QList>
+#include <QSslConfiguration>
+#include <QString>
+
+class QNetworkRequest;
+class QSslCertificate;
+
+// Addresses on the firmware server and how requests to it are made.
+namespace FirmwareServer {
+
+// "https://<host>/NV38Firmware/N3KFirmware/", the host fixed at build time.
+QString baseUrl();
+
+// Where the firmware for one model and version lives: base, model, "_",
+// version, ".nv"; both values are used verbatim.
+QString firmwareUrl(const QString &deviceModel, const QString &version);
+
+// A plain GET request for an address: tolerant parsing, no headers, no
+// redirects followed, and the build's own root certificate trusted.
+QNetworkRequest request(const QString &address);
+
+// `config` trusting the system's roots, its own and `extraRoots`.
+QSslConfiguration withExtraRoots(
+    QSslConfiguration config, const QList<QSslCertificate> &extraRoots);
+
+} // namespace FirmwareServer

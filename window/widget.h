@@ -1,0 +1,53 @@
+#pragma once
+
+#include <QProcess>
+#include <QString>
+#include <QWidget>
+
+class QFile;
+class QNetworkAccessManager;
+class QNetworkReply;
+
+namespace Ui {
+class Widget;
+}
+
+// The tool's only window. It owns all state; every event arrives as one of
+// its private slots, which stay glue around the plain functions in
+// firmware_info/, device/ and storage/.
+class Widget : public QWidget
+{
+    Q_OBJECT
+
+public:
+    explicit Widget(QWidget *parent = nullptr);
+    ~Widget() override;
+
+    // The slots keep the names (and the one typo) that log readers and the
+    // form's by-name connections expect; their order is the meta-object's.
+private slots:
+    void on_btnUpdate_clicked();
+    void readResult(int exitCode);
+    void ProcStart();
+    void ProcError(QProcess::ProcessError);
+    void RecError(QProcess::ProcessError error);
+    void finishedSlot(QNetworkReply *reply);
+    void FinishedGetFirmware(QNetworkReply *reply);
+    void on_btnGetFirmWare_clicked();
+    void UpdateProcError(QProcess::ProcessError error);
+    void UpdateProcStanardError();
+    void UpdateProcStandardOutput();
+    void UpdateProcFinish();
+    void UpdateProcStart();
+    void UpdateStateChange(QProcess::ProcessState state);
+
+private:
+    Ui::Widget *ui;
+    QProcess *listProcess;
+    QProcess *updateProcess; // only read by the UpdateProc* logging slots
+    QNetworkAccessManager *infoManager;
+    QNetworkAccessManager *firmwareManager;
+    QString firmwareUrl; // empty until a complete information file was read
+    QString infoUrl;
+    QFile *firmwareFile = nullptr;
+};
