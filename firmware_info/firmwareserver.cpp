@@ -2,10 +2,10 @@
 
 #include "firmware_info/buildsettings.h"
 
+#include <QNetworkReply>
 #include <QNetworkRequest>
 #include <QSslCertificate>
 #include <QUrl>
-#include <optional>
 
 namespace FirmwareServer {
 
@@ -47,6 +47,16 @@ QNetworkRequest request(const QString &address)
     if (const auto &config = buildSslConfiguration())
         request.setSslConfiguration(*config);
     return request;
+}
+
+std::optional<QString> firmwareReplyFailure(const QNetworkReply &reply)
+{
+    if (reply.error() != QNetworkReply::NoError)
+        return reply.errorString();
+    const int status = reply.attribute(QNetworkRequest::HttpStatusCodeAttribute).toInt();
+    if (status < 200 || status > 299)
+        return QStringLiteral("HTTP %1").arg(status);
+    return std::nullopt;
 }
 
 QSslConfiguration withExtraRoots(QSslConfiguration config, const QList<QSslCertificate> &extraRoots)

@@ -3,7 +3,9 @@
 #include <QList>
 #include <QSslConfiguration>
 #include <QString>
+#include <optional>
 
+class QNetworkReply;
 class QNetworkRequest;
 class QSslCertificate;
 
@@ -20,6 +22,10 @@ QString firmwareUrl(const QString &deviceModel, const QString &version);
 // A plain GET request for an address: tolerant parsing, no headers, no
 // redirects followed, and the build's own root certificate trusted.
 QNetworkRequest request(const QString &address);
+
+// Why a finished firmware reply holds no firmware, or nothing when it does. Redirections are not followed, so anything but a 2xx answer is a
+// failure too, named by its HTTP status.
+std::optional<QString> firmwareReplyFailure(const QNetworkReply &reply);
 
 // `config` trusting the system's roots, its own and `extraRoots`.
 QSslConfiguration withExtraRoots(

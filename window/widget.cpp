@@ -1,10 +1,15 @@
 #include "window/widget.h"
 #include "ui_widget.h"
 
+#include "device/dfulisting.h"
+#include "firmware_info/firmwareserver.h"
 #include "firmware_info/gbk.h"
+#include "firmware_info/versioninfo.h"
+#include "storage/firmwarestore.h"
 
 #include <QDebug>
 #include <QFile>
+#include <QMessageBox>
 #include <QNetworkAccessManager>
 #include <QNetworkReply>
 
@@ -15,6 +20,12 @@ namespace {
 QByteArray pendingBytes(QProcess *process, QByteArray (QProcess::*read)())
 {
     return process->isOpen() ? (process->*read)() : QByteArray();
+}
+
+void showNoGbkCodec(QWidget *parent)
+{
+    QMessageBox::critical(parent, QStringLiteral("错误"),
+                          QStringLiteral("缺少GBK文字编码支持，请重新安装。"));
 }
 
 } // namespace
@@ -46,24 +57,134 @@ Widget::~Widget()
     delete ui;
 }
 
-void Widget::on_btnUpdate_clicked() { }
+void Widget::on_btnUpdate_clicked()
+{
+    if (firmwareUrl.isEmpty()) {
+        QMessageBox::warning(this, QStringLiteral("警告"), QStringLiteral("请先获取固件信息后再试"));
+        return;
+    }
+    qDebug() << DfuListing::program();
+    listProcess->start(DfuListing::program(), DfuListing::arguments(), QIODevice::ReadWrite);
+}
 
-void Widget::readResult(int) { }
+void Widget::readResult(int exitCode)
+{
+    // dfu-util explains its own failures; a failed listing is not worth a box.
+    if (exitCode != 0)
+        return;
 
-void Widget::ProcStart() { }
+    const std::optional<QString> listing = decodeGbk(listProcess->readAllStandardOutput());
+    if (!listing) {
+        showNoGbkCodec(this);
+        return;
+    }
+    qDebug() << *listing;
 
-void Widget::ProcError(QProcess::ProcessError) { }
+    switch (DfuListing::judge(*listing)) {
+    case DfuListing::Verdict::NoDevice:
+        QMessageBox::warning(this, QStringLiteral("未检测到设备"),
+                             QStringLiteral("未检测到可升级的设备,请检查设备是否正确连接。"));
+        qDebug() << "None Device Found";
+        return;
+    case DfuListing::Verdict::ForeignDevice:
+        QMessageBox::warning(this, QStringLiteral("未检测到设备"),
+                             QStringLiteral("未查找到相应设备，请检查设备是否与升级工具软件匹配。"));
+        return;
+    case DfuListing::Verdict::DevicePresent:
+        break;
+    }
+
+    const QNetworkRequest request = FirmwareServer::request(firmwareUrl);
+    qDebug() << firmwareUrl;
+    firmwareManager->get(request);
+}
+
+void Widget::ProcStart()
+{
+    qDebug() << "Proc Start";
+}
+
+void Widget::ProcError(QProcess::ProcessError)
+{
+    qDebug() << "error";
+    QMessageBox::critical(this, QStringLiteral("错误"), QStringLiteral("升级工具损坏，请重新安装"));
+}
 
 void Widget::RecError(QProcess::ProcessError error)
 {
     qDebug() << error;
 }
 
-void Widget::finishedSlot(QNetworkReply *) { }
+void Widget::finishedSlot(QNetworkReply *reply)
+{
+    // Released once this handler is done with it, whichever way it leaves.
+    reply->deleteLater();
+    if (reply->error() != QNetworkReply::NoError) {
+        QMessageBox::information(this, QStringLiteral("error"), QStringLiteral("error"));
+        return;
+    }
 
-void Widget::FinishedGetFirmware(QNetworkReply *) { }
+    const VersionInfo info = parseVersionInfo(reply->readAll());
+    switch (info.status) {
+    case VersionInfo::Status::NoGbkCodec:
+        showNoGbkCodec(this);
+        return;
+    case VersionInfo::Status::BadDeviceLine:
+        QMessageBox::critical(this, QStringLiteral("错误"), QStringLiteral("获取固件信息错误。"));
+        return;
+    case VersionInfo::Status::BadVersionLine:
+        // The model is shown even though the version is unusable.
+        ui->lblDeviceType->setText(info.deviceModel);
+        QMessageBox::critical(this, QStringLiteral("错误"), QStringLiteral("获取固件版本错误。"));
+        return;
+    case VersionInfo::Status::Valid:
+        break;
+    }
 
-void Widget::on_btnGetFirmWare_clicked() { }
+    ui->lblDeviceType->setText(info.deviceModel);
+    ui->lblFirmwareVersion->setText(info.version);
+    firmwareUrl = FirmwareServer::firmwareUrl(info.deviceModel, info.version);
+    ui->lblFirmwareDesc->setText(info.notes);
+}
+
+void Widget::FinishedGetFirmware(QNetworkReply *reply)
+{
+    // Released once this handler is done with it, whichever way it leaves.
+    reply->deleteLater();
+    if (const std::optional<QString> failure = FirmwareServer::firmwareReplyFailure(*reply)) {
+        QMessageBox::information(this, QStringLiteral("错误"), QStringLiteral("下载固件失败") + *failure);
+        return;
+    }
+
+    const QByteArray firmware = reply->readAll();
+    qDebug() << "收到固件大小:" << firmware.size();
+
+    delete firmwareFile;
+    firmwareFile = new QFile(FirmwareStore::filePath(), this);
+    switch (FirmwareStore::save(FirmwareStore::directory(), firmwareFile->fileName(), firmware)) {
+    case FirmwareStore::Result::OpenFailed:
+        QMessageBox::information(nullptr, tr("File"), tr("File Open Failed."));
+        return;
+    case FirmwareStore::Result::WriteFailed:
+        QMessageBox::information(nullptr, tr("File"), tr("File Write Failed."));
+        return;
+    case FirmwareStore::Result::Saved:
+        break;
+    }
+
+    listProcess->close();
+    qDebug() << "SaveFileSuccess" << firmware.size();
+    QMessageBox::information(this, QStringLiteral("成功"),
+                             QStringLiteral("下载固件成功,请使用升级工具进行升级。"));
+}
+
+void Widget::on_btnGetFirmWare_clicked()
+{
+    infoUrl.clear();
+    infoUrl.append(FirmwareServer::baseUrl());
+    infoUrl.append(QStringLiteral("Version.txt"));
+    infoManager->get(FirmwareServer::request(infoUrl));
+}
 
 void Widget::UpdateProcError(QProcess::ProcessError error)
 {

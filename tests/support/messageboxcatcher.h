@@ -13,7 +13,6 @@ struct CaughtBox
     QString title;
     QString text;
     QMessageBox::StandardButtons buttons;
-    bool hasDefaultButton;
     QPointer<QWidget> parent;
 };
 

@@ -1,0 +1,29 @@
+#pragma once
+
+#include <QString>
+#include <QStringList>
+
+// Running "dfu-util -l" and judging whether its listing shows the NV38K in
+// DFU mode.
+namespace DfuListing {
+
+// dfu-util as shipped beside the tool, relative to the working directory.
+QString program();
+QStringList arguments();
+
+// The USB vendor and product of the keyboard in DFU mode.
+QString deviceText();
+// Its DFU alt-setting name and serial string, exactly as dfu-util prints them.
+QString nameAndSerialText();
+
+enum class Verdict {
+    DevicePresent,
+    NoDevice, // nothing with the keyboard's USB identifiers is in DFU mode
+    ForeignDevice, // the identifiers are there, but not the keyboard's name and serial
+};
+
+// Both texts are searched case-sensitively anywhere in the listing; the name
+// and serial text must end its line (CR LF as on Windows, LF as elsewhere).
+Verdict judge(const QString &listing);
+
+} // namespace DfuListing

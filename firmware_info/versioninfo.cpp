@@ -1,0 +1,59 @@
+#include "firmware_info/versioninfo.h"
+
+#include "firmware_info/gbk.h"
+
+#include <QStringList>
+#include <QVector>
+#include <optional>
+
+namespace {
+
+// The value of a "key=value" line whose key begins with `tag` (case-sensitive);
+// a line with no "=" or with more than one is not well formed.
+std::optional<QString> valueOf(const QStringRef &line, QLatin1String tag)
+{
+    const int separator = line.indexOf(QLatin1Char('='));
+    if (separator < 0 || line.indexOf(QLatin1Char('='), separator + 1) >= 0)
+        return std::nullopt;
+    // The tags hold no "=", so a line that starts with one has it in its key.
+    if (!line.startsWith(tag))
+        return std::nullopt;
+    return line.mid(separator + 1).toString();
+}
+
+} // namespace
+
+VersionInfo parseVersionInfo(const QByteArray &body)
+{
+    VersionInfo info;
+    const std::optional<QString> text = decodeGbk(body);
+    if (!text) {
+        info.status = VersionInfo::Status::NoGbkCodec;
+        return info;
+    }
+
+    const QVector<QStringRef> lines = text->splitRef(QStringLiteral("\r\n"), Qt::KeepEmptyParts);
+    const std::optional<QString> model = valueOf(lines.at(0), QLatin1String("[Device]"));
+    if (!model) {
+        info.status = VersionInfo::Status::BadDeviceLine;
+        return info;
+    }
+    info.deviceModel = *model;
+
+    const std::optional<QString> version =
+        lines.size() > 1 ? valueOf(lines.at(1), QLatin1String("[Version]")) : std::nullopt;
+    if (!version) {
+        info.status = VersionInfo::Status::BadVersionLine;
+        return info;
+    }
+    info.version = *version;
+
+    QStringList notes;
+    for (const QStringRef &line : lines) {
+        if (std::optional<QString> note = valueOf(line, QLatin1String("[Desc]")))
+            notes.append(*note);
+    }
+    info.notes = notes.join(QStringLiteral("\r\n"));
+    info.status = VersionInfo::Status::Valid;
+    return info;
+}

@@ -1,0 +1,73 @@
+#!/usr/bin/env bash
+# Makes the certificates the tests use, into OUTDIR, for the firmware HOST:
+#   ca.pem                 the test CA, trusted by the tests
+#   server.pem/.key        for HOST, localhost and 127.0.0.1, signed by the test CA
+#   other-ca.pem           a second CA that nobody trusts
+#   untrusted.pem/.key     for HOST, signed by the second CA
+#   expired.pem/.key       for HOST, signed by the test CA, valid only in 2020
+#   wronghost.pem/.key     for another name, signed by the test CA
+#   selfsigned.pem/.key    for HOST, signed by itself
+set -euo pipefail
+out=$1
+host=$2
+mkdir -p "$out"
+cd "$out"
+work=$(mktemp -d)
+trap 'rm -rf "$work"' EXIT
+
+san_for() {
+    if [[ $1 =~ ^[0-9.]+$ || $1 == *:* ]]; then echo "IP:$1"; else echo "DNS:$1"; fi
+}
+host_san="$(san_for "$host"),DNS:localhost,IP:127.0.0.1"
+
+make_ca() { # name subject
+    openssl req -x509 -newkey rsa:2048 -nodes -sha256 -days 3650 -subj "/CN=$2" \
+        -keyout "$1.key" -out "$1.pem" \
+        -addext basicConstraints=critical,CA:TRUE -addext keyUsage=critical,keyCertSign,cRLSign \
+        2>/dev/null
+}
+
+sign() { # name ca san [startdate enddate]
+    openssl req -new -newkey rsa:2048 -nodes -sha256 -subj "/CN=NV38K test server" \
+        -keyout "$1.key" -out "$work/$1.csr" 2>/dev/null
+    cat >"$work/$1.ext" <<EXT
+basicConstraints=CA:FALSE
+keyUsage=critical,digitalSignature,keyEncipherment
+extendedKeyUsage=serverAuth
+subjectAltName=$3
+EXT
+    if [[ $# -eq 5 ]]; then
+        # "openssl ca" is the only way to set validity dates in the past.
+        mkdir -p "$work/db"
+        : >"$work/db/index"
+        cat >"$work/ca.cnf" <<CNF
+[ca]
+default_ca=test
+[test]
+database=$work/db/index
+new_certs_dir=$work/db
+serial=$work/db/serial
+default_md=sha256
+policy=anything
+copy_extensions=none
+[anything]
+commonName=supplied
+CNF
+        openssl rand -hex 8 >"$work/db/serial"
+        openssl ca -batch -notext -config "$work/ca.cnf" -cert "$2.pem" -keyfile "$2.key" \
+            -startdate "$4" -enddate "$5" -extfile "$work/$1.ext" \
+            -in "$work/$1.csr" -out "$1.pem" 2>/dev/null
+    else
+        openssl x509 -req -sha256 -days 3650 -in "$work/$1.csr" -CA "$2.pem" -CAkey "$2.key" \
+            -set_serial "0x$(openssl rand -hex 8)" -extfile "$work/$1.ext" -out "$1.pem" 2>/dev/null
+    fi
+}
+
+make_ca ca "NV38K test CA"
+make_ca other-ca "Untrusted test CA"
+sign server ca "$host_san"
+sign untrusted other-ca "$host_san"
+sign expired ca "$host_san" 20200101000000Z 20201231000000Z
+sign wronghost ca "DNS:wrong.nv38k.example"
+openssl req -x509 -newkey rsa:2048 -nodes -sha256 -days 3650 -subj "/CN=$host" \
+    -addext "subjectAltName=$host_san" -keyout selfsigned.key -out selfsigned.pem 2>/dev/null

@@ -1,0 +1,123 @@
+#include "httpsserver.h"
+
+#include <QNetworkProxy>
+#include <QSslSocket>
+
+namespace {
+
+const QByteArray endOfHeaders("\r\n\r\n");
+
+QByteArray page(int status, const QByteArray &reason, const QByteArray &extraHeaders = {})
+{
+    const QByteArray body
+        = "<html><body><h1>" + QByteArray::number(status) + ' ' + reason + "</h1></body></html>\n";
+    return "HTTP/1.1 " + QByteArray::number(status) + ' ' + reason + "\r\n" + extraHeaders
+        + "Content-Type: text/html\r\nContent-Length: " + QByteArray::number(body.size())
+        + "\r\nConnection: close\r\n\r\n" + body;
+}
+
+} // namespace
+
+HttpsTestServer::HttpsTestServer(QObject *parent)
+    : QTcpServer(parent)
+{ }
+
+bool HttpsTestServer::start()
+{
+    if (!listen(QHostAddress::LocalHost, 0))
+        return false;
+    QNetworkProxy::setApplicationProxy(
+        QNetworkProxy(QNetworkProxy::HttpProxy, QStringLiteral("127.0.0.1"), serverPort()));
+    return true;
+}
+
+void HttpsTestServer::setIdentity(const QSslCertificate &certificate, const QSslKey &key)
+{
+    m_certificate = certificate;
+    m_key = key;
+}
+
+void HttpsTestServer::setResponse(const QString &path, const CannedResponse &response)
+{
+    m_responses.insert(path, response);
+}
+
+void HttpsTestServer::incomingConnection(qintptr socketDescriptor)
+{
+    auto *socket = new QSslSocket(this);
+    if (!socket->setSocketDescriptor(socketDescriptor)) {
+        delete socket;
+        return;
+    }
+    socket->setLocalCertificate(m_certificate);
+    socket->setPrivateKey(m_key);
+    connect(socket, &QSslSocket::disconnected, socket, &QObject::deleteLater);
+    // A failed handshake (the client distrusts us) just ends the connection.
+    connect(socket, qOverload<const QList<QSslError> &>(&QSslSocket::sslErrors), socket,
+        &QSslSocket::abort);
+
+    connect(socket, &QSslSocket::readyRead, this, [this, socket] { readHead(socket); });
+    connect(socket, &QObject::destroyed, this, [this, socket] { m_buffers.remove(socket); });
+}
+
+// A connection carries a plain proxy CONNECT, then TLS, then one GET inside it.
+void HttpsTestServer::readHead(QSslSocket *socket)
+{
+    QByteArray &buffer = m_buffers[socket];
+    buffer += socket->readAll();
+    const int end = buffer.indexOf(endOfHeaders);
+    if (end < 0)
+        return;
+    const QByteArray head = buffer.left(end);
+    buffer.remove(0, end + endOfHeaders.size());
+
+    if (socket->isEncrypted()) {
+        answer(socket, head);
+    } else if (head.startsWith("CONNECT ")) {
+        socket->write("HTTP/1.1 200 Connection established\r\n\r\n");
+        socket->startServerEncryption();
+    } else {
+        socket->abort();
+    }
+}
+
+void HttpsTestServer::answer(QSslSocket *socket, const QByteArray &request)
+{
+    const QList<QByteArray> requestLine = request.left(request.indexOf("\r\n")).split(' ');
+    if (requestLine.size() != 3 || requestLine.at(0) != "GET") {
+        socket->write(page(400, "Bad Request"));
+        socket->disconnectFromHost();
+        return;
+    }
+    const QString path = QString::fromLatin1(requestLine.at(1));
+    m_requests.append(path);
+
+    const auto found = m_responses.constFind(path);
+    if (found == m_responses.constEnd()) {
+        socket->write(page(404, "Not Found"));
+        socket->disconnectFromHost();
+        return;
+    }
+    const CannedResponse &response = *found;
+    const QByteArray okHeaders = "HTTP/1.1 200 OK\r\nContent-Type: application/octet-stream\r\n"
+                                 "Content-Length: "
+        + QByteArray::number(response.body.size()) + "\r\nConnection: close\r\n\r\n";
+    switch (response.kind) {
+    case CannedResponse::Kind::File:
+        socket->write(okHeaders + response.body);
+        break;
+    case CannedResponse::Kind::Status:
+        socket->write(page(response.status, "Canned Status"));
+        break;
+    case CannedResponse::Kind::Redirect:
+        socket->write(page(302, "Found", "Location: /elsewhere\r\n"));
+        break;
+    case CannedResponse::Kind::Stall:
+        return;
+    case CannedResponse::Kind::DropMidBody:
+        socket->write(okHeaders + response.body.left(response.body.size() / 2));
+        socket->flush();
+        break;
+    }
+    socket->disconnectFromHost();
+}

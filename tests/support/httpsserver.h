@@ -1,0 +1,66 @@
+#pragma once
+
+#include <QByteArray>
+#include <QHash>
+#include <QSslCertificate>
+#include <QSslKey>
+#include <QStringList>
+#include <QTcpServer>
+
+class QSslSocket;
+
+// How the server answers one path.
+struct CannedResponse
+{
+    enum class Kind {
+        File, // 200 with the body
+        Status, // the given status with a small HTML page
+        Redirect, // 302 to another path, with a small HTML page
+        Stall, // reads the request and never answers
+        DropMidBody, // announces the whole body, sends half, closes
+    };
+    CannedResponse(Kind kind = Kind::File, const QByteArray &body = {}, int status = 200)
+        : kind(kind)
+        , body(body)
+        , status(status)
+    { }
+
+    Kind kind;
+    QByteArray body;
+    int status;
+};
+
+// A small HTTPS file host on 127.0.0.1 for tests. It is also an HTTP proxy
+// that accepts CONNECT to any host, so a tool built for the real server's
+// name reaches it unchanged once it is the application's proxy; the name is
+// still checked against the certificate it presents.
+class HttpsTestServer : public QTcpServer
+{
+    Q_OBJECT
+
+public:
+    explicit HttpsTestServer(QObject *parent = nullptr);
+
+    // Listens on a free loopback port and becomes the application's proxy.
+    bool start();
+    void setIdentity(const QSslCertificate &certificate, const QSslKey &key);
+    void setResponse(const QString &path, const CannedResponse &response);
+    void clearResponses() { m_responses.clear(); }
+
+    // The paths of the GET requests received so far, in order.
+    QStringList requests() const { return m_requests; }
+    void clearRequests() { m_requests.clear(); }
+
+protected:
+    void incomingConnection(qintptr socketDescriptor) override;
+
+private:
+    void readHead(QSslSocket *socket);
+    void answer(QSslSocket *socket, const QByteArray &request);
+
+    QSslCertificate m_certificate;
+    QSslKey m_key;
+    QHash<QString, CannedResponse> m_responses;
+    QStringList m_requests;
+    QHash<QSslSocket *, QByteArray> m_buffers;
+};

@@ -1,0 +1,126 @@
+// Storing the firmware: whole files, replaced atomically, nothing left behind.
+#include "storage/firmwarestore.h"
+#include "support/filesizelimit.h"
+
+#include <QTemporaryDir>
+#include <QtTest>
+#include <optional>
+
+using Result = FirmwareStore::Result;
+Q_DECLARE_METATYPE(FirmwareStore::Result)
+
+namespace {
+
+enum class Setup { Nothing, EarlierFirmware, TmpIsAFile, DataIsADirectory, DiskFillsUp };
+
+QByteArray image(int size)
+{
+    QByteArray bytes(size, Qt::Uninitialized);
+    for (int i = 0; i < size; ++i)
+        bytes[i] = char((i * 7 + i / 251) & 0xff);
+    return bytes;
+}
+
+std::optional<QByteArray> contents(const QString &path)
+{
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly))
+        return std::nullopt;
+    return file.readAll();
+}
+
+} // namespace
+
+Q_DECLARE_METATYPE(Setup)
+
+class TestFirmwareStore : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void paths();
+    void save_data();
+    void save();
+};
+
+void TestFirmwareStore::paths()
+{
+    QCOMPARE(FirmwareStore::directory(), QStringLiteral("tmp"));
+    QCOMPARE(FirmwareStore::filePath(), QStringLiteral("./tmp/Data.nv"));
+}
+
+void TestFirmwareStore::save_data()
+{
+    QTest::addColumn<Setup>("setup");
+    QTest::addColumn<QByteArray>("data");
+    QTest::addColumn<Result>("result");
+
+    const QByteArray firmware = image(170 * 1024);
+    QTest::newRow("first download") << Setup::Nothing << firmware << Result::Saved;
+    QTest::newRow("empty firmware") << Setup::Nothing << QByteArray() << Result::Saved;
+    QTest::newRow("replaces a longer file")
+        << Setup::EarlierFirmware << QByteArray("short") << Result::Saved;
+    QTest::newRow("tmp is a plain file") << Setup::TmpIsAFile << firmware << Result::OpenFailed;
+    QTest::newRow("Data.nv is a directory")
+        << Setup::DataIsADirectory << firmware << Result::OpenFailed;
+    QTest::newRow("disk fills up") << Setup::DiskFillsUp << firmware << Result::WriteFailed;
+}
+
+void TestFirmwareStore::save()
+{
+    QFETCH(Setup, setup);
+    QFETCH(QByteArray, data);
+    QFETCH(Result, result);
+
+    QTemporaryDir root;
+    QVERIFY(root.isValid());
+    const QString dir = root.filePath(QStringLiteral("tmp"));
+    const QString path = dir + QStringLiteral("/Data.nv");
+    const QByteArray earlier = image(200 * 1024).mid(3);
+    auto write = [](const QString &name, const QByteArray &bytes) {
+        QFile file(name);
+        return file.open(QIODevice::WriteOnly) && file.write(bytes) == bytes.size();
+    };
+
+    switch (setup) {
+    case Setup::Nothing:
+        break;
+    case Setup::EarlierFirmware:
+    case Setup::DiskFillsUp:
+        QVERIFY(QDir().mkdir(dir));
+        QVERIFY(write(path, earlier));
+        break;
+    case Setup::TmpIsAFile:
+        QVERIFY(write(dir, earlier));
+        break;
+    case Setup::DataIsADirectory:
+        QVERIFY(QDir().mkpath(path));
+        break;
+    }
+
+    Result actual;
+    if (setup == Setup::DiskFillsUp) {
+        FileSizeLimit limit(64 * 1024);
+        actual = FirmwareStore::save(dir, path, data);
+    } else {
+        actual = FirmwareStore::save(dir, path, data);
+    }
+    QCOMPARE(actual, result);
+
+    if (result == Result::Saved)
+        QCOMPARE(contents(path), std::optional<QByteArray>(data));
+    else if (setup == Setup::TmpIsAFile)
+        QCOMPARE(contents(dir), std::optional<QByteArray>(earlier));
+    else if (setup == Setup::DataIsADirectory)
+        QVERIFY(QFileInfo(path).isDir());
+    else
+        QCOMPARE(contents(path), std::optional<QByteArray>(earlier));
+
+    // Only the firmware itself is left: no temporary files.
+    if (QFileInfo(dir).isDir())
+        QCOMPARE(QDir(dir).entryList(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot),
+            QStringList {QStringLiteral("Data.nv")});
+}
+
+QTEST_APPLESS_MAIN(TestFirmwareStore)
+#include "tst_firmwarestore.moc"
