@@ -15,10 +15,10 @@ namespace {
 // system's certificate store.
 const std::optional<QSslConfiguration> &buildSslConfiguration()
 {
-    static const std::optional<QSslConfiguration> config
-        = []() -> std::optional<QSslConfiguration> {
-        const QList<QSslCertificate> roots
-            = QSslCertificate::fromData(QByteArray(BuildSettings::trustedCaPem), QSsl::Pem);
+    static const std::optional<QSslConfiguration> config =
+        []() -> std::optional<QSslConfiguration> {
+        const QList<QSslCertificate> roots =
+            QSslCertificate::fromData(QByteArray(BuildSettings::trustedCaPem), QSsl::Pem);
         if (roots.isEmpty())
             return std::nullopt;
         return withExtraRoots(QSslConfiguration::defaultConfiguration(), roots);
@@ -31,7 +31,7 @@ const std::optional<QSslConfiguration> &buildSslConfiguration()
 QString baseUrl()
 {
     return QStringLiteral("https://") + QLatin1String(BuildSettings::firmwareHost)
-        + QStringLiteral("/NV38Firmware/N3KFirmware/");
+           + QStringLiteral("/NV38Firmware/N3KFirmware/");
 }
 
 QString firmwareUrl(const QString &deviceModel, const QString &version)
@@ -42,8 +42,8 @@ QString firmwareUrl(const QString &deviceModel, const QString &version)
 QNetworkRequest request(const QString &address)
 {
     QNetworkRequest request(QUrl(address, QUrl::TolerantMode));
-    request.setAttribute(
-        QNetworkRequest::RedirectPolicyAttribute, QNetworkRequest::ManualRedirectPolicy);
+    request.setAttribute(QNetworkRequest::RedirectPolicyAttribute,
+                         QNetworkRequest::ManualRedirectPolicy);
     if (const auto &config = buildSslConfiguration())
         request.setSslConfiguration(*config);
     return request;
@@ -63,8 +63,8 @@ QSslConfiguration withExtraRoots(QSslConfiguration config, const QList<QSslCerti
 {
     // Setting an explicit list turns off Qt's on-demand loading of the
     // system roots, so they are listed here as well.
-    config.setCaCertificates(
-        config.caCertificates() + QSslConfiguration::systemCaCertificates() + extraRoots);
+    config.setCaCertificates(config.caCertificates() + QSslConfiguration::systemCaCertificates()
+                             + extraRoots);
     return config;
 }
 

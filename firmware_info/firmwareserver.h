@@ -23,12 +23,12 @@ QString firmwareUrl(const QString &deviceModel, const QString &version);
 // redirects followed, and the build's own root certificate trusted.
 QNetworkRequest request(const QString &address);
 
-// Why a finished firmware reply holds no firmware, or nothing when it does. Redirections are not followed, so anything but a 2xx answer is a
-// failure too, named by its HTTP status.
+// Why a finished firmware reply holds no firmware, or nothing when it does. Redirections are not
+// followed, so anything but a 2xx answer is a failure too, named by its HTTP status.
 std::optional<QString> firmwareReplyFailure(const QNetworkReply &reply);
 
 // `config` trusting the system's roots, its own and `extraRoots`.
-QSslConfiguration withExtraRoots(
-    QSslConfiguration config, const QList<QSslCertificate> &extraRoots);
+QSslConfiguration withExtraRoots(QSslConfiguration config,
+                                 const QList<QSslCertificate> &extraRoots);
 
 } // namespace FirmwareServer

@@ -1,16 +1,46 @@
 #!/usr/bin/env bash
-# Sets up a fresh Debian machine, builds the tool and opens its window.
+# The tool's whole use on this machine, with nothing attached and no server:
+# a demo build that trusts a CA made here, nginx serving a sample firmware on
+# 127.0.0.1, and a dfu-util stand-in that lists an NV38K in DFU mode. With a
+# display you get the window to click; without one, a headless walkthrough
+# clicks for you and prints what happens.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 source scripts/packages.sh
-scripts/install-deps.sh "${build_packages[@]}" "${font_packages[@]}"
+source scripts/start-nginx.sh
+scripts/install-deps.sh "${build_packages[@]}" "${font_packages[@]}" "${server_packages[@]}" xvfb xauth
 
-build=build/demo
-cmake -S . -B "$build" -DCMAKE_BUILD_TYPE=RelWithDebInfo -DBUILD_TESTING=OFF >/dev/null
-cmake --build "$build" --parallel "$(nproc)"
+demo=$PWD/build/demo
+mkdir -p "$demo"
 
-if [[ -z ${DISPLAY:-} && -z ${WAYLAND_DISPLAY:-} ]]; then
-    scripts/install-deps.sh xvfb xauth
-    exec xvfb-run -a "$build/nv38k-upgrade-tool"
+# Keep the port of the last run while it is free, so the build stays as it is.
+port_free() { ! (exec 3<>"/dev/tcp/127.0.0.1/$1") 2>/dev/null; }
+port=$(cat "$demo/port" 2>/dev/null || echo 48443)
+while ! port_free "$port"; do port=$((30000 + RANDOM % 20000)); done
+echo "$port" >"$demo/port"
+
+[[ -f $demo/pki/ca.pem ]] || scripts/make-certs.sh "$demo/pki" localhost
+cmake -S . -B "$demo/build" -DCMAKE_BUILD_TYPE=RelWithDebInfo -DBUILD_TESTING=OFF \
+    -DNV38K_FIRMWARE_HOST="localhost:$port" -DNV38K_TRUSTED_CA="$demo/pki/ca.pem" >/dev/null
+cmake --build "$demo/build" --parallel "$(nproc)"
+
+served=$(demo/make-sample-firmware.sh "$demo/www")
+run=$demo/run
+rm -rf "$run/tmp"
+mkdir -p "$run/bin/x64"
+cp "$demo/build/demo/nv38k-simulated-dfu-util" "$run/bin/x64/dfu-util-static"
+
+trap stop_nginx EXIT
+trap 'exit 130' INT TERM
+start_nginx "$port" "$demo/www" "$demo/pki/server.pem" "$demo/pki/server.key" "$demo/nginx"
+echo "Firmware server: https://localhost:$port/NV38Firmware/N3KFirmware/ (nginx, pid $nginx_pid)"
+
+cd "$run"
+if [[ -n ${DISPLAY:-} || -n ${WAYLAND_DISPLAY:-} ]]; then
+    echo "Working directory: $run"
+    "$demo/build/nv38k-upgrade-tool"
+else
+    echo "No display: running the walkthrough on a virtual X server."
+    xvfb-run -a -s "-screen 0 1024x768x24" \
+        "$demo/build/demo/nv38k-walkthrough" "$served" "$demo/screenshots"
 fi
-exec "$build/nv38k-upgrade-tool"

@@ -3,7 +3,7 @@
 set -euo pipefail
 cd "$(dirname "$0")/.."
 source scripts/packages.sh
-scripts/install-deps.sh "${build_packages[@]}"
+scripts/install-deps.sh "${build_packages[@]}" "${server_packages[@]}"
 
 build=build/tests
 cmake -S . -B "$build" -DCMAKE_BUILD_TYPE=RelWithDebInfo -DBUILD_TESTING=ON >/dev/null

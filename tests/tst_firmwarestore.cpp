@@ -119,7 +119,7 @@ void TestFirmwareStore::save()
     // Only the firmware itself is left: no temporary files.
     if (QFileInfo(dir).isDir())
         QCOMPARE(QDir(dir).entryList(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot),
-            QStringList {QStringLiteral("Data.nv")});
+                 QStringList{QStringLiteral("Data.nv")});
 }
 
 QTEST_APPLESS_MAIN(TestFirmwareStore)

@@ -64,7 +64,7 @@ void TestWidget::sizeIsFixed()
     // Long notes scroll inside the notes area; they never stretch the window.
     auto *notes = w.findChild<QLabel *>(QStringLiteral("lblFirmwareDesc"));
     notes->setText(QStringLiteral("一条很长很长的固件更新说明 ").repeated(20)
-        + QStringLiteral("\r\nx").repeated(40));
+                   + QStringLiteral("\r\nx").repeated(40));
     QCoreApplication::processEvents();
     QCOMPARE(w.size(), QSize(314, 232));
     QCOMPARE(notes->wordWrap(), false);
@@ -295,8 +295,8 @@ void TestWidget::connections()
 
     Widget w;
     // The window creates its helpers in a fixed order; name them by it.
-    const auto managers
-        = w.findChildren<QNetworkAccessManager *>(QString(), Qt::FindDirectChildrenOnly);
+    const auto managers =
+        w.findChildren<QNetworkAccessManager *>(QString(), Qt::FindDirectChildrenOnly);
     const auto processes = w.findChildren<QProcess *>(QString(), Qt::FindDirectChildrenOnly);
     QCOMPARE(managers.size(), 2);
     QCOMPARE(processes.size(), 2);
@@ -306,7 +306,7 @@ void TestWidget::connections()
         {QStringLiteral("listProcess"), processes.at(0)},
         {QStringLiteral("btnUpdate"), w.findChild<QPushButton *>(QStringLiteral("btnUpdate"))},
         {QStringLiteral("btnGetFirmWare"),
-            w.findChild<QPushButton *>(QStringLiteral("btnGetFirmWare"))},
+         w.findChild<QPushButton *>(QStringLiteral("btnGetFirmWare"))},
     };
 
     // Disconnecting succeeds exactly once when there was exactly one connection.
@@ -328,17 +328,17 @@ void TestWidget::loggingSlots_data()
     const QVariant none;
     QTest::newRow("RecError") << QByteArray("RecError")
                               << QVariant::fromValue(QProcess::FailedToStart)
-                              << QStringList {QStringLiteral("default: QProcess::FailedToStart")};
+                              << QStringList{QStringLiteral("default: QProcess::FailedToStart")};
     QTest::newRow("UpdateProcError")
         << QByteArray("UpdateProcError") << QVariant::fromValue(QProcess::Crashed)
-        << QStringList {QStringLiteral("default: QProcess::Crashed")};
+        << QStringList{QStringLiteral("default: QProcess::Crashed")};
     QTest::newRow("UpdateStateChange")
         << QByteArray("UpdateStateChange") << QVariant::fromValue(QProcess::Running)
-        << QStringList {QStringLiteral("default: QProcess::Running")};
+        << QStringList{QStringLiteral("default: QProcess::Running")};
     QTest::newRow("UpdateProcStart") << QByteArray("UpdateProcStart") << none
-                                     << QStringList {QStringLiteral("default: UpdateProc Start")};
+                                     << QStringList{QStringLiteral("default: UpdateProc Start")};
     // Nothing is pending on the never-started process: an empty text.
-    const QStringList empty {QStringLiteral("default: \"\"")};
+    const QStringList empty{QStringLiteral("default: \"\"")};
     QTest::newRow("UpdateProcStanardError")
         << QByteArray("UpdateProcStanardError") << none << empty;
     QTest::newRow("UpdateProcStandardOutput")
@@ -354,7 +354,7 @@ void TestWidget::loggingSlots()
 
     Widget w;
     const auto snapshot = [&w] {
-        QStringList texts {w.windowTitle()};
+        QStringList texts{w.windowTitle()};
         for (const QLabel *label : w.findChildren<QLabel *>())
             texts.append(label->text());
         return texts;
@@ -366,10 +366,12 @@ void TestWidget::loggingSlots()
     if (!argument.isValid())
         invoked = QMetaObject::invokeMethod(&w, slot.constData());
     else if (argument.userType() == qMetaTypeId<QProcess::ProcessError>())
-        invoked = QMetaObject::invokeMethod(&w, slot.constData(),
+        invoked = QMetaObject::invokeMethod(
+            &w, slot.constData(),
             Q_ARG(QProcess::ProcessError, argument.value<QProcess::ProcessError>()));
     else
-        invoked = QMetaObject::invokeMethod(&w, slot.constData(),
+        invoked = QMetaObject::invokeMethod(
+            &w, slot.constData(),
             Q_ARG(QProcess::ProcessState, argument.value<QProcess::ProcessState>()));
     QVERIFY(invoked);
     QCOMPARE(capture.lines(QtDebugMsg), log);

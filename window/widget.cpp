@@ -43,13 +43,13 @@ Widget::Widget(QWidget *parent)
     firmwareManager = new QNetworkAccessManager(this);
 
     connect(firmwareManager, SIGNAL(finished(QNetworkReply *)), this,
-        SLOT(FinishedGetFirmware(QNetworkReply *)));
-    connect(
-        infoManager, SIGNAL(finished(QNetworkReply *)), this, SLOT(finishedSlot(QNetworkReply *)));
+            SLOT(FinishedGetFirmware(QNetworkReply *)));
+    connect(infoManager, SIGNAL(finished(QNetworkReply *)), this,
+            SLOT(finishedSlot(QNetworkReply *)));
     connect(listProcess, SIGNAL(finished(int)), this, SLOT(readResult(int)));
     connect(listProcess, SIGNAL(started()), this, SLOT(ProcStart()));
     connect(listProcess, SIGNAL(error(QProcess::ProcessError)), this,
-        SLOT(ProcError(QProcess::ProcessError)));
+            SLOT(ProcError(QProcess::ProcessError)));
 }
 
 Widget::~Widget()
@@ -60,7 +60,8 @@ Widget::~Widget()
 void Widget::on_btnUpdate_clicked()
 {
     if (firmwareUrl.isEmpty()) {
-        QMessageBox::warning(this, QStringLiteral("警告"), QStringLiteral("请先获取固件信息后再试"));
+        QMessageBox::warning(this, QStringLiteral("警告"),
+                             QStringLiteral("请先获取固件信息后再试"));
         return;
     }
     qDebug() << DfuListing::program();
@@ -87,8 +88,9 @@ void Widget::readResult(int exitCode)
         qDebug() << "None Device Found";
         return;
     case DfuListing::Verdict::ForeignDevice:
-        QMessageBox::warning(this, QStringLiteral("未检测到设备"),
-                             QStringLiteral("未查找到相应设备，请检查设备是否与升级工具软件匹配。"));
+        QMessageBox::warning(
+            this, QStringLiteral("未检测到设备"),
+            QStringLiteral("未查找到相应设备，请检查设备是否与升级工具软件匹配。"));
         return;
     case DfuListing::Verdict::DevicePresent:
         break;
@@ -152,7 +154,8 @@ void Widget::FinishedGetFirmware(QNetworkReply *reply)
     // Released once this handler is done with it, whichever way it leaves.
     reply->deleteLater();
     if (const std::optional<QString> failure = FirmwareServer::firmwareReplyFailure(*reply)) {
-        QMessageBox::information(this, QStringLiteral("错误"), QStringLiteral("下载固件失败") + *failure);
+        QMessageBox::information(this, QStringLiteral("错误"),
+                                 QStringLiteral("下载固件失败") + *failure);
         return;
     }
 

@@ -13,7 +13,7 @@ public:
     {
         getrlimit(RLIMIT_FSIZE, &m_previous);
         m_previousHandler = std::signal(SIGXFSZ, SIG_IGN);
-        const rlimit limit {bytes, m_previous.rlim_max};
+        const rlimit limit{bytes, m_previous.rlim_max};
         setrlimit(RLIMIT_FSIZE, &limit);
     }
     ~FileSizeLimit()
@@ -25,6 +25,6 @@ public:
     FileSizeLimit &operator=(const FileSizeLimit &) = delete;
 
 private:
-    rlimit m_previous {};
+    rlimit m_previous{};
     void (*m_previousHandler)(int) = nullptr;
 };

@@ -9,11 +9,11 @@ const QByteArray endOfHeaders("\r\n\r\n");
 
 QByteArray page(int status, const QByteArray &reason, const QByteArray &extraHeaders = {})
 {
-    const QByteArray body
-        = "<html><body><h1>" + QByteArray::number(status) + ' ' + reason + "</h1></body></html>\n";
+    const QByteArray body =
+        "<html><body><h1>" + QByteArray::number(status) + ' ' + reason + "</h1></body></html>\n";
     return "HTTP/1.1 " + QByteArray::number(status) + ' ' + reason + "\r\n" + extraHeaders
-        + "Content-Type: text/html\r\nContent-Length: " + QByteArray::number(body.size())
-        + "\r\nConnection: close\r\n\r\n" + body;
+           + "Content-Type: text/html\r\nContent-Length: " + QByteArray::number(body.size())
+           + "\r\nConnection: close\r\n\r\n" + body;
 }
 
 } // namespace
@@ -54,7 +54,7 @@ void HttpsTestServer::incomingConnection(qintptr socketDescriptor)
     connect(socket, &QSslSocket::disconnected, socket, &QObject::deleteLater);
     // A failed handshake (the client distrusts us) just ends the connection.
     connect(socket, qOverload<const QList<QSslError> &>(&QSslSocket::sslErrors), socket,
-        &QSslSocket::abort);
+            &QSslSocket::abort);
 
     connect(socket, &QSslSocket::readyRead, this, [this, socket] { readHead(socket); });
     connect(socket, &QObject::destroyed, this, [this, socket] { m_buffers.remove(socket); });
@@ -101,7 +101,8 @@ void HttpsTestServer::answer(QSslSocket *socket, const QByteArray &request)
     const CannedResponse &response = *found;
     const QByteArray okHeaders = "HTTP/1.1 200 OK\r\nContent-Type: application/octet-stream\r\n"
                                  "Content-Length: "
-        + QByteArray::number(response.body.size()) + "\r\nConnection: close\r\n\r\n";
+                                 + QByteArray::number(response.body.size())
+                                 + "\r\nConnection: close\r\n\r\n";
     switch (response.kind) {
     case CannedResponse::Kind::File:
         socket->write(okHeaders + response.body);

@@ -20,7 +20,7 @@ void MessageBoxCatcher::closeVisibleBoxes()
         if (!box || !box->isVisible())
             continue;
         m_boxes.append({box->icon(), box->windowTitle(), box->text(), box->standardButtons(),
-            box->parentWidget()});
+                        box->parentWidget()});
         if (QAbstractButton *ok = box->button(QMessageBox::Ok))
             ok->click();
         else

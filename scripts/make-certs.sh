@@ -1,5 +1,5 @@
 #!/usr/bin/env bash
-# Makes the certificates the tests use, into OUTDIR, for the firmware HOST:
+# Makes a test CA and server certificates into OUTDIR for the firmware HOST:
 #   ca.pem                 the test CA, trusted by the tests
 #   server.pem/.key        for HOST, localhost and 127.0.0.1, signed by the test CA
 #   other-ca.pem           a second CA that nobody trusts

@@ -1,0 +1,157 @@
+#include "windowdriver.h"
+
+#include "window/widget.h"
+
+#include <QDir>
+#include <QLabel>
+#include <QNetworkAccessManager>
+#include <QNetworkReply>
+#include <QPushButton>
+#include <QSignalSpy>
+#include <QTest>
+
+WindowDriver::WindowDriver()
+    : m_startDirectory(QDir::currentPath())
+{
+    if (!m_workDirectory.isValid() || !QDir::setCurrent(m_workDirectory.path()))
+        return;
+    m_window = std::make_unique<Widget>();
+    m_window->show();
+    m_ready = QTest::qWaitForWindowExposed(m_window.get());
+}
+
+WindowDriver::~WindowDriver()
+{
+    m_window.reset();
+    QDir::setCurrent(m_startDirectory);
+}
+
+QString WindowDriver::label(const char *name) const
+{
+    return m_window->findChild<QLabel *>(QLatin1String(name))->text();
+}
+
+QStringList WindowDriver::labels() const
+{
+    return {label("lblDeviceType"), label("lblFirmwareVersion"), label("lblFirmwareDesc")};
+}
+
+QNetworkAccessManager *WindowDriver::infoManager() const
+{
+    return m_window->findChildren<QNetworkAccessManager *>(QString(), Qt::FindDirectChildrenOnly)
+        .at(0);
+}
+
+QNetworkAccessManager *WindowDriver::firmwareManager() const
+{
+    return m_window->findChildren<QNetworkAccessManager *>(QString(), Qt::FindDirectChildrenOnly)
+        .at(1);
+}
+
+QProcess *WindowDriver::listProcess() const
+{
+    return m_window->findChildren<QProcess *>(QString(), Qt::FindDirectChildrenOnly).at(0);
+}
+
+void WindowDriver::click(const char *button)
+{
+    QTest::mouseClick(m_window->findChild<QPushButton *>(QLatin1String(button)), Qt::LeftButton);
+}
+
+bool WindowDriver::fetchInformation(int clicks)
+{
+    // Connected after the window's own slot, so a count means "handled".
+    QSignalSpy handled(infoManager(), &QNetworkAccessManager::finished);
+    for (int i = 0; i < clicks; ++i)
+        click("btnGetFirmWare");
+    return QTest::qWaitFor([&] { return handled.count() == clicks; }, 20000);
+}
+
+bool WindowDriver::checkDevice(bool expectDownload)
+{
+    QSignalSpy finished(listProcess(), qOverload<int, QProcess::ExitStatus>(&QProcess::finished));
+    QSignalSpy failed(listProcess(), &QProcess::errorOccurred);
+    QSignalSpy downloaded(firmwareManager(), &QNetworkAccessManager::finished);
+    click("btnUpdate");
+    const bool ended = QTest::qWaitFor(
+        [&] {
+            const bool failedToStart = !failed.isEmpty()
+                                       && failed.first().first().value<QProcess::ProcessError>()
+                                              == QProcess::FailedToStart;
+            return !finished.isEmpty() || failedToStart;
+        },
+        20000);
+    if (!ended || !expectDownload)
+        return ended;
+    return QTest::qWaitFor([&] { return !downloaded.isEmpty(); }, 20000);
+}
+
+bool WindowDriver::installUtility(const QString &program)
+{
+    const QString target = QStringLiteral("bin/x64/dfu-util-static");
+    return QDir().mkpath(QStringLiteral("bin/x64"))
+           && (program.isEmpty() || QFile::copy(program, target));
+}
+
+QStringList WindowDriver::boxes() const
+{
+    static const QHash<QMessageBox::Icon, const char *> kinds = {
+        {QMessageBox::Information, "information"},
+        {QMessageBox::Warning, "warning"},
+        {QMessageBox::Critical, "critical"}};
+    QStringList result;
+    for (const CaughtBox &caught : m_boxes.boxes()) {
+        const char *parent = caught.parent == m_window.get() ? "window"
+                             : caught.parent                 ? "other"
+                                                             : "none";
+        const QString described = QStringList{QLatin1String(kinds.value(caught.icon, "other")),
+                                              caught.title, caught.text, QLatin1String(parent)}
+                                      .join(QLatin1Char('|'));
+        const bool plain = caught.buttons == QMessageBox::Ok;
+        result.append(plain ? described : described + QStringLiteral(" (not a plain OK box)"));
+    }
+    return result;
+}
+
+bool WindowDriver::repliesReleased() const
+{
+    return QTest::qWaitFor([this] {
+        return infoManager()->findChildren<QNetworkReply *>().isEmpty()
+               && firmwareManager()->findChildren<QNetworkReply *>().isEmpty();
+    });
+}
+
+QString box(const char *kind, const char *title, const QString &text, const char *parent)
+{
+    return QStringList{QLatin1String(kind), QString::fromUtf8(title), text, QLatin1String(parent)}
+        .join(QLatin1Char('|'));
+}
+
+QString box(const char *kind, const char *title, const char *text, const char *parent)
+{
+    return box(kind, title, QString::fromUtf8(text), parent);
+}
+
+QString logLine(const QString &text)
+{
+    return QStringLiteral("default: ") + text;
+}
+
+QString loggedString(const QString &text)
+{
+    QString out;
+    QDebug(&out).nospace() << text;
+    return logLine(out);
+}
+
+QByteArray readFile(const QString &path)
+{
+    QFile file(path);
+    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray("<no file>");
+}
+
+bool writeFile(const QString &path, const QByteArray &bytes)
+{
+    QFile file(path);
+    return file.open(QIODevice::WriteOnly) && file.write(bytes) == bytes.size();
+}

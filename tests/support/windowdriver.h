@@ -1,0 +1,70 @@
+#pragma once
+
+#include "logcapture.h"
+#include "messageboxcatcher.h"
+
+#include <QProcess>
+#include <QStringList>
+#include <QTemporaryDir>
+#include <memory>
+
+class QNetworkAccessManager;
+class Widget;
+
+// Drives the real window as a user would, from a scratch working directory:
+// clicks its buttons, waits for the answers, reads its labels and every
+// message box it showed, and collects its log.
+class WindowDriver
+{
+public:
+    WindowDriver();
+    ~WindowDriver();
+    WindowDriver(const WindowDriver &) = delete;
+    WindowDriver &operator=(const WindowDriver &) = delete;
+
+    bool isReady() const { return m_ready; }
+    Widget &window() { return *m_window; }
+    QString label(const char *name) const;
+    QStringList labels() const; // model, version, notes
+    QStringList log() const { return m_log.lines(); }
+
+    // The window's helpers, named by the order in which it creates them.
+    QNetworkAccessManager *infoManager() const;
+    QNetworkAccessManager *firmwareManager() const;
+    QProcess *listProcess() const;
+
+    void click(const char *button);
+    // Clicks "获取固件信息" `clicks` times and waits until every answer was handled.
+    bool fetchInformation(int clicks = 1);
+    // Clicks "下载固件" and waits until the listing was judged and, when one
+    // is expected, the firmware reply was handled.
+    bool checkDevice(bool expectDownload);
+
+    // Puts `program` (or, when empty, nothing) at bin/x64/dfu-util-static.
+    bool installUtility(const QString &program);
+
+    // The boxes shown so far as "kind|title|text|parent", parent being
+    // "window", "none" or "other"; see box().
+    QStringList boxes() const;
+    bool repliesReleased() const;
+
+private:
+    QString m_startDirectory;
+    QTemporaryDir m_workDirectory;
+    LogCapture m_log;
+    MessageBoxCatcher m_boxes;
+    std::unique_ptr<Widget> m_window;
+    bool m_ready = false;
+};
+
+// A message box as WindowDriver::boxes() describes it.
+QString box(const char *kind, const char *title, const QString &text,
+            const char *parent = "window");
+QString box(const char *kind, const char *title, const char *text, const char *parent = "window");
+
+// A log line as the debug stream writes a plain text, and a string value.
+QString logLine(const QString &text);
+QString loggedString(const QString &text);
+
+QByteArray readFile(const QString &path);
+bool writeFile(const QString &path, const QByteArray &bytes);

@@ -1,0 +1,218 @@
+// The whole use against real parts nobody here wrote: nginx as the firmware
+// server over HTTPS and Debian's dfu-util. In CI these must be installed; a
+// developer without them gets a skip.
+#include "firmware_info/firmwareserver.h"
+#include "support/connecttunnel.h"
+#include "support/windowdriver.h"
+
+#include <QStandardPaths>
+#include <QTcpServer>
+#include <QTcpSocket>
+#include <QtTest>
+#include <memory>
+
+#include <unistd.h>
+
+namespace {
+
+const QString certs = QStringLiteral(NV38K_TEST_CERT_DIR);
+
+QString findProgram(const QString &name)
+{
+    const QString found = QStandardPaths::findExecutable(name);
+    return found.isEmpty() ? QStandardPaths::findExecutable(
+               name, {QStringLiteral("/usr/sbin"), QStringLiteral("/sbin")})
+                           : found;
+}
+
+quint16 freePort()
+{
+    QTcpServer probe;
+    return probe.listen(QHostAddress::LocalHost, 0) ? probe.serverPort() : 0;
+}
+
+// nginx in the foreground as a child of the test, with the demo's configuration.
+class Nginx
+{
+public:
+    bool start(const QString &program, const QString &root, const QString &certificate)
+    {
+        if (!m_prefix.isValid())
+            return false;
+        QFile templateFile(QStringLiteral(NV38K_SOURCE_DIR "/demo/nginx.conf.in"));
+        if (!templateFile.open(QIODevice::ReadOnly))
+            return false;
+        port = freePort();
+        QString config = QString::fromUtf8(templateFile.readAll());
+        config.replace(QStringLiteral("@PORT@"), QString::number(port))
+            .replace(QStringLiteral("@ROOT@"), root)
+            .replace(QStringLiteral("@CERT@"),
+                     certs + QLatin1Char('/') + certificate + QStringLiteral(".pem"))
+            .replace(QStringLiteral("@KEY@"),
+                     certs + QLatin1Char('/') + certificate + QStringLiteral(".key"))
+            .replace(QStringLiteral("@PREFIX@"), m_prefix.path())
+            // As root, workers would otherwise become nobody, who cannot read the
+            // test's private directories.
+            .replace(QStringLiteral("@USER@"),
+                     geteuid() == 0 ? QStringLiteral("user root;") : QString());
+        const QString configPath = m_prefix.filePath(QStringLiteral("nginx.conf"));
+        if (!writeFile(configPath, config.toUtf8()))
+            return false;
+
+        m_process.setProcessChannelMode(QProcess::ForwardedErrorChannel);
+        m_process.start(program, {QStringLiteral("-p"), m_prefix.path(), QStringLiteral("-e"),
+                                  m_prefix.filePath(QStringLiteral("error.log")),
+                                  QStringLiteral("-c"), configPath});
+        const bool answered = QTest::qWaitFor(
+            [this] {
+                if (m_process.state() == QProcess::NotRunning)
+                    return true;
+                QTcpSocket probe;
+                probe.connectToHost(QHostAddress::LocalHost, port);
+                return probe.waitForConnected(100);
+            },
+            10000);
+        return answered && m_process.state() != QProcess::NotRunning;
+    }
+
+    ~Nginx()
+    {
+        m_process.terminate();
+        m_process.waitForFinished(5000);
+    }
+
+    quint16 port = 0;
+
+private:
+    QTemporaryDir m_prefix;
+    QProcess m_process;
+};
+
+} // namespace
+
+// Skips when a program these tests need is missing, but fails in CI, which
+// must run them.
+#define REQUIRE_PROGRAM(path, name)                                                                \
+    do {                                                                                           \
+        if ((path).isEmpty()) {                                                                    \
+            if (qEnvironmentVariableIsSet("CI"))                                                   \
+                QFAIL(name " is not installed, but CI must run this test");                        \
+            QSKIP(name " is not installed");                                                       \
+        }                                                                                          \
+    } while (false)
+
+class TestEndToEnd : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void initTestCase();
+    void init();
+    void cleanup();
+
+    void wholeUseAgainstNginx();
+    void realDfuUtilFindsNoKeyboard();
+    void untrustedServerIsRefused();
+
+private:
+    QString m_nginx;
+    QString m_dfuUtil;
+    QTemporaryDir m_served;
+    QString m_servedFirmware;
+    ConnectTunnel m_tunnel;
+    std::unique_ptr<Nginx> m_server;
+    std::unique_ptr<WindowDriver> m_driver;
+};
+
+void TestEndToEnd::initTestCase()
+{
+    m_nginx = findProgram(QStringLiteral("nginx"));
+    m_dfuUtil = findProgram(QStringLiteral("dfu-util"));
+
+    QSslConfiguration::setDefaultConfiguration(FirmwareServer::withExtraRoots(
+        QSslConfiguration::defaultConfiguration(),
+        QSslCertificate::fromPath(certs + QStringLiteral("/ca.pem"), QSsl::Pem)));
+
+    // The demo's sample server tree: Version.txt and the firmware it names.
+    QVERIFY(m_served.isValid());
+    QProcess sample;
+    sample.start(
+        QStringLiteral("bash"),
+        {QStringLiteral(NV38K_SOURCE_DIR "/demo/make-sample-firmware.sh"), m_served.path()});
+    QVERIFY(sample.waitForFinished(30000));
+    QCOMPARE(sample.exitCode(), 0);
+    m_servedFirmware = QString::fromLocal8Bit(sample.readAllStandardOutput()).trimmed();
+    QCOMPARE(readFile(m_servedFirmware).size(), 170 * 1024);
+}
+
+void TestEndToEnd::init()
+{
+    m_driver = std::make_unique<WindowDriver>();
+    QVERIFY(m_driver->isReady());
+}
+
+void TestEndToEnd::cleanup()
+{
+    m_driver.reset();
+    m_server.reset();
+}
+
+void TestEndToEnd::wholeUseAgainstNginx()
+{
+    REQUIRE_PROGRAM(m_nginx, "nginx");
+    m_server = std::make_unique<Nginx>();
+    QVERIFY(m_server->start(m_nginx, m_served.path(), QStringLiteral("server")));
+    QVERIFY(m_tunnel.start(m_server->port));
+
+    QVERIFY(m_driver->fetchInformation());
+    QCOMPARE(m_driver->boxes(), QStringList());
+    QCOMPARE(m_driver->labels(),
+             (QStringList{
+                 QStringLiteral("NV38K"), QStringLiteral("1.6"),
+                 QStringLiteral(
+                     "修复部分按键偶发失灵的问题\r\n提升USB连接的稳定性\r\n新增两种背光灯效")}));
+
+    QVERIFY(m_driver->installUtility(QStringLiteral(NV38K_SIMULATED_DFU_UTIL)));
+    QVERIFY(m_driver->checkDevice(true));
+    QCOMPARE(m_driver->boxes(),
+             QStringList{box("information", "成功", "下载固件成功,请使用升级工具进行升级。")});
+    QCOMPARE(readFile(QStringLiteral("tmp/Data.nv")), readFile(m_servedFirmware));
+    QCOMPARE(m_driver->log().mid(3, 1),
+             QStringList{loggedString(FirmwareServer::baseUrl() + QStringLiteral("NV38K_1.6.nv"))});
+    QVERIFY(m_driver->repliesReleased());
+}
+
+void TestEndToEnd::realDfuUtilFindsNoKeyboard()
+{
+    REQUIRE_PROGRAM(m_nginx, "nginx");
+    REQUIRE_PROGRAM(m_dfuUtil, "dfu-util");
+    m_server = std::make_unique<Nginx>();
+    QVERIFY(m_server->start(m_nginx, m_served.path(), QStringLiteral("server")));
+    QVERIFY(m_tunnel.start(m_server->port));
+    QVERIFY(m_driver->fetchInformation());
+
+    QVERIFY(m_driver->installUtility(QString()));
+    QVERIFY(QFile::link(m_dfuUtil, QStringLiteral("bin/x64/dfu-util-static")));
+    QVERIFY(m_driver->checkDevice(false));
+    QCOMPARE(m_driver->boxes(), QStringList{box("warning", "未检测到设备",
+                                                "未检测到可升级的设备,请检查设备是否正确连接。")});
+    QCOMPARE(m_driver->log().last(), logLine(QStringLiteral("None Device Found")));
+    QVERIFY(!QFileInfo::exists(QStringLiteral("tmp")));
+}
+
+void TestEndToEnd::untrustedServerIsRefused()
+{
+    REQUIRE_PROGRAM(m_nginx, "nginx");
+    m_server = std::make_unique<Nginx>();
+    QVERIFY(m_server->start(m_nginx, m_served.path(), QStringLiteral("untrusted")));
+    QVERIFY(m_tunnel.start(m_server->port));
+
+    QVERIFY(m_driver->fetchInformation());
+    QCOMPARE(m_driver->boxes(), QStringList{box("information", "error", "error")});
+    QCOMPARE(m_driver->labels(), (QStringList{QString(), QString(), QString()}));
+    m_driver->click("btnUpdate");
+    QCOMPARE(m_driver->boxes().last(), box("warning", "警告", "请先获取固件信息后再试"));
+}
+
+QTEST_MAIN(TestEndToEnd)
+#include "tst_endtoend.moc"
