@@ -26,6 +26,9 @@ const std::optional<QSslConfiguration> &buildSslConfiguration()
     return config;
 }
 
+// Set on a reply that limitBodySize() cut off, to the limit it passed.
+const char exceededLimitProperty[] = "nv38kExceededLimit";
+
 } // namespace
 
 QString baseUrl()
@@ -49,8 +52,36 @@ QNetworkRequest request(const QString &address)
     return request;
 }
 
+void limitBodySize(QNetworkReply *reply, qint64 maxBytes)
+{
+    // Qt reads ahead in a thread of its own; a bounded buffer keeps it from
+    // taking in much more than the limit before the abort comes through.
+    reply->setReadBufferSize(maxBytes + 1);
+    const auto check = [reply, maxBytes] {
+        const qint64 announced = reply->header(QNetworkRequest::ContentLengthHeader).toLongLong();
+        if (reply->bytesAvailable() <= maxBytes && announced <= maxBytes)
+            return;
+        if (exceededBodySize(*reply))
+            return;
+        reply->setProperty(exceededLimitProperty, maxBytes);
+        // Not from inside the reply's own signal: it would finish, and be
+        // handled, halfway through emitting it.
+        QMetaObject::invokeMethod(reply, &QNetworkReply::abort, Qt::QueuedConnection);
+    };
+    QObject::connect(reply, &QNetworkReply::metaDataChanged, reply, check);
+    QObject::connect(reply, &QNetworkReply::readyRead, reply, check);
+}
+
+bool exceededBodySize(const QNetworkReply &reply)
+{
+    return reply.property(exceededLimitProperty).isValid();
+}
+
 std::optional<QString> firmwareReplyFailure(const QNetworkReply &reply)
 {
+    const QVariant exceededLimit = reply.property(exceededLimitProperty);
+    if (exceededLimit.isValid())
+        return QStringLiteral("larger than %1 MiB").arg(exceededLimit.toLongLong() / (1024 * 1024));
     if (reply.error() != QNetworkReply::NoError)
         return reply.errorString();
     const int status = reply.attribute(QNetworkRequest::HttpStatusCodeAttribute).toInt();

@@ -98,7 +98,7 @@ void Widget::readResult(int exitCode)
 
     const QNetworkRequest request = FirmwareServer::request(firmwareUrl);
     qDebug() << firmwareUrl;
-    firmwareManager->get(request);
+    FirmwareServer::limitBodySize(firmwareManager->get(request), FirmwareServer::maxFirmwareBytes);
 }
 
 void Widget::ProcStart()
@@ -121,7 +121,7 @@ void Widget::finishedSlot(QNetworkReply *reply)
 {
     // Released once this handler is done with it, whichever way it leaves.
     reply->deleteLater();
-    if (reply->error() != QNetworkReply::NoError) {
+    if (reply->error() != QNetworkReply::NoError || FirmwareServer::exceededBodySize(*reply)) {
         QMessageBox::information(this, QStringLiteral("error"), QStringLiteral("error"));
         return;
     }
@@ -186,7 +186,8 @@ void Widget::on_btnGetFirmWare_clicked()
     infoUrl.clear();
     infoUrl.append(FirmwareServer::baseUrl());
     infoUrl.append(QStringLiteral("Version.txt"));
-    infoManager->get(FirmwareServer::request(infoUrl));
+    FirmwareServer::limitBodySize(infoManager->get(FirmwareServer::request(infoUrl)),
+                                  FirmwareServer::maxInfoBytes);
 }
 
 void Widget::UpdateProcError(QProcess::ProcessError error)

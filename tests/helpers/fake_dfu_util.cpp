@@ -1,11 +1,15 @@
 // Stands in for dfu-util in tests. Prints the file named by FAKE_DFU_LISTING
 // byte for byte, then exits with FAKE_DFU_EXIT (default 0); with FAKE_DFU_CRASH
-// set it aborts instead.
+// set it aborts instead. FAKE_DFU_SLEEP_MS makes it take its time first.
+#include <chrono>
 #include <cstdio>
 #include <cstdlib>
+#include <thread>
 
 int main()
 {
+    if (const char *sleep = std::getenv("FAKE_DFU_SLEEP_MS"))
+        std::this_thread::sleep_for(std::chrono::milliseconds(std::atoi(sleep)));
     if (std::getenv("FAKE_DFU_CRASH"))
         std::abort();
     if (const char *path = std::getenv("FAKE_DFU_LISTING")) {

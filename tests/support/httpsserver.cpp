@@ -115,10 +115,35 @@ void HttpsTestServer::answer(QSslSocket *socket, const QByteArray &request)
         break;
     case CannedResponse::Kind::Stall:
         return;
+    case CannedResponse::Kind::Malformed:
+        socket->write("SMTP? 220 hello\r\n\r\n\x01\x02\x03");
+        break;
+    case CannedResponse::Kind::Endless:
+        socket->write("HTTP/1.1 200 OK\r\nTransfer-Encoding: chunked\r\n\r\n");
+        connect(socket, &QSslSocket::encryptedBytesWritten, socket,
+                [this, socket] { streamEndlessly(socket); });
+        streamEndlessly(socket);
+        return;
     case CannedResponse::Kind::DropMidBody:
         socket->write(okHeaders + response.body.left(response.body.size() / 2));
         socket->flush();
         break;
     }
     socket->disconnectFromHost();
+}
+
+void HttpsTestServer::streamEndlessly(QSslSocket *socket)
+{
+    constexpr qint64 chunkSize = 64 * 1024;
+    constexpr qint64 giveUpAfter = 64 * 1024 * 1024;
+    if (socket->encryptedBytesToWrite() + socket->bytesToWrite() > 2 * chunkSize)
+        return;
+    if (m_endlessBytesSent >= giveUpAfter) {
+        socket->disconnectFromHost();
+        return;
+    }
+    static const QByteArray chunk =
+        QByteArray::number(chunkSize, 16) + "\r\n" + QByteArray(chunkSize, 'x') + "\r\n";
+    socket->write(chunk);
+    m_endlessBytesSent += chunkSize;
 }

@@ -18,6 +18,8 @@ struct CannedResponse
         Redirect, // 302 to another path, with a small HTML page
         Stall, // reads the request and never answers
         DropMidBody, // announces the whole body, sends half, closes
+        Malformed, // answers with something that is not HTTP
+        Endless, // streams a chunked body until the client goes (at most 64 MiB)
     };
     CannedResponse(Kind kind = Kind::File, const QByteArray &body = {}, int status = 200)
         : kind(kind)
@@ -45,7 +47,14 @@ public:
     bool start();
     void setIdentity(const QSslCertificate &certificate, const QSslKey &key);
     void setResponse(const QString &path, const CannedResponse &response);
-    void clearResponses() { m_responses.clear(); }
+    void clearResponses()
+    {
+        m_responses.clear();
+        m_endlessBytesSent = 0;
+    }
+
+    // Body bytes sent by Endless answers so far.
+    qint64 endlessBytesSent() const { return m_endlessBytesSent; }
 
     // The paths of the GET requests received so far, in order.
     QStringList requests() const { return m_requests; }
@@ -57,10 +66,12 @@ protected:
 private:
     void readHead(QSslSocket *socket);
     void answer(QSslSocket *socket, const QByteArray &request);
+    void streamEndlessly(QSslSocket *socket);
 
     QSslCertificate m_certificate;
     QSslKey m_key;
     QHash<QString, CannedResponse> m_responses;
     QStringList m_requests;
     QHash<QSslSocket *, QByteArray> m_buffers;
+    qint64 m_endlessBytesSent = 0;
 };

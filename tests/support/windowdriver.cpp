@@ -9,10 +9,34 @@
 #include <QPushButton>
 #include <QSignalSpy>
 #include <QTest>
+#include <QTimer>
+#include <functional>
+
+namespace {
+
+// Runs the event loop until `done`, without the pauses of QTest::qWaitFor,
+// which would add ten milliseconds for every chunk a pipe or socket delivers.
+bool waitUntil(const std::function<bool()> &done, int timeout = 20000)
+{
+    QEventLoop loop;
+    QTimer poll;
+    QObject::connect(&poll, &QTimer::timeout, &loop, [&] {
+        if (done())
+            loop.quit();
+    });
+    poll.start(1);
+    QTimer::singleShot(timeout, &loop, &QEventLoop::quit);
+    if (!done())
+        loop.exec();
+    return done();
+}
+
+} // namespace
 
 WindowDriver::WindowDriver()
     : m_startDirectory(QDir::currentPath())
 {
+    qRegisterMetaType<QNetworkReply *>(); // for signal spies on the managers
     if (!m_workDirectory.isValid() || !QDir::setCurrent(m_workDirectory.path()))
         return;
     m_window = std::make_unique<Widget>();
@@ -64,7 +88,7 @@ bool WindowDriver::fetchInformation(int clicks)
     QSignalSpy handled(infoManager(), &QNetworkAccessManager::finished);
     for (int i = 0; i < clicks; ++i)
         click("btnGetFirmWare");
-    return QTest::qWaitFor([&] { return handled.count() == clicks; }, 20000);
+    return waitUntil([&] { return handled.count() == clicks; });
 }
 
 bool WindowDriver::checkDevice(bool expectDownload)
@@ -73,17 +97,15 @@ bool WindowDriver::checkDevice(bool expectDownload)
     QSignalSpy failed(listProcess(), &QProcess::errorOccurred);
     QSignalSpy downloaded(firmwareManager(), &QNetworkAccessManager::finished);
     click("btnUpdate");
-    const bool ended = QTest::qWaitFor(
-        [&] {
-            const bool failedToStart = !failed.isEmpty()
-                                       && failed.first().first().value<QProcess::ProcessError>()
-                                              == QProcess::FailedToStart;
-            return !finished.isEmpty() || failedToStart;
-        },
-        20000);
+    const bool ended = waitUntil([&] {
+        const bool failedToStart =
+            !failed.isEmpty()
+            && failed.first().first().value<QProcess::ProcessError>() == QProcess::FailedToStart;
+        return !finished.isEmpty() || failedToStart;
+    });
     if (!ended || !expectDownload)
         return ended;
-    return QTest::qWaitFor([&] { return !downloaded.isEmpty(); }, 20000);
+    return waitUntil([&] { return !downloaded.isEmpty(); });
 }
 
 bool WindowDriver::installUtility(const QString &program)
