@@ -13,11 +13,8 @@ scripts/install-deps.sh "${build_packages[@]}" "${font_packages[@]}" "${server_p
 demo=$PWD/build/demo
 mkdir -p "$demo"
 
-# Keep the port of the last run while it is free, so the build stays as it is.
-port_free() { ! (exec 3<>"/dev/tcp/127.0.0.1/$1") 2>/dev/null; }
-port=$(cat "$demo/port" 2>/dev/null || echo 48443)
-while ! port_free "$port"; do port=$((30000 + RANDOM % 20000)); done
-echo "$port" >"$demo/port"
+# The port of the last run, while it is free, keeps the build as it is.
+port=$(pick_port "$demo/port")
 
 [[ -f $demo/pki/ca.pem ]] || scripts/make-certs.sh "$demo/pki" localhost
 cmake -S . -B "$demo/build" -DCMAKE_BUILD_TYPE=RelWithDebInfo -DBUILD_TESTING=OFF \

@@ -1,6 +1,17 @@
 # Sourced: start_nginx PORT ROOT CERT KEY PREFIX starts nginx in the background
 # with demo/nginx.conf.in, serving ROOT over HTTPS on 127.0.0.1:PORT, waits
-# until it answers and sets nginx_pid. stop_nginx ends it.
+# until it answers and sets nginx_pid. stop_nginx ends it. pick_port FILE
+# prints a free loopback port, the one kept in FILE while it stays free.
+
+pick_port() {
+    local file=$1 port
+    port=$(cat "$file" 2>/dev/null || echo 48443)
+    while (exec 3<>"/dev/tcp/127.0.0.1/$port") 2>/dev/null; do
+        port=$((30000 + RANDOM % 20000))
+    done
+    echo "$port" >"$file"
+    echo "$port"
+}
 start_nginx() {
     local port=$1 root=$2 cert=$3 key=$4 prefix=$5 here
     here=$(dirname "${BASH_SOURCE[0]}")

@@ -15,7 +15,7 @@ QString filePath()
     return QStringLiteral("./tmp/Data.nv");
 }
 
-Result save(const QString &directory, const QString &filePath, const QByteArray &data)
+Result save(const QString &directory, const QString &filePath, QIODevice &source)
 {
     // An existing directory is fine; one that cannot be made shows up when
     // the file is opened.
@@ -24,9 +24,14 @@ Result save(const QString &directory, const QString &filePath, const QByteArray 
     QSaveFile file(filePath);
     if (!file.open(QIODevice::WriteOnly))
         return Result::OpenFailed;
-    // A short write makes commit() fail and discard the temporary file.
-    if (file.write(data) != data.size())
-        file.cancelWriting();
+    while (!source.atEnd()) {
+        const QByteArray chunk = source.read(64 * 1024);
+        if (chunk.isEmpty() || file.write(chunk) != chunk.size()) {
+            // commit() then fails and discards the temporary file.
+            file.cancelWriting();
+            break;
+        }
+    }
     return file.commit() ? Result::Saved : Result::WriteFailed;
 }
 

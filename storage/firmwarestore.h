@@ -2,7 +2,7 @@
 
 #include <QString>
 
-class QByteArray;
+class QIODevice;
 
 namespace FirmwareStore {
 
@@ -16,9 +16,10 @@ enum class Result {
     WriteFailed, // writing or replacing the file failed; the old one is intact
 };
 
-// Replaces `filePath` with `data` atomically: whoever reads the file sees
-// either the earlier firmware or the new one, whole, never a mix. Creates
-// `directory` first when it does not exist.
-Result save(const QString &directory, const QString &filePath, const QByteArray &data);
+// Replaces `filePath` with all that `source` has to read, atomically: whoever
+// reads the file sees either the earlier firmware or the new one, whole, never
+// a mix. Creates `directory` first when it does not exist. Copies in chunks,
+// so that the data is never held twice.
+Result save(const QString &directory, const QString &filePath, QIODevice &source);
 
 } // namespace FirmwareStore

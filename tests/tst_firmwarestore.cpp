@@ -2,6 +2,7 @@
 #include "storage/firmwarestore.h"
 #include "support/filesizelimit.h"
 
+#include <QBuffer>
 #include <QTemporaryDir>
 #include <QtTest>
 #include <optional>
@@ -98,13 +99,13 @@ void TestFirmwareStore::save()
         break;
     }
 
-    Result actual;
-    if (setup == Setup::DiskFillsUp) {
-        FileSizeLimit limit(64 * 1024);
-        actual = FirmwareStore::save(dir, path, data);
-    } else {
-        actual = FirmwareStore::save(dir, path, data);
-    }
+    QBuffer source(&data);
+    QVERIFY(source.open(QIODevice::ReadOnly));
+    std::optional<FileSizeLimit> limit;
+    if (setup == Setup::DiskFillsUp)
+        limit.emplace(64 * 1024);
+    const Result actual = FirmwareStore::save(dir, path, source);
+    limit.reset();
     QCOMPARE(actual, result);
 
     if (result == Result::Saved)

@@ -159,12 +159,13 @@ void Widget::FinishedGetFirmware(QNetworkReply *reply)
         return;
     }
 
-    const QByteArray firmware = reply->readAll();
-    qDebug() << "收到固件大小:" << firmware.size();
+    // The whole body is in the reply's buffer; it is copied out in chunks.
+    const qint64 size = reply->bytesAvailable();
+    qDebug() << "收到固件大小:" << size;
 
     delete firmwareFile;
     firmwareFile = new QFile(FirmwareStore::filePath(), this);
-    switch (FirmwareStore::save(FirmwareStore::directory(), firmwareFile->fileName(), firmware)) {
+    switch (FirmwareStore::save(FirmwareStore::directory(), firmwareFile->fileName(), *reply)) {
     case FirmwareStore::Result::OpenFailed:
         QMessageBox::information(nullptr, tr("File"), tr("File Open Failed."));
         return;
@@ -176,7 +177,7 @@ void Widget::FinishedGetFirmware(QNetworkReply *reply)
     }
 
     listProcess->close();
-    qDebug() << "SaveFileSuccess" << firmware.size();
+    qDebug() << "SaveFileSuccess" << size;
     QMessageBox::information(this, QStringLiteral("成功"),
                              QStringLiteral("下载固件成功,请使用升级工具进行升级。"));
 }

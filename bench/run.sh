@@ -1,0 +1,74 @@
+#!/usr/bin/env bash
+# Measures the tool against what a user would otherwise use, side by side in
+# one run, and prints a table: start-up against a bare Qt window, the
+# information round trip and the firmware download against curl, all from a
+# local nginx over HTTPS, and the parsers' growth with input size.
+# Usage: bench/run.sh [RUNS]   (medians of RUNS runs each, default 15)
+set -euo pipefail
+cd "$(dirname "$0")/.."
+runs=${1:-15}
+source scripts/packages.sh
+source scripts/start-nginx.sh
+scripts/install-deps.sh "${build_packages[@]}" "${font_packages[@]}" "${server_packages[@]}" \
+    curl libbenchmark-dev xvfb xauth
+
+work=$PWD/build/bench
+mkdir -p "$work"
+port=$(pick_port "$work/port")
+[[ -f $work/pki/ca.pem ]] || scripts/make-certs.sh "$work/pki" localhost
+cmake -S . -B "$work/build" -DCMAKE_BUILD_TYPE=Release -DBUILD_TESTING=OFF -DNV38K_BENCH=ON \
+    -DNV38K_FIRMWARE_HOST="localhost:$port" -DNV38K_TRUSTED_CA="$work/pki/ca.pem" >/dev/null
+cmake --build "$work/build" --parallel "$(nproc)" >/dev/null
+bin=$work/build/bench
+
+served=$(demo/make-sample-firmware.sh "$work/www")
+small=$work/firmware-170k.nv
+large=$work/firmware-16m.nv
+cp "$served" "$small"
+head -c $((16 * 1024 * 1024)) /dev/urandom >"$large"
+run=$work/run
+mkdir -p "$run/bin/x64"
+cp "$work/build/demo/nv38k-simulated-dfu-util" "$run/bin/x64/dfu-util-static"
+
+trap stop_nginx EXIT
+trap 'exit 130' INT TERM
+start_nginx "$port" "$work/www" "$work/pki/server.pem" "$work/pki/server.key" "$work/nginx"
+base=https://localhost:$port/NV38Firmware/N3KFirmware
+curl_get() { echo curl -sS --fail --cacert "$work/pki/ca.pem" -o "$1" "$2"; }
+
+# Everything with a window runs on one virtual X server.
+xvfb=(xvfb-run -a -s "-screen 0 1024x768x24")
+
+read -r tool_start bare_start < <("${xvfb[@]}" "$bin/bench_startup" "$runs" 2>>"$work/bench.log")
+cd "$run"
+read -r tool_info < <("${xvfb[@]}" "$bin/bench_use" information "$runs" 2>>"$work/bench.log")
+read -r curl_info curl_info_kib < <("$bin/bench_command" "$runs" $(curl_get /dev/null "$base/Version.txt"))
+
+download() { # firmware-file
+    cp "$1" "$served"
+    read -r tool_ms tool_kib < <("${xvfb[@]}" "$bin/bench_use" download "$runs" "$(stat -c %s "$1")" 2>>"$work/bench.log")
+    read -r curl_ms curl_kib < <("$bin/bench_command" "$runs" $(curl_get "$work/curl.out" "$base/$(basename "$served")"))
+    cmp -s "$work/curl.out" "$1"
+    echo "$tool_ms $tool_kib $curl_ms $curl_kib"
+}
+read -r small_tool small_tool_kib small_curl small_curl_kib < <(download "$small")
+read -r large_tool large_tool_kib large_curl large_curl_kib < <(download "$large")
+cp "$small" "$served"
+cd - >/dev/null
+
+ratio() { awk -v a="$1" -v b="$2" 'BEGIN { printf "%.2f", a / b }'; }
+echo "Machine: $(nproc) cores, $(grep -m1 'model name' /proc/cpuinfo | cut -d: -f2 | sed 's/^ //'), $(free -g | awk '/Mem:/ {print $2}') GiB; $(date -u +%F)"
+echo "Medians of $runs runs; times in ms, memory in KiB."
+echo
+printf '| %-44s | %10s | %10s | %6s | %s |\n' "measure" "tool" "reference" "ratio" "goal"
+printf '|%s|%s|%s|%s|%s|\n' "----------------------------------------------" "------------" "------------" "--------" "------"
+printf '| %-44s | %10s | %10s | %6s | %s |\n' "start-up to first frame (bare QWidget)" "$tool_start" "$bare_start" "$(ratio "$tool_start" "$bare_start")" "≤ 1.10"
+printf '| %-44s | %10s | %10s | %6s | %s |\n' "information round trip (curl)" "$tool_info" "$curl_info" "$(ratio "$tool_info" "$curl_info")" "report"
+printf '| %-44s | %10s | %10s | %6s | %s |\n' "download 170 KB, wall (curl -o)" "$small_tool" "$small_curl" "$(ratio "$small_tool" "$small_curl")" "≤ 1.30"
+printf '| %-44s | %10s | %10s | %6s | %s |\n' "download 16 MiB, wall (curl -o)" "$large_tool" "$large_curl" "$(ratio "$large_tool" "$large_curl")" "≤ 1.30"
+printf '| %-44s | %10s | %10s | %6s | %s |\n' "download 170 KB, peak above idle (body)" "$small_tool_kib" "170" "$(ratio "$small_tool_kib" 170)" "≤ 2"
+printf '| %-44s | %10s | %10s | %6s | %s |\n' "download 16 MiB, peak above idle (body)" "$large_tool_kib" "16384" "$(ratio "$large_tool_kib" 16384)" "≤ 2"
+printf '| %-44s | %10s | %10s | %6s | %s |\n' "curl -o peak memory, 170 KB / 16 MiB" "" "$small_curl_kib / $large_curl_kib" "" ""
+echo
+echo "Parsers (Google Benchmark, CPU time per call):"
+"$bin/bench_parsers" --benchmark_min_time=0.05 2>/dev/null | grep -E '^(parse|judge|-)' | grep -v '^-'
