@@ -42,14 +42,14 @@ Widget::Widget(QWidget *parent)
     infoManager = new QNetworkAccessManager(this);
     firmwareManager = new QNetworkAccessManager(this);
 
-    connect(firmwareManager, SIGNAL(finished(QNetworkReply *)), this,
-            SLOT(FinishedGetFirmware(QNetworkReply *)));
-    connect(infoManager, SIGNAL(finished(QNetworkReply *)), this,
-            SLOT(finishedSlot(QNetworkReply *)));
+    // The signatures stay in Qt's normalised form.
+    // clang-format off
+    connect(firmwareManager, SIGNAL(finished(QNetworkReply*)), this, SLOT(FinishedGetFirmware(QNetworkReply*)));
+    connect(infoManager, SIGNAL(finished(QNetworkReply*)), this, SLOT(finishedSlot(QNetworkReply*)));
     connect(listProcess, SIGNAL(finished(int)), this, SLOT(readResult(int)));
     connect(listProcess, SIGNAL(started()), this, SLOT(ProcStart()));
-    connect(listProcess, SIGNAL(error(QProcess::ProcessError)), this,
-            SLOT(ProcError(QProcess::ProcessError)));
+    connect(listProcess, SIGNAL(error(QProcess::ProcessError)), this, SLOT(ProcError(QProcess::ProcessError)));
+    // clang-format on
 }
 
 Widget::~Widget()
