@@ -129,9 +129,7 @@ void TestEndToEnd::initTestCase()
     m_nginx = findProgram(QStringLiteral("nginx"));
     m_dfuUtil = findProgram(QStringLiteral("dfu-util"));
 
-    QSslConfiguration::setDefaultConfiguration(FirmwareServer::withExtraRoots(
-        QSslConfiguration::defaultConfiguration(),
-        QSslCertificate::fromPath(certs + QStringLiteral("/ca.pem"), QSsl::Pem)));
+    QVERIFY(trustTestCertificateAuthority());
 
     // The demo's sample server tree: Version.txt and the firmware it names.
     QVERIFY(m_served.isValid());

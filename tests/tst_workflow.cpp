@@ -95,13 +95,7 @@ private:
 
 void TestWorkflow::initTestCase()
 {
-    const QString certs = QStringLiteral(NV38K_TEST_CERT_DIR);
-    const QList<QSslCertificate> ca =
-        QSslCertificate::fromPath(certs + QStringLiteral("/ca.pem"), QSsl::Pem);
-    QCOMPARE(ca.size(), 1);
-    QSslConfiguration::setDefaultConfiguration(
-        FirmwareServer::withExtraRoots(QSslConfiguration::defaultConfiguration(), ca));
-
+    QVERIFY(trustTestCertificateAuthority());
     QVERIFY(m_server.start());
 }
 

@@ -66,5 +66,9 @@ QString box(const char *kind, const char *title, const char *text, const char *p
 QString logLine(const QString &text);
 QString loggedString(const QString &text);
 
+// Makes the application trust the test CA that signed the test servers'
+// certificates, on top of the system's roots.
+bool trustTestCertificateAuthority();
+
 QByteArray readFile(const QString &path);
 bool writeFile(const QString &path, const QByteArray &bytes);
