@@ -115,6 +115,9 @@ private slots:
     void untrustedServerIsRefused();
 
 private:
+    // Starts nginx presenting `certificate` and routes the tool's requests to it.
+    bool serve(const QString &certificate);
+
     QString m_nginx;
     QString m_dfuUtil;
     QTemporaryDir m_served;
@@ -155,12 +158,16 @@ void TestEndToEnd::cleanup()
     m_server.reset();
 }
 
+bool TestEndToEnd::serve(const QString &certificate)
+{
+    m_server = std::make_unique<Nginx>();
+    return m_server->start(m_nginx, m_served.path(), certificate) && m_tunnel.start(m_server->port);
+}
+
 void TestEndToEnd::wholeUseAgainstNginx()
 {
     REQUIRE_PROGRAM(m_nginx, "nginx");
-    m_server = std::make_unique<Nginx>();
-    QVERIFY(m_server->start(m_nginx, m_served.path(), QStringLiteral("server")));
-    QVERIFY(m_tunnel.start(m_server->port));
+    QVERIFY(serve(QStringLiteral("server")));
 
     QVERIFY(m_driver->fetchInformation());
     QCOMPARE(m_driver->boxes(), QStringList());
@@ -172,8 +179,7 @@ void TestEndToEnd::wholeUseAgainstNginx()
 
     QVERIFY(m_driver->installUtility(QStringLiteral(NV38K_SIMULATED_DFU_UTIL)));
     QVERIFY(m_driver->checkDevice(true));
-    QCOMPARE(m_driver->boxes(),
-             QStringList{box("information", "成功", "下载固件成功,请使用升级工具进行升级。")});
+    QCOMPARE(m_driver->boxes(), QStringList{successBox()});
     QCOMPARE(readFile(QStringLiteral("tmp/Data.nv")), readFile(m_servedFirmware));
     QCOMPARE(m_driver->log().mid(3, 1),
              QStringList{loggedString(FirmwareServer::baseUrl() + QStringLiteral("NV38K_1.6.nv"))});
@@ -184,9 +190,7 @@ void TestEndToEnd::realDfuUtilFindsNoKeyboard()
 {
     REQUIRE_PROGRAM(m_nginx, "nginx");
     REQUIRE_PROGRAM(m_dfuUtil, "dfu-util");
-    m_server = std::make_unique<Nginx>();
-    QVERIFY(m_server->start(m_nginx, m_served.path(), QStringLiteral("server")));
-    QVERIFY(m_tunnel.start(m_server->port));
+    QVERIFY(serve(QStringLiteral("server")));
     QVERIFY(m_driver->fetchInformation());
 
     QVERIFY(m_driver->installUtility(QString()));
@@ -201,9 +205,7 @@ void TestEndToEnd::realDfuUtilFindsNoKeyboard()
 void TestEndToEnd::untrustedServerIsRefused()
 {
     REQUIRE_PROGRAM(m_nginx, "nginx");
-    m_server = std::make_unique<Nginx>();
-    QVERIFY(m_server->start(m_nginx, m_served.path(), QStringLiteral("untrusted")));
-    QVERIFY(m_tunnel.start(m_server->port));
+    QVERIFY(serve(QStringLiteral("untrusted")));
 
     QVERIFY(m_driver->fetchInformation());
     QCOMPARE(m_driver->boxes(), QStringList{box("information", "error", "error")});

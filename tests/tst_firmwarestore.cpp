@@ -1,6 +1,7 @@
 // Storing the firmware: whole files, replaced atomically, nothing left behind.
 #include "storage/firmwarestore.h"
 #include "support/filesizelimit.h"
+#include "support/windowdriver.h"
 
 #include <QBuffer>
 #include <QTemporaryDir>
@@ -13,14 +14,6 @@ Q_DECLARE_METATYPE(FirmwareStore::Result)
 namespace {
 
 enum class Setup { Nothing, EarlierFirmware, TmpIsAFile, DataIsADirectory, DiskFillsUp };
-
-QByteArray image(int size)
-{
-    QByteArray bytes(size, Qt::Uninitialized);
-    for (int i = 0; i < size; ++i)
-        bytes[i] = char((i * 7 + i / 251) & 0xff);
-    return bytes;
-}
 
 std::optional<QByteArray> contents(const QString &path)
 {
@@ -56,7 +49,7 @@ void TestFirmwareStore::save_data()
     QTest::addColumn<QByteArray>("data");
     QTest::addColumn<Result>("result");
 
-    const QByteArray firmware = image(170 * 1024);
+    const QByteArray firmware = firmwareImage(170 * 1024);
     QTest::newRow("first download") << Setup::Nothing << firmware << Result::Saved;
     QTest::newRow("empty firmware") << Setup::Nothing << QByteArray() << Result::Saved;
     QTest::newRow("replaces a longer file")
@@ -77,7 +70,7 @@ void TestFirmwareStore::save()
     QVERIFY(root.isValid());
     const QString dir = root.filePath(QStringLiteral("tmp"));
     const QString path = dir + QStringLiteral("/Data.nv");
-    const QByteArray earlier = image(200 * 1024).mid(3);
+    const QByteArray earlier = firmwareImage(200 * 1024).mid(3);
     auto write = [](const QString &name, const QByteArray &bytes) {
         QFile file(name);
         return file.open(QIODevice::WriteOnly) && file.write(bytes) == bytes.size();

@@ -26,16 +26,6 @@ const QByteArray keyboardListing(
     "name=\"@NV38K Flash   /0x00000000/15*001Ka,155*001Kg\", serial=\"NV38K CUSTOMED KEYBOARD\"\n");
 const QByteArray earlierFirmware = QByteArray("earlier firmware image ").repeated(9000);
 
-QByteArray firmwareImage(int size)
-{
-    QByteArray bytes(size, Qt::Uninitialized);
-    for (int i = 0; i < size; ++i)
-        bytes[i] = char((i * 31 + (i >> 9)) & 0xff);
-    return bytes;
-}
-
-const QString successBox = box("information", "成功", "下载固件成功,请使用升级工具进行升级。");
-
 enum class Utility { Prints, Missing, NotExecutable };
 enum class Disk {
     Fresh,
@@ -331,7 +321,7 @@ void TestWorkflow::deviceCheck_data()
     const QString brokenBox = box("critical", "错误", "升级工具损坏，请重新安装");
 
     QTest::newRow("keyboard attached")
-        << Utility::Prints << keyboardListing << 0 << false << QStringList{successBox}
+        << Utility::Prints << keyboardListing << 0 << false << QStringList{successBox()}
         << QStringList{program,
                        started,
                        listing,
@@ -385,7 +375,7 @@ void TestWorkflow::deviceCheck()
 
     QVERIFY(m_driver->fetchInformation());
     QVERIFY(installUtility(utility, listing, exitCode, crash));
-    const bool downloads = boxes == QStringList{successBox};
+    const bool downloads = boxes == QStringList{successBox()};
     QVERIFY(m_driver->checkDevice(downloads));
     QCOMPARE(m_driver->boxes(), boxes);
     QCOMPARE(m_driver->log(), log);
@@ -402,7 +392,7 @@ void TestWorkflow::hugeListing()
     QVERIFY(m_driver->fetchInformation());
     QVERIFY(installUtility(Utility::Prints, noise + keyboardListing));
     QVERIFY(m_driver->checkDevice(true));
-    QCOMPARE(m_driver->boxes(), QStringList{successBox});
+    QCOMPARE(m_driver->boxes(), QStringList{successBox()});
     QCOMPARE(readFile(QStringLiteral("tmp/Data.nv")).size(), 170 * 1024);
     QVERIFY(m_driver->log().at(2).size() > noise.size());
 }
@@ -420,7 +410,7 @@ void TestWorkflow::clickWhileListing()
         QTest::qWaitFor([this] { return m_driver->listProcess()->state() == QProcess::Running; }));
     m_driver->click("btnUpdate");
     QVERIFY(downloads.wait(10000));
-    QCOMPARE(m_driver->boxes(), QStringList{successBox});
+    QCOMPARE(m_driver->boxes(), QStringList{successBox()});
     const QString program = loggedString(QStringLiteral("./bin/x64/dfu-util-static"));
     QCOMPARE(m_driver->log().mid(0, 3),
              (QStringList{program, logLine(QStringLiteral("Proc Start")), program}));
@@ -443,11 +433,11 @@ void TestWorkflow::download_data()
     const QString failed = QStringLiteral("下载固件失败");
     const QString ok = QStringLiteral("server");
     const QString url = FirmwareServer::baseUrl() + QStringLiteral("K1_2.0.nv");
-    QTest::newRow("first download") << ok << image << Disk::Fresh << QStringList{successBox};
+    QTest::newRow("first download") << ok << image << Disk::Fresh << QStringList{successBox()};
     QTest::newRow("replaces a longer file") << ok << CannedResponse{Kind::File, firmwareImage(1000)}
-                                            << Disk::EarlierFirmware << QStringList{successBox};
-    QTest::newRow("empty firmware")
-        << ok << CannedResponse{Kind::File, ""} << Disk::EarlierFirmware << QStringList{successBox};
+                                            << Disk::EarlierFirmware << QStringList{successBox()};
+    QTest::newRow("empty firmware") << ok << CannedResponse{Kind::File, ""} << Disk::EarlierFirmware
+                                    << QStringList{successBox()};
     QTest::newRow("not found")
         << ok << CannedResponse{Kind::Status, "", 404} << Disk::EarlierFirmware
         << QStringList{
@@ -546,7 +536,7 @@ void TestWorkflow::download()
     QCOMPARE(m_driver->boxes(), boxes);
 
     // Nothing but a complete new firmware replaces the earlier one.
-    const bool stored = boxes == QStringList{successBox};
+    const bool stored = boxes == QStringList{successBox()};
     if (disk == Disk::TmpIsAFile)
         QCOMPARE(readFile(tmp), earlierFirmware);
     else if (stored)
@@ -582,7 +572,7 @@ void TestWorkflow::wholeUse()
 
     QVERIFY(installUtility(Utility::Prints, keyboardListing));
     QVERIFY(m_driver->checkDevice(true));
-    QCOMPARE(m_driver->boxes(), QStringList{successBox});
+    QCOMPARE(m_driver->boxes(), QStringList{successBox()});
     QCOMPARE(m_server.requests(), (QStringList{infoPath, firmwarePath}));
     QCOMPARE(readFile(QStringLiteral("tmp/Data.nv")), firmware);
     QCOMPARE(m_driver->log().last(),

@@ -155,6 +155,11 @@ QString box(const char *kind, const char *title, const char *text, const char *p
     return box(kind, title, QString::fromUtf8(text), parent);
 }
 
+QString successBox()
+{
+    return box("information", "成功", "下载固件成功,请使用升级工具进行升级。");
+}
+
 QString logLine(const QString &text)
 {
     return QStringLiteral("default: ") + text;
@@ -174,6 +179,14 @@ bool trustTestCertificateAuthority()
     QSslConfiguration::setDefaultConfiguration(
         FirmwareServer::withExtraRoots(QSslConfiguration::defaultConfiguration(), ca));
     return ca.size() == 1;
+}
+
+QByteArray firmwareImage(int size)
+{
+    QByteArray bytes(size, Qt::Uninitialized);
+    for (int i = 0; i < size; ++i)
+        bytes[i] = char((i * 31 + (i >> 9)) & 0xff);
+    return bytes;
 }
 
 QByteArray readFile(const QString &path)

@@ -61,6 +61,8 @@ private:
 QString box(const char *kind, const char *title, const QString &text,
             const char *parent = "window");
 QString box(const char *kind, const char *title, const char *text, const char *parent = "window");
+// The box that reports a stored firmware.
+QString successBox();
 
 // A log line as the debug stream writes a plain text, and a string value.
 QString logLine(const QString &text);
@@ -69,6 +71,9 @@ QString loggedString(const QString &text);
 // Makes the application trust the test CA that signed the test servers'
 // certificates, on top of the system's roots.
 bool trustTestCertificateAuthority();
+
+// A deterministic pseudo-firmware of `size` bytes.
+QByteArray firmwareImage(int size);
 
 QByteArray readFile(const QString &path);
 bool writeFile(const QString &path, const QByteArray &bytes);
