@@ -5,25 +5,30 @@
 #include <QNetworkReply>
 #include <QNetworkRequest>
 #include <QSslCertificate>
+#include <QSslSocket>
 #include <QUrl>
 
 namespace FirmwareServer {
 
 namespace {
 
-// Built on the first request only, so start-up never touches TLS or the
-// system's certificate store.
-const std::optional<QSslConfiguration> &buildSslConfiguration()
+// Adds the build's own root to the application's default configuration, on
+// the first request only, so start-up never touches TLS. QSslConfiguration's
+// own setters would also switch off Qt's on-demand loading of the system's
+// roots, which Windows fetches lazily from Windows Update; this call keeps it.
+void trustBuildRoot()
 {
-    static const std::optional<QSslConfiguration> config =
-        []() -> std::optional<QSslConfiguration> {
+    static const bool trusted = [] {
         const QList<QSslCertificate> roots =
             QSslCertificate::fromData(QByteArray(BuildSettings::trustedCaPem), QSsl::Pem);
-        if (roots.isEmpty())
-            return std::nullopt;
-        return withExtraRoots(QSslConfiguration::defaultConfiguration(), roots);
+        QT_WARNING_PUSH
+        QT_WARNING_DISABLE_DEPRECATED
+        if (!roots.isEmpty())
+            QSslSocket::addDefaultCaCertificates(roots);
+        QT_WARNING_POP
+        return true;
     }();
-    return config;
+    Q_UNUSED(trusted)
 }
 
 // Set on a reply that limitBodySize() cut off, to the limit it passed.
@@ -47,8 +52,7 @@ QNetworkRequest request(const QString &address)
     QNetworkRequest request(QUrl(address, QUrl::TolerantMode));
     request.setAttribute(QNetworkRequest::RedirectPolicyAttribute,
                          QNetworkRequest::ManualRedirectPolicy);
-    if (const auto &config = buildSslConfiguration())
-        request.setSslConfiguration(*config);
+    trustBuildRoot();
     return request;
 }
 
@@ -88,15 +92,6 @@ std::optional<QString> firmwareReplyFailure(const QNetworkReply &reply)
     if (status < 200 || status > 299)
         return QStringLiteral("HTTP %1").arg(status);
     return std::nullopt;
-}
-
-QSslConfiguration withExtraRoots(QSslConfiguration config, const QList<QSslCertificate> &extraRoots)
-{
-    // Setting an explicit list turns off Qt's on-demand loading of the
-    // system roots, so they are listed here as well.
-    config.setCaCertificates(config.caCertificates() + QSslConfiguration::systemCaCertificates()
-                             + extraRoots);
-    return config;
 }
 
 } // namespace FirmwareServer

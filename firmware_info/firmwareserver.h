@@ -1,13 +1,10 @@
 #pragma once
 
-#include <QList>
-#include <QSslConfiguration>
 #include <QString>
 #include <optional>
 
 class QNetworkReply;
 class QNetworkRequest;
-class QSslCertificate;
 
 // Addresses on the firmware server and how requests to it are made.
 namespace FirmwareServer {
@@ -20,7 +17,8 @@ QString baseUrl();
 QString firmwareUrl(const QString &deviceModel, const QString &version);
 
 // A plain GET request for an address: tolerant parsing, no headers, no
-// redirects followed, and the build's own root certificate trusted.
+// redirects followed. The build's own root certificate is trusted from then
+// on, besides the system's roots.
 QNetworkRequest request(const QString &address);
 
 // Bodies past these sizes are cut off as soon as they pass them: the
@@ -38,9 +36,5 @@ bool exceededBodySize(const QNetworkReply &reply);
 // Why a finished firmware reply holds no firmware, or nothing when it does. Redirections are not
 // followed, so anything but a 2xx answer is a failure too, named by its HTTP status.
 std::optional<QString> firmwareReplyFailure(const QNetworkReply &reply);
-
-// `config` trusting the system's roots, its own and `extraRoots`.
-QSslConfiguration withExtraRoots(QSslConfiguration config,
-                                 const QList<QSslCertificate> &extraRoots);
 
 } // namespace FirmwareServer

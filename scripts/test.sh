@@ -12,6 +12,10 @@ if [[ ${1:-} == --sanitize ]]; then
     build=build/sanitize
     options=(-DNV38K_SANITIZE=ON)
 fi
-cmake -S . -B "$build" -DCMAKE_BUILD_TYPE=RelWithDebInfo -DBUILD_TESTING=ON "${options[@]}" >/dev/null
+# The test servers' root is compiled in, as a release build's extra root is.
+certs=$PWD/$build/certs
+[[ -f $certs/server.pem ]] || scripts/make-certs.sh "$certs" firmware.nv38k.example
+cmake -S . -B "$build" -DCMAKE_BUILD_TYPE=RelWithDebInfo -DBUILD_TESTING=ON \
+    -DNV38K_TRUSTED_CA="$certs/ca.pem" "${options[@]}" >/dev/null
 cmake --build "$build" --parallel "$(nproc)"
 ctest --test-dir "$build" --output-on-failure --parallel "$(nproc)"

@@ -1,6 +1,7 @@
 // The window as built: title, fixed size, object tree, texts, wiring and the
 // slot table that the form's by-name connections and the log depend on.
 #include "support/logcapture.h"
+#include "support/windowdriver.h"
 #include "window/widget.h"
 
 #include <QFormLayout>
@@ -352,12 +353,23 @@ void TestWidget::loggingSlots()
     QFETCH(QVariant, argument);
     QFETCH(QStringList, log);
 
-    Widget w;
+    WindowDriver driver;
+    QVERIFY(driver.isReady());
+    Widget &w = driver.window();
+    // Everything a user could see or use, and whether the processes run.
     const auto snapshot = [&w] {
-        QStringList texts{w.windowTitle()};
-        for (const QLabel *label : w.findChildren<QLabel *>())
-            texts.append(label->text());
-        return texts;
+        QStringList state{w.windowTitle()};
+        for (const QWidget *widget : w.findChildren<QWidget *>()) {
+            const QVariant text = widget->property("text");
+            state.append(QStringLiteral("%1 %2 %3 %4 %5")
+                             .arg(widget->objectName(), text.toString())
+                             .arg(widget->isEnabled())
+                             .arg(widget->isVisible())
+                             .arg(widget->geometry().width()));
+        }
+        for (const QProcess *process : w.findChildren<QProcess *>())
+            state.append(QString::number(process->state()) + QString::number(process->isOpen()));
+        return state;
     };
     const QStringList before = snapshot();
 
@@ -377,7 +389,11 @@ void TestWidget::loggingSlots()
     QCOMPARE(capture.lines(QtDebugMsg), log);
     QCOMPARE(capture.lines(QtWarningMsg), QStringList());
     QCOMPARE(snapshot(), before);
-    QVERIFY(!QApplication::activeModalWidget());
+    QCOMPARE(driver.boxes(), QStringList());
+
+    // Still no firmware address: the download is refused as before.
+    driver.click("btnUpdate");
+    QCOMPARE(driver.boxes(), QStringList{box("warning", "警告", "请先获取固件信息后再试")});
 }
 
 QTEST_MAIN(TestWidget)

@@ -85,7 +85,6 @@ private:
 
 void TestWorkflow::initTestCase()
 {
-    QVERIFY(trustTestCertificateAuthority());
     QVERIFY(m_server.start());
 }
 
@@ -208,10 +207,16 @@ void TestWorkflow::informationFile_data()
         << ok << CannedResponse{Kind::File, invalidGbk}
         << QStringList{"K1", "2.0", QTextCodec::codecForName("GBK")->toUnicode(invalidGbk.mid(35))}
         << QStringList();
-    // Even a well-formed file is refused once it passes 1 MiB.
-    const QByteArray huge = versionFile + QByteArray("[Desc]=x\r\n").repeated(110 * 1024);
-    QTest::newRow("over 1 MiB") << ok << CannedResponse{Kind::File, huge} << empty
-                                << QStringList{failedBox};
+    // Even a well-formed file is refused once it passes 1 MiB; the trailing
+    // line of padding is no note.
+    const QByteArray oneMiB = versionFile + QByteArray(1024 * 1024 - versionFile.size(), 'x');
+    QTest::newRow("exactly 1 MiB")
+        << ok << CannedResponse{Kind::File, oneMiB}
+        << QStringList{"K1", "2.0", "first note\r\nsecond note"} << QStringList();
+    QTest::newRow("1 MiB and a byte")
+        << ok << CannedResponse{Kind::File, oneMiB + 'x'} << empty << QStringList{failedBox};
+    QTest::newRow("announces 100 MiB")
+        << ok << CannedResponse{Kind::Announces100MiB} << empty << QStringList{failedBox};
     QTest::newRow("endless") << ok << CannedResponse{Kind::Endless} << empty
                              << QStringList{failedBox};
     for (const char *name : refusedCertificates)
@@ -466,6 +471,11 @@ void TestWorkflow::download_data()
         << QStringList{box("information", "错误", failed + QStringLiteral("Connection closed"))};
     const QString tooLarge =
         box("information", "错误", failed + QStringLiteral("larger than 16 MiB"));
+    QTest::newRow("exactly 16 MiB")
+        << ok << CannedResponse{Kind::File, firmwareImage(16 * 1024 * 1024)}
+        << Disk::EarlierFirmware << QStringList{successBox()};
+    QTest::newRow("announces 100 MiB") << ok << CannedResponse{Kind::Announces100MiB}
+                                       << Disk::EarlierFirmware << QStringList{tooLarge};
     QTest::newRow("over 16 MiB") << ok
                                  << CannedResponse{Kind::File, firmwareImage(16 * 1024 * 1024 + 1)}
                                  << Disk::EarlierFirmware << QStringList{tooLarge};
@@ -578,6 +588,22 @@ void TestWorkflow::wholeUse()
     QCOMPARE(m_driver->log().last(),
              logLine(QStringLiteral("SaveFileSuccess ")) + QString::number(firmware.size()));
     QVERIFY(m_driver->repliesReleased());
+
+    // The compiled-in root that signed this server is trusted besides the
+    // system's roots, not instead of them: the requests' CA list stays
+    // Qt's own, which loads system roots on demand until a list is set.
+    const QSslConfiguration used = FirmwareServer::request(firmwarePath).sslConfiguration();
+    QVERIFY(used.caCertificates().contains(
+        QSslCertificate::fromPath(certificates + QStringLiteral("/ca.pem")).value(0)));
+    QSslConfiguration listSet = used;
+    listSet.setCaCertificates(used.caCertificates());
+    QVERIFY(used != listSet);
+    const QList<QSslCertificate> systemRoots = QSslConfiguration::systemCaCertificates();
+    const auto newest = std::max_element(
+        systemRoots.begin(), systemRoots.end(),
+        [](const auto &a, const auto &b) { return a.expiryDate() < b.expiryDate(); });
+    if (newest != systemRoots.end())
+        QCOMPARE(QSslCertificate::verify({*newest}), QList<QSslError>());
 }
 
 QTEST_MAIN(TestWorkflow)

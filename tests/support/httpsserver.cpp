@@ -115,6 +115,9 @@ void HttpsTestServer::answer(QSslSocket *socket, const QByteArray &request)
         break;
     case CannedResponse::Kind::Stall:
         return;
+    case CannedResponse::Kind::Announces100MiB:
+        socket->write("HTTP/1.1 200 OK\r\nContent-Length: 104857600\r\n\r\n");
+        return;
     case CannedResponse::Kind::Malformed:
         socket->write("SMTP? 220 hello\r\n\r\n\x01\x02\x03");
         break;

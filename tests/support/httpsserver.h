@@ -20,6 +20,7 @@ struct CannedResponse
         DropMidBody, // announces the whole body, sends half, closes
         Malformed, // answers with something that is not HTTP
         Endless, // streams a chunked body until the client goes (at most 64 MiB)
+        Announces100MiB, // announces a 100 MiB body, then sends nothing
     };
     CannedResponse(Kind kind = Kind::File, const QByteArray &body = {}, int status = 200)
         : kind(kind)

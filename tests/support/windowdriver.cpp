@@ -1,6 +1,5 @@
 #include "windowdriver.h"
 
-#include "firmware_info/firmwareserver.h"
 #include "window/widget.h"
 
 #include <QDir>
@@ -170,15 +169,6 @@ QString loggedString(const QString &text)
     QString out;
     QDebug(&out).nospace() << text;
     return logLine(out);
-}
-
-bool trustTestCertificateAuthority()
-{
-    const QList<QSslCertificate> ca =
-        QSslCertificate::fromPath(QStringLiteral(NV38K_TEST_CERT_DIR "/ca.pem"), QSsl::Pem);
-    QSslConfiguration::setDefaultConfiguration(
-        FirmwareServer::withExtraRoots(QSslConfiguration::defaultConfiguration(), ca));
-    return ca.size() == 1;
 }
 
 QByteArray firmwareImage(int size)

@@ -68,10 +68,6 @@ QString successBox();
 QString logLine(const QString &text);
 QString loggedString(const QString &text);
 
-// Makes the application trust the test CA that signed the test servers'
-// certificates, on top of the system's roots.
-bool trustTestCertificateAuthority();
-
 // A deterministic pseudo-firmware of `size` bytes.
 QByteArray firmwareImage(int size);
 
