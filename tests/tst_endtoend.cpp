@@ -11,7 +11,9 @@
 #include <QtTest>
 #include <memory>
 
+#ifdef Q_OS_UNIX
 #include <unistd.h>
+#endif
 
 namespace {
 
@@ -23,6 +25,15 @@ QString findProgram(const QString &name)
     return found.isEmpty() ? QStandardPaths::findExecutable(
                name, {QStringLiteral("/usr/sbin"), QStringLiteral("/sbin")})
                            : found;
+}
+
+bool runsAsRoot()
+{
+#ifdef Q_OS_UNIX
+    return geteuid() == 0;
+#else
+    return false;
+#endif
 }
 
 quint16 freePort()
@@ -54,7 +65,7 @@ public:
             // As root, workers would otherwise become nobody, who cannot read the
             // test's private directories.
             .replace(QStringLiteral("@USER@"),
-                     geteuid() == 0 ? QStringLiteral("user root;") : QString());
+                     runsAsRoot() ? QStringLiteral("user root;") : QString());
         const QString configPath = m_prefix.filePath(QStringLiteral("nginx.conf"));
         if (!writeFile(configPath, config.toUtf8()))
             return false;
@@ -129,6 +140,9 @@ private:
 
 void TestEndToEnd::initTestCase()
 {
+#ifdef Q_OS_WIN
+    QSKIP("nginx and Debian's dfu-util are Linux programs");
+#endif
     m_nginx = findProgram(QStringLiteral("nginx"));
     m_dfuUtil = findProgram(QStringLiteral("dfu-util"));
 

@@ -1,5 +1,8 @@
 #pragma once
 
+#include <QtGlobal>
+
+#ifdef Q_OS_UNIX
 #include <sys/resource.h>
 
 #include <csignal>
@@ -9,11 +12,13 @@
 class FileSizeLimit
 {
 public:
-    explicit FileSizeLimit(rlim_t bytes)
+    static constexpr bool isSupported = true;
+
+    explicit FileSizeLimit(qint64 bytes)
     {
         getrlimit(RLIMIT_FSIZE, &m_previous);
         m_previousHandler = std::signal(SIGXFSZ, SIG_IGN);
-        const rlimit limit{bytes, m_previous.rlim_max};
+        const rlimit limit{rlim_t(bytes), m_previous.rlim_max};
         setrlimit(RLIMIT_FSIZE, &limit);
     }
     ~FileSizeLimit()
@@ -28,3 +33,12 @@ private:
     rlimit m_previous{};
     void (*m_previousHandler)(int) = nullptr;
 };
+#else
+// Windows has no per-process limit on file sizes.
+class FileSizeLimit
+{
+public:
+    static constexpr bool isSupported = false;
+    explicit FileSizeLimit(qint64) { }
+};
+#endif

@@ -3,7 +3,8 @@
 #include <QString>
 
 // A small tmpfs mounted over a directory while alive, to make a full or a
-// read-only disk for real. Needs root (or CAP_SYS_ADMIN); see isMounted().
+// read-only disk for real. Needs Linux and root (or CAP_SYS_ADMIN); see
+// isMounted().
 class TmpfsMount
 {
 public:

@@ -108,11 +108,19 @@ bool WindowDriver::checkDevice(bool expectDownload)
     return waitUntil([&] { return !downloaded.isEmpty(); });
 }
 
+QString WindowDriver::utilityPath()
+{
+#ifdef Q_OS_WIN
+    return QStringLiteral("bin/x64/dfu-util-static.exe");
+#else
+    return QStringLiteral("bin/x64/dfu-util-static");
+#endif
+}
+
 bool WindowDriver::installUtility(const QString &program)
 {
-    const QString target = QStringLiteral("bin/x64/dfu-util-static");
     return QDir().mkpath(QStringLiteral("bin/x64"))
-           && (program.isEmpty() || QFile::copy(program, target));
+           && (program.isEmpty() || QFile::copy(program, utilityPath()));
 }
 
 QStringList WindowDriver::boxes() const

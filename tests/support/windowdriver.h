@@ -40,7 +40,9 @@ public:
     // is expected, the firmware reply was handled.
     bool checkDevice(bool expectDownload);
 
-    // Puts `program` (or, when empty, nothing) at bin/x64/dfu-util-static.
+    // Where the window finds dfu-util, named as this system names programs.
+    static QString utilityPath();
+    // Puts `program` (or, when empty, nothing) at utilityPath().
     bool installUtility(const QString &program);
 
     // The boxes shown so far as "kind|title|text|parent", parent being
