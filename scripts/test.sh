@@ -1,21 +1,40 @@
 #!/usr/bin/env bash
 # Sets up a fresh Debian machine, builds the tool and its tests, runs the tests.
 # With --sanitize, the same under AddressSanitizer and UndefinedBehaviorSanitizer.
+# With --windows, the same suites cross-built for 32-bit Windows and run
+# under Wine (see scripts/build-windows.sh), and the release .exe checked.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 source scripts/packages.sh
 scripts/install-deps.sh "${build_packages[@]}" "${server_packages[@]}"
 
+mode=${1:-}
 build=build/tests
 options=()
-if [[ ${1:-} == --sanitize ]]; then
+case $mode in
+--sanitize)
     build=build/sanitize
     options=(-DNV38K_SANITIZE=ON)
-fi
+    ;;
+--windows) build=build/windows-tests ;;
+esac
 # The test servers' root is compiled in, as a release build's extra root is.
 certs=$PWD/$build/certs
 [[ -f $certs/server.pem ]] || scripts/make-certs.sh "$certs" firmware.nv38k.example
-cmake -S . -B "$build" -DCMAKE_BUILD_TYPE=RelWithDebInfo -DBUILD_TESTING=ON \
-    -DNV38K_TRUSTED_CA="$certs/ca.pem" "${options[@]}" >/dev/null
+options+=(-DBUILD_TESTING=ON -DNV38K_TRUSTED_CA="$certs/ca.pem")
+
+if [[ $mode == --windows ]]; then
+    scripts/build-windows.sh
+    scripts/check-windows-exe.sh build/windows/nv38k-upgrade-tool.exe
+    NV38K_WINDOWS_BUILD=$build scripts/build-windows.sh "${options[@]}"
+    # The tests share one Wine prefix and one wineserver, both ready before
+    # the first test starts: test programs that start Wine together can hang.
+    scripts/wine-run.sh
+    WINEPREFIX=$PWD/build/wine wineserver --persistent=60
+    xvfb-run -a -s "-screen 0 1024x768x24" \
+        ctest --test-dir "$build" --output-on-failure --parallel "$(nproc)"
+    exit
+fi
+cmake -S . -B "$build" -DCMAKE_BUILD_TYPE=RelWithDebInfo "${options[@]}" >/dev/null
 cmake --build "$build" --parallel "$(nproc)"
 ctest --test-dir "$build" --output-on-failure --parallel "$(nproc)"

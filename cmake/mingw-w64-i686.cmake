@@ -1,0 +1,31 @@
+# Cross-compiling for 32-bit Windows with Debian's MinGW-w64 (POSIX thread
+# model). NV38K_WINDOWS_PREFIX lists the prefixes of the static Qt and OpenSSL
+# built for it; scripts/build-windows.sh passes them.
+set(CMAKE_SYSTEM_NAME Windows)
+set(CMAKE_SYSTEM_PROCESSOR x86)
+
+set(CMAKE_C_COMPILER i686-w64-mingw32-gcc)
+set(CMAKE_CXX_COMPILER i686-w64-mingw32-g++)
+set(CMAKE_RC_COMPILER i686-w64-mingw32-windres)
+
+set(NV38K_WINDOWS_PREFIX "" CACHE STRING "Prefixes of the static Qt and OpenSSL for Windows")
+# try_compile() projects read this file again and need the same prefixes.
+list(APPEND CMAKE_TRY_COMPILE_PLATFORM_VARIABLES NV38K_WINDOWS_PREFIX)
+
+# Libraries, headers and CMake packages come only from the Windows prefixes,
+# programs (moc, rcc, uic) from the host.
+set(CMAKE_FIND_ROOT_PATH ${NV38K_WINDOWS_PREFIX} /usr/i686-w64-mingw32)
+set(CMAKE_PREFIX_PATH ${NV38K_WINDOWS_PREFIX})
+set(CMAKE_FIND_ROOT_PATH_MODE_PROGRAM NEVER)
+set(CMAKE_FIND_ROOT_PATH_MODE_LIBRARY ONLY)
+set(CMAKE_FIND_ROOT_PATH_MODE_INCLUDE ONLY)
+set(CMAKE_FIND_ROOT_PATH_MODE_PACKAGE ONLY)
+
+# libgcc, libstdc++ and winpthread linked in: the .exe needs only Windows' DLLs.
+set(CMAKE_EXE_LINKER_FLAGS_INIT -static)
+# Release builds ship without the symbol table, a third of the file.
+set(CMAKE_EXE_LINKER_FLAGS_RELEASE_INIT -s)
+set(CMAKE_EXE_LINKER_FLAGS_MINSIZEREL_INIT -s)
+
+# CTest runs the Windows test programs under Wine.
+set(CMAKE_CROSSCOMPILING_EMULATOR ${CMAKE_CURRENT_LIST_DIR}/../scripts/wine-run.sh)

@@ -1,0 +1,46 @@
+#!/usr/bin/env bash
+# Checks from the file alone that a Windows build of the tool is what ships:
+# a 32-bit GUI program that imports only Windows' own DLLs (Qt, OpenSSL and
+# the C++ runtime linked in) and carries the icon and version 0.0.0.0 of
+# app/nv38k.rc. Needs binutils-mingw-w64-i686 and icoutils.
+set -euo pipefail
+exe=${1:?usage: $0 EXE}
+ico=$(dirname "$0")/../app/nv38k.ico
+
+fail() {
+    echo "check-windows-exe: $exe: $*" >&2
+    exit 1
+}
+
+[[ -f $exe ]] || fail "no such file"
+dump=$(i686-w64-mingw32-objdump -p "$exe" 2>&1) || fail "objdump cannot read it: $dump"
+grep -q 'file format pei-i386$' <<<"$dump" || fail "not a PE32 (i386) file"
+grep -Eq '^Subsystem[[:space:]]+0*2[[:space:]]' <<<"$dump" || fail "not a Windows GUI program (Subsystem 2)"
+
+mapfile -t dlls < <(sed -n 's/^[[:space:]]*DLL Name: //p' <<<"$dump" | sort -fu)
+[[ ${#dlls[@]} -gt 0 ]] || fail "no imported DLL found"
+windows_dlls='advapi32|bcrypt|comctl32|comdlg32|crypt32|d3d9|dnsapi|dwmapi|dxgi|gdi32|imm32|iphlpapi|kernel32|mpr|msvcrt|netapi32|ntdll|ole32|oleaut32|secur32|setupapi|shell32|shlwapi|user32|userenv|uxtheme|version|winmm|winspool\.drv|ws2_32|wtsapi32'
+for dll in "${dlls[@]}"; do
+    if [[ ${dll,,} =~ ^(qt5|libstdc\+\+|libgcc|libwinpthread|libssl|libcrypto|zlib|libpng|libfreetype|libharfbuzz|libpcre) ]]; then
+        fail "needs $dll, which should have been linked in statically"
+    fi
+    [[ ${dll,,} =~ ^($windows_dlls)(\.dll)?$ ]] || fail "needs $dll, which is not one of Windows' own DLLs"
+done
+
+grep -q 'Resource Directory' <<<"$dump" || fail "no resource directory"
+resources=$(wrestool -l "$exe")
+grep -q 'type=group_icon' <<<"$resources" || fail "no icon group resource"
+grep -q 'type=version' <<<"$resources" || fail "no version resource"
+
+# The icon group holds the same images as app/nv38k.ico.
+icons=$(wrestool -x --type=group_icon "$exe" | icotool -l - | sed 's/--index=[0-9]* //')
+[[ $icons == "$(icotool -l "$ico" | sed 's/--index=[0-9]* //')" ]] ||
+    fail "the icon is not app/nv38k.ico's: $icons"
+
+# VS_FIXEDFILEINFO: signature, structure version 1.0, then file and product
+# version 0.0.0.0.
+version=$(wrestool -x --raw --type=version "$exe" | od -An -v -tx1 | tr -d ' \n')
+[[ $version == *bd04effe00000100$(printf '0%.0s' {1..32})* ]] ||
+    fail "the version resource does not say 0.0.0.0"
+
+echo "$exe: PE32 i386, Windows GUI, imports only ${dlls[*]}; icon ${icons//--/}; version 0.0.0.0"
