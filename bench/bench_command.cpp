@@ -1,9 +1,11 @@
 // Runs a command RUNS times and prints the median wall time in milliseconds
 // and the largest peak resident memory in KiB:  bench_command RUNS CMD [ARGS...]
+// What the command prints on standard output is thrown away.
 #include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 #include <ctime>
+#include <fcntl.h>
 #include <spawn.h>
 #include <sys/resource.h>
 #include <sys/wait.h>
@@ -16,13 +18,16 @@ int main(int argc, char *argv[])
     if (argc < 3)
         return 64;
     const int runs = std::atoi(argv[1]);
+    posix_spawn_file_actions_t discardOutput;
+    posix_spawn_file_actions_init(&discardOutput);
+    posix_spawn_file_actions_addopen(&discardOutput, 1, "/dev/null", O_WRONLY, 0);
     std::vector<double> times;
     long peakKiB = 0;
     for (int run = -1; run < runs; ++run) { // run -1 warms up and is not counted
         timespec start{}, end{};
         clock_gettime(CLOCK_MONOTONIC, &start);
         pid_t pid = 0;
-        if (posix_spawnp(&pid, argv[2], nullptr, nullptr, argv + 2, environ) != 0)
+        if (posix_spawnp(&pid, argv[2], &discardOutput, nullptr, argv + 2, environ) != 0)
             return 1;
         int status = 0;
         rusage usage{};

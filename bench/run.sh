@@ -1,8 +1,9 @@
 #!/usr/bin/env bash
 # Measures the tool against what a user would otherwise use, side by side in
 # one run, and prints a table: start-up against a bare Qt window, the
-# information round trip and the firmware download against curl, all from a
-# local nginx over HTTPS, and the parsers' growth with input size.
+# information round trip, the firmware download and `nv38k-publish check`
+# against curl, all from a local nginx over HTTPS, and the parsers' growth
+# with input size.
 # Usage: bench/run.sh [RUNS]   (medians of RUNS runs each, default 15)
 set -euo pipefail
 cd "$(dirname "$0")/.."
@@ -21,7 +22,7 @@ cmake -S . -B "$work/build" -DCMAKE_BUILD_TYPE=Release -DBUILD_TESTING=OFF -DNV3
 cmake --build "$work/build" --parallel "$(nproc)" >/dev/null
 bin=$work/build/bench
 
-served=$(demo/make-sample-firmware.sh "$work/www")
+served=$(demo/make-sample-firmware.sh "$work/www" "$work/build/publish/nv38k-publish" 2>/dev/null)
 small=$work/firmware-170k.nv
 large=$work/firmware-16m.nv
 cp "$served" "$small"
@@ -43,6 +44,12 @@ read -r tool_start bare_start < <("${xvfb[@]}" "$bin/bench_startup" "$runs" 2>>"
 cd "$run"
 read -r tool_info < <("${xvfb[@]}" "$bin/bench_use" information "$runs" 2>>"$work/bench.log")
 read -r curl_info curl_info_kib < <("$bin/bench_command" "$runs" $(curl_get /dev/null "$base/Version.txt"))
+# Both of the release's files, each side in one process over one connection.
+read -r check_ms check_kib < <("$bin/bench_command" "$runs" "$work/build/publish/nv38k-publish" check "$base/")
+read -r curl_two_ms curl_two_kib < <("$bin/bench_command" "$runs" \
+    $(curl_get /dev/null "$base/Version.txt") -o /dev/null "$base/$(basename "$served")")
+read -r qt_two_ms qt_two_kib < <("$bin/bench_command" "$runs" "$bin/bench_fetch" "$work/pki/ca.pem" \
+    "$base/Version.txt" "$base/$(basename "$served")")
 
 download() { # firmware-file
     cp "$1" "$served"
@@ -64,6 +71,8 @@ printf '| %-44s | %10s | %10s | %6s | %s |\n' "measure" "tool" "reference" "rati
 printf '|%s|%s|%s|%s|%s|\n' "----------------------------------------------" "------------" "------------" "--------" "------"
 printf '| %-44s | %10s | %10s | %6s | %s |\n' "start-up to first frame (bare QWidget)" "$tool_start" "$bare_start" "$(ratio "$tool_start" "$bare_start")" "≤ 1.10"
 printf '| %-44s | %10s | %10s | %6s | %s |\n' "information round trip (curl)" "$tool_info" "$curl_info" "$(ratio "$tool_info" "$curl_info")" "report"
+printf '| %-44s | %10s | %10s | %6s | %s |\n' "nv38k-publish check (curl, both files)" "$check_ms" "$curl_two_ms" "$(ratio "$check_ms" "$curl_two_ms")" "≤ 1.00"
+printf '| %-44s | %10s | %10s | %6s | %s |\n' "nv38k-publish check (bare Qt GETs)" "$check_ms" "$qt_two_ms" "$(ratio "$check_ms" "$qt_two_ms")" "report"
 printf '| %-44s | %10s | %10s | %6s | %s |\n' "download 170 KB, wall (curl -o)" "$small_tool" "$small_curl" "$(ratio "$small_tool" "$small_curl")" "≤ 1.30"
 printf '| %-44s | %10s | %10s | %6s | %s |\n' "download 16 MiB, wall (curl -o)" "$large_tool" "$large_curl" "$(ratio "$large_tool" "$large_curl")" "≤ 1.30"
 printf '| %-44s | %10s | %10s | %6s | %s |\n' "download 170 KB, peak above idle (body)" "$small_tool_kib" "170" "$(ratio "$small_tool_kib" 170)" "≤ 2"

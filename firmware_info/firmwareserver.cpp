@@ -13,19 +13,11 @@ namespace FirmwareServer {
 namespace {
 
 // Adds the build's own root to the application's default configuration, on
-// the first request only, so start-up never touches TLS. QSslConfiguration's
-// own setters would also switch off Qt's on-demand loading of the system's
-// roots, which Windows fetches lazily from Windows Update; this call keeps it.
+// the first request only, so start-up never touches TLS.
 void trustBuildRoot()
 {
     static const bool trusted = [] {
-        const QList<QSslCertificate> roots =
-            QSslCertificate::fromData(QByteArray(BuildSettings::trustedCaPem), QSsl::Pem);
-        QT_WARNING_PUSH
-        QT_WARNING_DISABLE_DEPRECATED
-        if (!roots.isEmpty())
-            QSslSocket::addDefaultCaCertificates(roots);
-        QT_WARNING_POP
+        trustRoots(QSslCertificate::fromData(QByteArray(BuildSettings::trustedCaPem), QSsl::Pem));
         return true;
     }();
     Q_UNUSED(trusted)
@@ -42,18 +34,45 @@ QString baseUrl()
            + QStringLiteral("/NV38Firmware/N3KFirmware/");
 }
 
+QString infoFileName()
+{
+    return QStringLiteral("Version.txt");
+}
+
+QString firmwareFileName(const QString &deviceModel, const QString &version)
+{
+    return deviceModel + QLatin1Char('_') + version + QStringLiteral(".nv");
+}
+
 QString firmwareUrl(const QString &deviceModel, const QString &version)
 {
-    return baseUrl() + deviceModel + QLatin1Char('_') + version + QStringLiteral(".nv");
+    return baseUrl() + firmwareFileName(deviceModel, version);
+}
+
+QUrl toUrl(const QString &address)
+{
+    return QUrl(address, QUrl::TolerantMode);
 }
 
 QNetworkRequest request(const QString &address)
 {
-    QNetworkRequest request(QUrl(address, QUrl::TolerantMode));
+    QNetworkRequest request(toUrl(address));
     request.setAttribute(QNetworkRequest::RedirectPolicyAttribute,
                          QNetworkRequest::ManualRedirectPolicy);
     trustBuildRoot();
     return request;
+}
+
+// QSslConfiguration's own setters would also switch off Qt's on-demand loading
+// of the system's roots, which Windows fetches lazily from Windows Update;
+// this call keeps it.
+void trustRoots(const QList<QSslCertificate> &roots)
+{
+    QT_WARNING_PUSH
+    QT_WARNING_DISABLE_DEPRECATED
+    if (!roots.isEmpty())
+        QSslSocket::addDefaultCaCertificates(roots);
+    QT_WARNING_POP
 }
 
 void limitBodySize(QNetworkReply *reply, qint64 maxBytes)
@@ -81,11 +100,21 @@ bool exceededBodySize(const QNetworkReply &reply)
     return reply.property(exceededLimitProperty).isValid();
 }
 
+bool informationReplyFailed(const QNetworkReply &reply)
+{
+    return reply.error() != QNetworkReply::NoError || exceededBodySize(reply);
+}
+
+QString sizeLimitFailure(qint64 maxBytes)
+{
+    return QStringLiteral("larger than %1 MiB").arg(maxBytes / (1024 * 1024));
+}
+
 std::optional<QString> firmwareReplyFailure(const QNetworkReply &reply)
 {
     const QVariant exceededLimit = reply.property(exceededLimitProperty);
     if (exceededLimit.isValid())
-        return QStringLiteral("larger than %1 MiB").arg(exceededLimit.toLongLong() / (1024 * 1024));
+        return sizeLimitFailure(exceededLimit.toLongLong());
     if (reply.error() != QNetworkReply::NoError)
         return reply.errorString();
     const int status = reply.attribute(QNetworkRequest::HttpStatusCodeAttribute).toInt();

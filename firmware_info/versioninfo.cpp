@@ -8,6 +8,11 @@
 
 namespace {
 
+const QLatin1String deviceTag("[Device]");
+const QLatin1String versionTag("[Version]");
+const QLatin1String noteTag("[Desc]");
+const QString lineEnd = QStringLiteral("\r\n");
+
 // The value of a "key=value" line whose key begins with `tag` (case-sensitive);
 // a line with no "=" or with more than one is not well formed.
 std::optional<QString> valueOf(const QStringRef &line, QLatin1String tag)
@@ -32,8 +37,8 @@ VersionInfo parseVersionInfo(const QByteArray &body)
         return info;
     }
 
-    const QVector<QStringRef> lines = text->splitRef(QStringLiteral("\r\n"), Qt::KeepEmptyParts);
-    const std::optional<QString> model = valueOf(lines.at(0), QLatin1String("[Device]"));
+    const QVector<QStringRef> lines = text->splitRef(lineEnd, Qt::KeepEmptyParts);
+    const std::optional<QString> model = valueOf(lines.at(0), deviceTag);
     if (!model) {
         info.status = VersionInfo::Status::BadDeviceLine;
         return info;
@@ -41,7 +46,7 @@ VersionInfo parseVersionInfo(const QByteArray &body)
     info.deviceModel = *model;
 
     const std::optional<QString> version =
-        lines.size() > 1 ? valueOf(lines.at(1), QLatin1String("[Version]")) : std::nullopt;
+        lines.size() > 1 ? valueOf(lines.at(1), versionTag) : std::nullopt;
     if (!version) {
         info.status = VersionInfo::Status::BadVersionLine;
         return info;
@@ -50,10 +55,25 @@ VersionInfo parseVersionInfo(const QByteArray &body)
 
     QStringList notes;
     for (const QStringRef &line : lines) {
-        if (std::optional<QString> note = valueOf(line, QLatin1String("[Desc]")))
+        if (std::optional<QString> note = valueOf(line, noteTag))
             notes.append(*note);
     }
-    info.notes = notes.join(QStringLiteral("\r\n"));
+    info.notes = notes.join(lineEnd);
     info.status = VersionInfo::Status::Valid;
     return info;
+}
+
+std::optional<QString> noteOfLine(const QString &line)
+{
+    return valueOf(QStringRef(&line), noteTag);
+}
+
+QString formatVersionInfo(const QString &deviceModel, const QString &version,
+                          const QStringList &notes)
+{
+    QString text = deviceTag + QLatin1Char('=') + deviceModel + lineEnd + versionTag
+                   + QLatin1Char('=') + version + lineEnd;
+    for (const QString &note : notes)
+        text += noteTag + QLatin1Char('=') + note + lineEnd;
+    return text;
 }

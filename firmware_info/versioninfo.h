@@ -1,8 +1,10 @@
 #pragma once
 
 #include <QString>
+#include <optional>
 
 class QByteArray;
+class QStringList;
 
 // What the server's "Version.txt" says: GBK text with CR LF line ends, a
 // "[Device]=model" first line, a "[Version]=version" second line and any
@@ -23,3 +25,12 @@ struct VersionInfo
 };
 
 VersionInfo parseVersionInfo(const QByteArray &body);
+
+// The note one line of the file adds, or nothing when the parser passes the
+// line over.
+std::optional<QString> noteOfLine(const QString &line);
+
+// The text of a file that parses to these values, when none holds "=", CR or
+// LF; a line end closes every line.
+QString formatVersionInfo(const QString &deviceModel, const QString &version,
+                          const QStringList &notes);

@@ -21,7 +21,7 @@ cmake -S . -B "$demo/build" -DCMAKE_BUILD_TYPE=RelWithDebInfo -DBUILD_TESTING=OF
     -DNV38K_FIRMWARE_HOST="localhost:$port" -DNV38K_TRUSTED_CA="$demo/pki/ca.pem" >/dev/null
 cmake --build "$demo/build" --parallel "$(nproc)"
 
-served=$(demo/make-sample-firmware.sh "$demo/www")
+served=$(demo/make-sample-firmware.sh "$demo/www" "$demo/build/publish/nv38k-publish")
 run=$demo/run
 rm -rf "$run/tmp"
 mkdir -p "$run/bin/x64"
@@ -31,6 +31,8 @@ trap stop_nginx EXIT
 trap 'exit 130' INT TERM
 start_nginx "$port" "$demo/www" "$demo/pki/server.pem" "$demo/pki/server.key" "$demo/nginx"
 echo "Firmware server: https://localhost:$port/NV38Firmware/N3KFirmware/ (nginx, pid $nginx_pid)"
+# The served release, read as the window will read it.
+"$demo/build/publish/nv38k-publish" check
 
 cd "$run"
 if [[ -n ${DISPLAY:-} || -n ${WAYLAND_DISPLAY:-} ]]; then

@@ -5,8 +5,10 @@ set -euo pipefail
 
 missing=()
 for package in "$@"; do
-    status=$(dpkg-query -W -f='${Status}' "$package" 2>/dev/null || true)
-    [[ $status == "install ok installed" ]] || missing+=("$package")
+    # One line per installed architecture (libssl3 and libssl3:i386 once
+    # Wine is there); any of them will do.
+    dpkg-query -W -f='${Status}\n' "$package" 2>/dev/null | grep -qx 'install ok installed' ||
+        missing+=("$package")
 done
 [[ ${#missing[@]} -eq 0 ]] && exit 0
 

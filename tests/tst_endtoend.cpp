@@ -5,6 +5,7 @@
 #include "support/connecttunnel.h"
 #include "support/windowdriver.h"
 
+#include <QCryptographicHash>
 #include <QStandardPaths>
 #include <QTcpServer>
 #include <QTcpSocket>
@@ -149,9 +150,9 @@ void TestEndToEnd::initTestCase()
     // The demo's sample server tree: Version.txt and the firmware it names.
     QVERIFY(m_served.isValid());
     QProcess sample;
-    sample.start(
-        QStringLiteral("bash"),
-        {QStringLiteral(NV38K_SOURCE_DIR "/demo/make-sample-firmware.sh"), m_served.path()});
+    sample.start(QStringLiteral("bash"),
+                 {QStringLiteral(NV38K_SOURCE_DIR "/demo/make-sample-firmware.sh"), m_served.path(),
+                  QStringLiteral(NV38K_PUBLISH)});
     QVERIFY(sample.waitForFinished(30000));
     QCOMPARE(sample.exitCode(), 0);
     m_servedFirmware = QString::fromLocal8Bit(sample.readAllStandardOutput()).trimmed();
@@ -180,6 +181,20 @@ void TestEndToEnd::wholeUseAgainstNginx()
 {
     REQUIRE_PROGRAM(m_nginx, "nginx");
     QVERIFY(serve(QStringLiteral("server")));
+
+    // nv38k-publish finds the served release sound, through the same tunnel.
+    QProcess check;
+    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+    environment.insert(QStringLiteral("https_proxy"),
+                       QStringLiteral("http://127.0.0.1:%1").arg(m_tunnel.serverPort()));
+    check.setProcessEnvironment(environment);
+    check.start(QStringLiteral(NV38K_PUBLISH), {QStringLiteral("check")});
+    QVERIFY(QTest::qWaitFor([&] { return check.state() == QProcess::NotRunning; }, 30000));
+    QCOMPARE(check.exitCode(), 0);
+    QCOMPARE(check.readAllStandardError(), QByteArray());
+    QVERIFY(check.readAllStandardOutput().endsWith(
+        QCryptographicHash::hash(readFile(m_servedFirmware), QCryptographicHash::Sha256).toHex()
+        + '\n'));
 
     QVERIFY(m_driver->fetchInformation());
     QCOMPARE(m_driver->boxes(), QStringList());

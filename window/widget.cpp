@@ -5,6 +5,7 @@
 #include "firmware_info/firmwareserver.h"
 #include "firmware_info/gbk.h"
 #include "firmware_info/versioninfo.h"
+#include "firmware_info/windowboxes.h"
 #include "storage/firmwarestore.h"
 
 #include <QDebug>
@@ -22,10 +23,19 @@ QByteArray pendingBytes(QProcess *process, QByteArray (QProcess::*read)())
     return process->isOpen() ? (process->*read)() : QByteArray();
 }
 
-void showNoGbkCodec(QWidget *parent)
+void showBox(QWidget *parent, const WindowBox &box)
 {
-    QMessageBox::critical(parent, QStringLiteral("错误"),
-                          QStringLiteral("缺少GBK文字编码支持，请重新安装。"));
+    switch (box.kind) {
+    case WindowBox::Kind::Information:
+        QMessageBox::information(parent, box.title, box.text);
+        return;
+    case WindowBox::Kind::Warning:
+        QMessageBox::warning(parent, box.title, box.text);
+        return;
+    case WindowBox::Kind::Critical:
+        QMessageBox::critical(parent, box.title, box.text);
+        return;
+    }
 }
 
 } // namespace
@@ -76,7 +86,7 @@ void Widget::readResult(int exitCode)
 
     const std::optional<QString> listing = decodeGbk(listProcess->readAllStandardOutput());
     if (!listing) {
-        showNoGbkCodec(this);
+        showBox(this, WindowBoxes::noGbkCodec());
         return;
     }
     qDebug() << *listing;
@@ -121,26 +131,18 @@ void Widget::finishedSlot(QNetworkReply *reply)
 {
     // Released once this handler is done with it, whichever way it leaves.
     reply->deleteLater();
-    if (reply->error() != QNetworkReply::NoError || FirmwareServer::exceededBodySize(*reply)) {
-        QMessageBox::information(this, QStringLiteral("error"), QStringLiteral("error"));
+    if (FirmwareServer::informationReplyFailed(*reply)) {
+        showBox(this, WindowBoxes::informationReplyFailed());
         return;
     }
 
     const VersionInfo info = parseVersionInfo(reply->readAll());
-    switch (info.status) {
-    case VersionInfo::Status::NoGbkCodec:
-        showNoGbkCodec(this);
-        return;
-    case VersionInfo::Status::BadDeviceLine:
-        QMessageBox::critical(this, QStringLiteral("错误"), QStringLiteral("获取固件信息错误。"));
-        return;
-    case VersionInfo::Status::BadVersionLine:
-        // The model is shown even though the version is unusable.
+    // The model is shown even though the version is unusable.
+    if (info.status == VersionInfo::Status::BadVersionLine)
         ui->lblDeviceType->setText(info.deviceModel);
-        QMessageBox::critical(this, QStringLiteral("错误"), QStringLiteral("获取固件版本错误。"));
+    if (const std::optional<WindowBox> box = WindowBoxes::forInformation(info.status)) {
+        showBox(this, *box);
         return;
-    case VersionInfo::Status::Valid:
-        break;
     }
 
     ui->lblDeviceType->setText(info.deviceModel);
@@ -154,8 +156,7 @@ void Widget::FinishedGetFirmware(QNetworkReply *reply)
     // Released once this handler is done with it, whichever way it leaves.
     reply->deleteLater();
     if (const std::optional<QString> failure = FirmwareServer::firmwareReplyFailure(*reply)) {
-        QMessageBox::information(this, QStringLiteral("错误"),
-                                 QStringLiteral("下载固件失败") + *failure);
+        showBox(this, WindowBoxes::firmwareDownloadFailed(*failure));
         return;
     }
 
@@ -186,7 +187,7 @@ void Widget::on_btnGetFirmWare_clicked()
 {
     infoUrl.clear();
     infoUrl.append(FirmwareServer::baseUrl());
-    infoUrl.append(QStringLiteral("Version.txt"));
+    infoUrl.append(FirmwareServer::infoFileName());
     FirmwareServer::limitBodySize(infoManager->get(FirmwareServer::request(infoUrl)),
                                   FirmwareServer::maxInfoBytes);
 }

@@ -1,0 +1,39 @@
+#include "firmware_info/windowboxes.h"
+
+namespace WindowBoxes {
+
+WindowBox informationReplyFailed()
+{
+    return {WindowBox::Kind::Information, QStringLiteral("error"), QStringLiteral("error")};
+}
+
+std::optional<WindowBox> forInformation(VersionInfo::Status status)
+{
+    switch (status) {
+    case VersionInfo::Status::Valid:
+        return std::nullopt;
+    case VersionInfo::Status::NoGbkCodec:
+        return noGbkCodec();
+    case VersionInfo::Status::BadDeviceLine:
+        return WindowBox{WindowBox::Kind::Critical, QStringLiteral("错误"),
+                         QStringLiteral("获取固件信息错误。")};
+    case VersionInfo::Status::BadVersionLine:
+        return WindowBox{WindowBox::Kind::Critical, QStringLiteral("错误"),
+                         QStringLiteral("获取固件版本错误。")};
+    }
+    return std::nullopt;
+}
+
+WindowBox noGbkCodec()
+{
+    return {WindowBox::Kind::Critical, QStringLiteral("错误"),
+            QStringLiteral("缺少GBK文字编码支持，请重新安装。")};
+}
+
+WindowBox firmwareDownloadFailed(const QString &failure)
+{
+    return {WindowBox::Kind::Information, QStringLiteral("错误"),
+            QStringLiteral("下载固件失败") + failure};
+}
+
+} // namespace WindowBoxes

@@ -1,0 +1,220 @@
+#include "check.h"
+
+#include "console.h"
+#include "serverfiles.h"
+
+#include "firmware_info/firmwareserver.h"
+#include "firmware_info/versioninfo.h"
+#include "firmware_info/windowboxes.h"
+
+#include <QCommandLineParser>
+#include <QCryptographicHash>
+#include <QDir>
+#include <QEventLoop>
+#include <QNetworkAccessManager>
+#include <QNetworkReply>
+#include <QSslCertificate>
+#include <QTimer>
+
+namespace {
+
+// The window waits for ever; a check gives up after this much silence.
+constexpr int silenceLimitMs = 30 * 1000;
+
+// One of the server's two files as the window gets it.
+struct Answer
+{
+    QString address; // a URL, or the path of a file in a local folder
+    int httpStatus = 0; // none for a local file
+    bool informationFailed = false; // as FirmwareServer::informationReplyFailed() says
+    std::optional<QString> firmwareFailure; // as FirmwareServer::firmwareReplyFailure() says
+    QByteArray body;
+};
+
+Answer fetchOverHttps(QNetworkAccessManager &manager, const QString &address, qint64 maxBytes)
+{
+    QNetworkReply *reply = manager.get(FirmwareServer::request(address));
+    FirmwareServer::limitBodySize(reply, maxBytes);
+    QEventLoop loop;
+    QTimer silence;
+    silence.setSingleShot(true);
+    bool fellSilent = false;
+    QObject::connect(&silence, &QTimer::timeout, reply, [&] {
+        fellSilent = true;
+        reply->abort();
+    });
+    QObject::connect(reply, &QNetworkReply::downloadProgress, &silence,
+                     qOverload<>(&QTimer::start));
+    QObject::connect(reply, &QNetworkReply::finished, &loop, &QEventLoop::quit);
+    silence.start(silenceLimitMs);
+    loop.exec();
+
+    Answer answer{address, reply->attribute(QNetworkRequest::HttpStatusCodeAttribute).toInt(),
+                  FirmwareServer::informationReplyFailed(*reply),
+                  FirmwareServer::firmwareReplyFailure(*reply), reply->readAll()};
+    reply->deleteLater();
+    if (fellSilent)
+        answer.firmwareFailure =
+            QStringLiteral("no answer for %1 s; the window would wait for ever")
+                .arg(silenceLimitMs / 1000);
+    return answer;
+}
+
+Answer readFromFolder(const QDir &folder, const QString &fileName, qint64 maxBytes)
+{
+    Answer answer;
+    answer.address = folder.filePath(ServerFiles::servedPath(fileName));
+    QFile file(answer.address);
+    if (!QFileInfo(file).isFile() || !file.open(QIODevice::ReadOnly)) {
+        answer.informationFailed = true;
+        answer.firmwareFailure = QStringLiteral("no such file");
+        return answer;
+    }
+    answer.body = file.read(maxBytes + 1);
+    if (answer.body.size() > maxBytes) {
+        answer.informationFailed = true;
+        answer.firmwareFailure = FirmwareServer::sizeLimitFailure(maxBytes);
+        answer.body.clear();
+    }
+    return answer;
+}
+
+// Where the two files come from: an HTTPS server, or a folder as a server would serve it.
+class FirmwareSource
+{
+public:
+    explicit FirmwareSource(const QString &baseUrl)
+        : m_baseUrl(baseUrl)
+    { }
+    explicit FirmwareSource(const QDir &folder)
+        : m_folder(folder)
+    { }
+
+    Answer fetch(const QString &fileName, qint64 maxBytes)
+    {
+        if (m_baseUrl.isEmpty())
+            return readFromFolder(m_folder, fileName, maxBytes);
+        return fetchOverHttps(m_manager, m_baseUrl + fileName, maxBytes);
+    }
+
+private:
+    QString m_baseUrl;
+    QDir m_folder;
+    QNetworkAccessManager m_manager;
+};
+
+QString whatCame(const Answer &answer)
+{
+    if (answer.informationFailed)
+        return answer.address + QStringLiteral(": ") + answer.firmwareFailure.value_or(QString());
+    const QString status =
+        answer.httpStatus ? QStringLiteral("HTTP %1, ").arg(answer.httpStatus) : QString();
+    return answer.address + QStringLiteral(": ") + status
+           + QStringLiteral("%1 bytes").arg(answer.body.size());
+}
+
+// The model as the window's label shows it, under the label's caption.
+void showModel(Console &console, const QString &model)
+{
+    console.out << QStringLiteral("设备型号 (model):     ") << model << '\n';
+}
+
+int windowFails(Console &console, const WindowBox &box)
+{
+    return console.fail(ExitCode::WindowFails,
+                        QStringLiteral("the window shows this ") + ServerFiles::describe(box));
+}
+
+int check(FirmwareSource &source, Console &console)
+{
+    const Answer info = source.fetch(FirmwareServer::infoFileName(), FirmwareServer::maxInfoBytes);
+    console.out << whatCame(info) << '\n';
+    if (info.informationFailed)
+        return windowFails(console, WindowBoxes::informationReplyFailed());
+    if (info.httpStatus >= 300)
+        console.warn(QStringLiteral("the window reads the body of this HTTP %1 answer as the file")
+                         .arg(info.httpStatus));
+    for (const QString &finding : ServerFiles::fragilities(info.body))
+        console.warn(finding);
+
+    const VersionInfo parsed = parseVersionInfo(info.body);
+    // The window shows the model even when the version line fails.
+    if (parsed.status == VersionInfo::Status::BadVersionLine)
+        showModel(console, parsed.deviceModel);
+    if (const std::optional<WindowBox> box = WindowBoxes::forInformation(parsed.status))
+        return windowFails(console, *box);
+    showModel(console, parsed.deviceModel);
+    console.out << QStringLiteral("固件版本 (version):   ") << parsed.version << '\n'
+                << QStringLiteral("固件更新说明 (notes): ")
+                << QString(parsed.notes)
+                       .replace(QStringLiteral("\r\n"), QStringLiteral("\n                      "))
+                << '\n';
+
+    const Answer firmware =
+        source.fetch(FirmwareServer::firmwareFileName(parsed.deviceModel, parsed.version),
+                     FirmwareServer::maxFirmwareBytes);
+    console.out << whatCame(firmware);
+    if (firmware.firmwareFailure) {
+        console.out << '\n';
+        return windowFails(console, WindowBoxes::firmwareDownloadFailed(*firmware.firmwareFailure));
+    }
+    console.out << ", SHA-256 "
+                << QCryptographicHash::hash(firmware.body, QCryptographicHash::Sha256).toHex()
+                << '\n';
+    if (firmware.body.isEmpty())
+        console.warn(QStringLiteral("the firmware is empty; the window stores it all the same"));
+    return int(ExitCode::Done);
+}
+
+} // namespace
+
+int checkCommand(const QStringList &arguments, Console &console)
+{
+    QCommandLineParser parser;
+    parser.setApplicationDescription(
+        QStringLiteral("Reads Version.txt and the firmware it names as the window does, from an "
+                       "HTTPS server or from a local folder as a server would serve it, and "
+                       "prints what the window shows. Exits with 1 when the window would "
+                       "report a failure."));
+    parser.addPositionalArgument(QStringLiteral("check"), QStringLiteral("The command."));
+    parser.addPositionalArgument(
+        QStringLiteral("URL|DIR"),
+        QStringLiteral("The firmware folder's https:// address, or a local folder; by default "
+                       "this build's server, %1")
+            .arg(FirmwareServer::baseUrl()),
+        QStringLiteral("[URL|DIR]"));
+    const QCommandLineOption ca(
+        QStringLiteral("ca"),
+        QStringLiteral("PEM root certificate to trust besides the system's and the build's."),
+        QStringLiteral("FILE"));
+    parser.addOption(ca);
+    if (!parseCommandLine(parser, arguments, console))
+        return int(ExitCode::Usage);
+    const QStringList positional = parser.positionalArguments();
+    if (positional.size() > 2)
+        return console.fail(ExitCode::Usage, QStringLiteral("check takes one URL or folder"));
+    QString target = positional.value(1, FirmwareServer::baseUrl());
+
+    if (!target.startsWith(QStringLiteral("https://"), Qt::CaseInsensitive)) {
+        if (target.contains(QStringLiteral("://")) || !QFileInfo(target).isDir())
+            return console.fail(
+                ExitCode::Usage,
+                QStringLiteral("%1 is neither an https:// address nor a folder").arg(target));
+        if (parser.isSet(ca))
+            return console.fail(ExitCode::Usage,
+                                QStringLiteral("--ca is for checking an https:// address"));
+        FirmwareSource folder{QDir(target)};
+        return check(folder, console);
+    }
+    if (parser.isSet(ca)) {
+        const QList<QSslCertificate> roots = QSslCertificate::fromPath(parser.value(ca), QSsl::Pem);
+        if (roots.isEmpty())
+            return console.fail(ExitCode::FileError,
+                                QStringLiteral("no PEM certificate in %1").arg(parser.value(ca)));
+        FirmwareServer::trustRoots(roots);
+    }
+    if (!target.endsWith(QLatin1Char('/')))
+        target += QLatin1Char('/');
+    FirmwareSource server(target);
+    return check(server, console);
+}

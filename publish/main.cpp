@@ -1,0 +1,65 @@
+// nv38k-publish: the other side of the window's wire. `release` writes the
+// firmware server's two files so that the window reads them as meant;
+// `check` reads a server, or a folder, exactly as the window does.
+#include "check.h"
+#include "console.h"
+#include "release.h"
+
+#include <QCommandLineParser>
+#include <QCoreApplication>
+
+int main(int argc, char *argv[])
+{
+    // A check must be as quick as curl fetching the same two files. No plugin
+    // is of use here, yet Qt 5's bearer plugins alone would take a third of
+    // that time, and Qt's own event loop costs less than GLib's.
+    QCoreApplication::setLibraryPaths({});
+    qputenv("QT_NO_GLIB", "1");
+    QCoreApplication app(argc, argv);
+    QCoreApplication::setApplicationName(QStringLiteral("nv38k-publish"));
+    QCoreApplication::setApplicationVersion(QStringLiteral(NV38K_VERSION));
+    Console console;
+
+    // Everything after the command is the command's own, so that
+    // "release --version 1.6" is not taken for this program's --version.
+    QCommandLineParser parser;
+    parser.setOptionsAfterPositionalArgumentsMode(QCommandLineParser::ParseAsPositionalArguments);
+    parser.setApplicationDescription(QStringLiteral(
+        "Publishes NV38K firmware releases for the upgrade tool's window and checks them.\n"
+        "\n"
+        "Commands (nv38k-publish COMMAND --help tells more):\n"
+        "  release --model M --version V --notes FILE --firmware FILE --out DIR\n"
+        "      Writes Version.txt and the firmware into the server's folder DIR.\n"
+        "  check [URL|DIR] [--ca FILE]\n"
+        "      Shows what the window makes of a server's, or a folder's, two files.\n"
+        "\n"
+        "Exit codes:\n"
+        "  0  done (check: the window shows the information and gets the firmware)\n"
+        "  1  check: the window would report a failure\n"
+        "  2  the command line is wrong\n"
+        "  3  release: refused, the input would not work in the window; nothing written\n"
+        "  4  a file could not be read or written\n"
+        "  5  release: the written files do not read back as meant"));
+    parser.addPositionalArgument(QStringLiteral("command"), QStringLiteral("release or check"),
+                                 QStringLiteral("command [options]"));
+    const QCommandLineOption help = parser.addHelpOption();
+    const QCommandLineOption version = parser.addVersionOption();
+    if (!parser.parse(QCoreApplication::arguments()))
+        return console.fail(ExitCode::Usage, parser.errorText() + QStringLiteral(" (see --help)"));
+    if (parser.isSet(version))
+        parser.showVersion();
+    if (parser.isSet(help))
+        parser.showHelp(int(ExitCode::Done));
+
+    const QStringList arguments =
+        QCoreApplication::arguments().mid(0, 1) + parser.positionalArguments();
+    const QString command = parser.positionalArguments().value(0);
+    if (command == QLatin1String("release"))
+        return releaseCommand(arguments, console);
+    if (command == QLatin1String("check"))
+        return checkCommand(arguments, console);
+    return console.fail(ExitCode::Usage,
+                        command.isEmpty()
+                            ? QStringLiteral("no command given (see --help)")
+                            : QStringLiteral("no command \"%1\" (see --help)").arg(command));
+}

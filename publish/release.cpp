@@ -1,0 +1,227 @@
+#include "release.h"
+
+#include "console.h"
+#include "serverfiles.h"
+
+#include "firmware_info/firmwareserver.h"
+#include "firmware_info/gbk.h"
+#include "firmware_info/versioninfo.h"
+
+#include <QCommandLineParser>
+#include <QCryptographicHash>
+#include <QDir>
+#include <QFile>
+#include <QSaveFile>
+#include <QTextCodec>
+
+namespace {
+
+struct Release
+{
+    QString model;
+    QString version;
+    QString notesPath;
+    QString firmwarePath;
+    QString outDirectory;
+};
+
+std::optional<QString> modelOrVersionProblem(const QString &value)
+{
+    if (value.isEmpty())
+        return QStringLiteral("is empty");
+    if (const std::optional<QString> problem = ServerFiles::lineValueProblem(value))
+        return problem;
+    return ServerFiles::addressProblem(value);
+}
+
+// The notes file's lines: UTF-8, LF or CR LF line ends, a last line end and a
+// byte-order mark allowed. Adds what no note may hold to `refusals`.
+QStringList readNotes(QByteArray bytes, const QString &path, QStringList &refusals)
+{
+    if (bytes.startsWith("\xEF\xBB\xBF"))
+        bytes.remove(0, 3);
+    if (bytes.endsWith('\n'))
+        bytes.chop(1);
+    QStringList notes;
+    if (bytes.isEmpty())
+        return notes;
+    const QList<QByteArray> lines = bytes.split('\n');
+    for (int i = 0; i < lines.size(); ++i) {
+        QByteArray line = lines.at(i);
+        if (line.endsWith('\r'))
+            line.chop(1);
+        // A byte-order mark is taken off the file's start only.
+        QTextCodec::ConverterState state(QTextCodec::IgnoreHeader);
+        notes << QTextCodec::codecForName("UTF-8")->toUnicode(line.constData(), line.size(),
+                                                              &state);
+        const std::optional<QString> problem = state.invalidChars > 0
+                                                   ? QStringLiteral("is not UTF-8")
+                                                   : ServerFiles::lineValueProblem(notes.last());
+        if (problem)
+            refusals << QStringLiteral("%1 line %2 (a [Desc] line): %3")
+                            .arg(path)
+                            .arg(i + 1)
+                            .arg(*problem);
+    }
+    return notes;
+}
+
+// Whether the window's parser reads `body` as exactly these values.
+bool readsBackAs(const QByteArray &body, const Release &release, const QStringList &notes)
+{
+    const VersionInfo info = parseVersionInfo(body);
+    return info.status == VersionInfo::Status::Valid && info.deviceModel == release.model
+           && info.version == release.version && info.notes == notes.join(QStringLiteral("\r\n"));
+}
+
+// Reads at most `maxBytes` + 1 bytes, so that too large a file shows as such.
+std::optional<QByteArray> readFile(const QString &path, qint64 maxBytes, QString &error)
+{
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly)) {
+        error = file.errorString();
+        return std::nullopt;
+    }
+    const QByteArray bytes = file.read(maxBytes + 1);
+    if (file.error() != QFileDevice::NoError) {
+        error = file.errorString();
+        return std::nullopt;
+    }
+    return bytes;
+}
+
+int publish(const Release &release, Console &console)
+{
+    QStringList refusals;
+    if (const std::optional<QString> problem = modelOrVersionProblem(release.model))
+        refusals << QStringLiteral("--model (the [Device] line): ") + *problem;
+    if (const std::optional<QString> problem = modelOrVersionProblem(release.version))
+        refusals << QStringLiteral("--version (the [Version] line): ") + *problem;
+
+    // Notes past this bound make Version.txt too large in any encoding.
+    const qint64 maxNotesBytes = 4 * FirmwareServer::maxInfoBytes;
+    QString error;
+    const std::optional<QByteArray> notesBytes = readFile(release.notesPath, maxNotesBytes, error);
+    if (!notesBytes)
+        return console.fail(ExitCode::FileError,
+                            QStringLiteral("cannot read %1: %2").arg(release.notesPath, error));
+    const QStringList notes = readNotes(*notesBytes, release.notesPath, refusals);
+
+    const std::optional<QByteArray> firmware =
+        readFile(release.firmwarePath, FirmwareServer::maxFirmwareBytes, error);
+    if (!firmware)
+        return console.fail(ExitCode::FileError,
+                            QStringLiteral("cannot read %1: %2").arg(release.firmwarePath, error));
+    if (firmware->isEmpty())
+        refusals << release.firmwarePath + QStringLiteral(": the firmware is empty");
+    else if (firmware->size() > FirmwareServer::maxFirmwareBytes)
+        refusals << release.firmwarePath
+                        + QStringLiteral(": the firmware is larger than the window's limit of "
+                                         "%1 bytes (%2 MiB)")
+                              .arg(FirmwareServer::maxFirmwareBytes)
+                              .arg(FirmwareServer::maxFirmwareBytes / (1024 * 1024));
+
+    const QByteArray body =
+        encodeGbk(formatVersionInfo(release.model, release.version, notes)).value_or(QByteArray());
+    if (body.size() > FirmwareServer::maxInfoBytes || notesBytes->size() > maxNotesBytes)
+        refusals << QStringLiteral("Version.txt: would be larger than the window's limit of %1 "
+                                   "bytes (%2 MiB)")
+                        .arg(FirmwareServer::maxInfoBytes)
+                        .arg(FirmwareServer::maxInfoBytes / (1024 * 1024));
+    if (!refusals.isEmpty()) {
+        for (const QString &refusal : refusals)
+            console.error(QStringLiteral("refused: ") + refusal);
+        return console.fail(ExitCode::Refused, QStringLiteral("nothing was written"));
+    }
+    if (!readsBackAs(body, release, notes))
+        return console.fail(ExitCode::ReadBackDiffers,
+                            QStringLiteral("Version.txt would not read back as meant; nothing "
+                                           "was written"));
+
+    // Both files are complete on disk before either replaces its old self;
+    // the firmware goes first, so the old Version.txt never names a missing file.
+    const QDir out(release.outDirectory);
+    const QString infoPath = out.filePath(FirmwareServer::infoFileName());
+    const QString firmwarePath =
+        out.filePath(FirmwareServer::firmwareFileName(release.model, release.version));
+    QSaveFile infoFile(infoPath);
+    QSaveFile firmwareFile(firmwarePath);
+    const auto written = [](QSaveFile &file, const QByteArray &bytes) {
+        return file.open(QIODevice::WriteOnly) && file.write(bytes) == bytes.size();
+    };
+    const auto cannotWrite = [&console](const QSaveFile &file) {
+        return console.fail(
+            ExitCode::FileError,
+            QStringLiteral("cannot write %1: %2").arg(file.fileName(), file.errorString()));
+    };
+    if (!QDir().mkpath(out.path()))
+        return console.fail(ExitCode::FileError,
+                            QStringLiteral("cannot create the folder %1").arg(out.path()));
+    if (!written(firmwareFile, *firmware))
+        return cannotWrite(firmwareFile);
+    if (!written(infoFile, body))
+        return cannotWrite(infoFile);
+    if (!firmwareFile.commit())
+        return cannotWrite(firmwareFile);
+    if (!infoFile.commit())
+        return cannotWrite(infoFile);
+
+    // What is on disk now is what the server will hand out.
+    const QByteArray writtenInfo =
+        readFile(infoPath, FirmwareServer::maxInfoBytes, error).value_or(QByteArray());
+    const QByteArray writtenFirmware =
+        readFile(firmwarePath, FirmwareServer::maxFirmwareBytes, error).value_or(QByteArray());
+    if (!readsBackAs(writtenInfo, release, notes) || writtenFirmware != *firmware)
+        return console.fail(ExitCode::ReadBackDiffers,
+                            QStringLiteral("the written release does not read back as meant"));
+
+    console.out << "wrote " << infoPath << ": " << writtenInfo.size()
+                << " bytes, read back as model " << release.model << ", version " << release.version
+                << ", " << notes.size() << " note lines\n";
+    console.out << "wrote " << firmwarePath << ": " << writtenFirmware.size() << " bytes, SHA-256 "
+                << QCryptographicHash::hash(writtenFirmware, QCryptographicHash::Sha256).toHex()
+                << '\n';
+    for (const QString &finding : ServerFiles::fragilities(writtenInfo))
+        console.warn(finding);
+    return int(ExitCode::Done);
+}
+
+} // namespace
+
+int releaseCommand(const QStringList &arguments, Console &console)
+{
+    QCommandLineParser parser;
+    parser.setApplicationDescription(QStringLiteral(
+        "Writes a firmware release into DIR, the server's firmware folder: Version.txt (GBK, "
+        "CR LF line ends) and the firmware under the name the window asks for. Each file is "
+        "replaced atomically, and only when all of the release is valid; the written "
+        "Version.txt is read back through the window's parser."));
+    parser.addPositionalArgument(QStringLiteral("release"), QStringLiteral("The command."));
+    // In the order of Release's members.
+    const QList<QCommandLineOption> options{
+        {QStringLiteral("model"), QStringLiteral("Device model, the [Device] line."),
+         QStringLiteral("M")},
+        {QStringLiteral("version"), QStringLiteral("Firmware version, the [Version] line."),
+         QStringLiteral("V")},
+        {QStringLiteral("notes"), QStringLiteral("UTF-8 text file, one [Desc] line per line."),
+         QStringLiteral("FILE")},
+        {QStringLiteral("firmware"), QStringLiteral("Firmware image, copied byte for byte."),
+         QStringLiteral("FILE")},
+        {QStringLiteral("out"), QStringLiteral("Folder to write the release into."),
+         QStringLiteral("DIR")},
+    };
+    parser.addOptions(options);
+    if (!parseCommandLine(parser, arguments, console))
+        return int(ExitCode::Usage);
+    QStringList values;
+    for (const QCommandLineOption &option : options) {
+        if (!parser.isSet(option))
+            return console.fail(
+                ExitCode::Usage,
+                QStringLiteral("release needs --%1 (see --help)").arg(option.names().first()));
+        values << parser.value(option);
+    }
+    if (parser.positionalArguments().size() != 1)
+        return console.fail(ExitCode::Usage, QStringLiteral("release takes no other arguments"));
+    return publish({values.at(0), values.at(1), values.at(2), values.at(3), values.at(4)}, console);
+}

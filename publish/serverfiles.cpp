@@ -1,0 +1,164 @@
+#include "serverfiles.h"
+
+#include "firmware_info/firmwareserver.h"
+#include "firmware_info/gbk.h"
+#include "firmware_info/versioninfo.h"
+#include "firmware_info/windowboxes.h"
+
+#include <QTextCodec>
+#include <QUrl>
+#include <QVector>
+#include <algorithm>
+
+namespace ServerFiles {
+
+namespace {
+
+QString basePath()
+{
+    return FirmwareServer::toUrl(FirmwareServer::baseUrl()).path();
+}
+
+// "#" (U+0023): readable even where the character is a blank or a control.
+QString quoted(uint codePoint)
+{
+    return QStringLiteral("\"%1\" (U+%2)")
+        .arg(QString::fromUcs4(&codePoint, 1),
+             QString::number(codePoint, 16).toUpper().rightJustified(4, QLatin1Char('0')));
+}
+
+// The first character of `value` that fails `keeps` on its own.
+std::optional<uint> firstFailing(const QString &value, bool (*keeps)(const QString &))
+{
+    for (const uint codePoint : value.toUcs4()) {
+        if (!keeps(QString::fromUcs4(&codePoint, 1)))
+            return codePoint;
+    }
+    return std::nullopt;
+}
+
+bool encodableInGbk(const QString &text)
+{
+    return encodeGbk(text).has_value();
+}
+
+bool reachesServerAsWritten(const QString &value)
+{
+    const QString path = basePath() + value;
+    const QUrl url = FirmwareServer::toUrl(FirmwareServer::baseUrl() + value);
+    // A "/" is kept, but puts the file into a folder of its own.
+    return !value.contains(QLatin1Char('/')) && url.path(QUrl::FullyEncoded) == path
+           && url.path(QUrl::FullyDecoded) == path;
+}
+
+bool looksLikeUtf8(const QByteArray &body)
+{
+    const bool beyondAscii =
+        std::any_of(body.cbegin(), body.cend(), [](char byte) { return byte & 0x80; });
+    QTextCodec::ConverterState state;
+    QTextCodec::codecForName("UTF-8")->toUnicode(body.constData(), body.size(), &state);
+    return beyondAscii && state.invalidChars == 0;
+}
+
+// Findings about the bytes themselves, whatever the parser makes of them.
+QStringList encodingFragilities(const QByteArray &body, const QString &text)
+{
+    QStringList found;
+    if (body.startsWith("\xEF\xBB\xBF") || body.startsWith("\xFF\xFE")
+        || body.startsWith("\xFE\xFF"))
+        found << QStringLiteral("Version.txt starts with a byte-order mark, which the window "
+                                "reads as text in front of \"[Device]\"");
+    for (int at = body.indexOf('\n'); at >= 0; at = body.indexOf('\n', at + 1)) {
+        if (at == 0 || body.at(at - 1) != '\r') {
+            found << QStringLiteral("Version.txt line %1 ends in LF alone; the window splits "
+                                    "lines only at CR LF")
+                         .arg(body.left(at).count('\n') + 1);
+            break;
+        }
+    }
+    if (looksLikeUtf8(body))
+        found << QStringLiteral("Version.txt looks UTF-8 encoded; the window reads GBK and "
+                                "shows such text garbled");
+    else if (text.contains(QChar::ReplacementCharacter))
+        found << QStringLiteral("Version.txt is not valid GBK; the window shows garbage there");
+    return found;
+}
+
+} // namespace
+
+std::optional<QString> lineValueProblem(const QString &value)
+{
+    if (value.contains(QLatin1Char('=')))
+        return QStringLiteral("holds \"=\": the window reads no line with a second \"=\"");
+    if (value.contains(QLatin1Char('\r')) || value.contains(QLatin1Char('\n')))
+        return QStringLiteral("holds a line break (CR or LF): it would split the line");
+    if (const std::optional<uint> lacking = firstFailing(value, encodableInGbk))
+        return QStringLiteral("holds %1, which GBK cannot encode").arg(quoted(*lacking));
+    return std::nullopt;
+}
+
+std::optional<QString> addressProblem(const QString &value)
+{
+    if (reachesServerAsWritten(value))
+        return std::nullopt;
+    const std::optional<uint> breaking = firstFailing(value, reachesServerAsWritten);
+    return QStringLiteral("holds %1, which the firmware address would not carry as written")
+        .arg(breaking ? quoted(*breaking) : QStringLiteral("characters"));
+}
+
+QStringList fragilities(const QByteArray &body)
+{
+    const std::optional<QString> text = decodeGbk(body);
+    if (!text)
+        return {};
+    QStringList found = encodingFragilities(body, *text);
+
+    const VersionInfo info = parseVersionInfo(body);
+    if (info.status != VersionInfo::Status::Valid
+        && info.status != VersionInfo::Status::BadVersionLine)
+        return found;
+    if (const std::optional<QString> problem = addressProblem(info.deviceModel))
+        found << QStringLiteral("Version.txt line 1: the model ") + *problem;
+    if (info.status != VersionInfo::Status::Valid)
+        return found;
+    if (const std::optional<QString> problem = addressProblem(info.version))
+        found << QStringLiteral("Version.txt line 2: the version ") + *problem;
+
+    const QStringList lines = text->split(QStringLiteral("\r\n"));
+    for (int i = 2; i < lines.size(); ++i) {
+        const QString where = QStringLiteral("Version.txt line %1: ").arg(i + 1);
+        const std::optional<QString> note = noteOfLine(lines.at(i));
+        const bool lastAndEmpty = i == lines.size() - 1 && lines.at(i).isEmpty();
+        if (!note && !lastAndEmpty)
+            found << where
+                         + QStringLiteral("is no \"[Desc]=note\" line; the window passes it over");
+        else if (note && !note->isEmpty() && note->back().isSpace())
+            found << where + QStringLiteral("the note ends in a blank, which the window shows");
+    }
+    return found;
+}
+
+QString describe(const WindowBox &box)
+{
+    QString kind;
+    switch (box.kind) {
+    case WindowBox::Kind::Information:
+        kind = QStringLiteral("information");
+        break;
+    case WindowBox::Kind::Warning:
+        kind = QStringLiteral("warning");
+        break;
+    case WindowBox::Kind::Critical:
+        kind = QStringLiteral("critical");
+        break;
+    }
+    return QStringLiteral("%1 box \"%2\": %3").arg(kind, box.title, box.text);
+}
+
+QString servedPath(const QString &fileName)
+{
+    const QUrl url = FirmwareServer::toUrl(FirmwareServer::baseUrl() + fileName);
+    return url.path(QUrl::FullyDecoded).mid(basePath().size());
+}
+
+} // namespace ServerFiles
