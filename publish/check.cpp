@@ -94,13 +94,21 @@ public:
     {
         if (m_baseUrl.isEmpty())
             return readFromFolder(m_folder, fileName, maxBytes);
-        return fetchOverHttps(m_manager, m_baseUrl + fileName, maxBytes);
+        return fetchOverHttps(manager(), m_baseUrl + fileName, maxBytes);
     }
 
 private:
+    // Never destroyed: Qt's network thread can still be ending after the
+    // manager's destructor has waited for it, and then races OpenSSL's own
+    // clean-up at exit. Left running, it is simply stopped with the process.
+    static QNetworkAccessManager &manager()
+    {
+        static QNetworkAccessManager *const instance = new QNetworkAccessManager;
+        return *instance;
+    }
+
     QString m_baseUrl;
     QDir m_folder;
-    QNetworkAccessManager m_manager;
 };
 
 QString whatCame(const Answer &answer)
