@@ -26,6 +26,13 @@ void trustBuildRoot()
 // Set on a reply that limitBodySize() cut off, to the limit it passed.
 const char exceededLimitProperty[] = "nv38kExceededLimit";
 
+// Whether limitBodySize() cut `reply` off. The whole body can arrive before
+// the abort takes effect, so a reply without an error may still be one.
+bool exceededBodySize(const QNetworkReply &reply)
+{
+    return reply.property(exceededLimitProperty).isValid();
+}
+
 } // namespace
 
 QString baseUrl()
@@ -93,11 +100,6 @@ void limitBodySize(QNetworkReply *reply, qint64 maxBytes)
     };
     QObject::connect(reply, &QNetworkReply::metaDataChanged, reply, check);
     QObject::connect(reply, &QNetworkReply::readyRead, reply, check);
-}
-
-bool exceededBodySize(const QNetworkReply &reply)
-{
-    return reply.property(exceededLimitProperty).isValid();
 }
 
 bool informationReplyFailed(const QNetworkReply &reply)

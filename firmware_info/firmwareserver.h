@@ -46,10 +46,6 @@ constexpr qint64 maxInfoBytes = 1024 * 1024;
 // Aborts `reply` once its announced or received body passes `maxBytes`; the
 // reply then finishes as failed, and firmwareReplyFailure() names the limit.
 void limitBodySize(QNetworkReply *reply, qint64 maxBytes);
-// Whether limitBodySize() cut `reply` off. The whole body can arrive before
-// the abort takes effect, so a reply without an error may still be one.
-bool exceededBodySize(const QNetworkReply &reply);
-
 // Whether a finished information reply failed: an error, or cut off at its
 // size limit. An answer with another status, a redirection say, has not
 // failed; its body is read as the file.
