@@ -1,20 +1,34 @@
-# What `cmake --install` puts where on Linux: the program, its menu entry and
-# icon, and the udev rule that lets the logged-in user reach the keyboard.
+# What `cmake --install` puts where on Linux: the program, the launcher that
+# the menu entry runs, the entry and its icon, and the udev rule that lets the
+# logged-in user reach the keyboard. `cpack -G DEB` packages the same.
 include(GNUInstallDirs)
 install(TARGETS nv38k-upgrade-tool RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
 
-if(UNIX AND NOT APPLE)
-    # udev reads rules only from /usr/lib and /etc, whatever the prefix.
-    if(CMAKE_INSTALL_PREFIX STREQUAL "/usr")
-        set(udev_rules_default /usr/lib/udev/rules.d)
-    else()
-        set(udev_rules_default /etc/udev/rules.d)
-    endif()
-    set(NV38K_UDEV_RULES_DIR ${udev_rules_default} CACHE PATH "Where the udev rule is installed")
-
-    install(FILES packaging/nv38k-upgrade-tool.desktop
-            DESTINATION ${CMAKE_INSTALL_DATADIR}/applications)
-    install(FILES packaging/nv38k-upgrade-tool.png
-            DESTINATION ${CMAKE_INSTALL_DATADIR}/icons/hicolor/256x256/apps)
-    install(FILES packaging/70-nv38k-dfu.rules DESTINATION ${NV38K_UDEV_RULES_DIR})
+if(NOT UNIX OR APPLE)
+    return()
 endif()
+
+# udev reads rules only from /usr/lib and /etc, whatever the prefix.
+if(CMAKE_INSTALL_PREFIX STREQUAL "/usr")
+    set(udev_rules_default /usr/lib/udev/rules.d)
+else()
+    set(udev_rules_default /etc/udev/rules.d)
+endif()
+set(NV38K_UDEV_RULES_DIR ${udev_rules_default} CACHE PATH "Where the udev rule is installed")
+set(NV38K_DFU_UTIL /usr/bin/dfu-util CACHE FILEPATH
+    "The dfu-util that the launcher puts in each user's working directory")
+
+# The tool works relative to the directory it starts in; started from the
+# menu, that would be the home directory, without dfu-util in place.
+set(NV38K_LAUNCHER ${CMAKE_INSTALL_FULL_LIBEXECDIR}/nv38k-upgrade-tool/launch)
+configure_file(packaging/nv38k-upgrade-tool-launcher.in launch @ONLY)
+configure_file(packaging/nv38k-upgrade-tool.desktop.in nv38k-upgrade-tool.desktop @ONLY)
+install(PROGRAMS ${CMAKE_CURRENT_BINARY_DIR}/launch
+        DESTINATION ${CMAKE_INSTALL_LIBEXECDIR}/nv38k-upgrade-tool)
+install(FILES ${CMAKE_CURRENT_BINARY_DIR}/nv38k-upgrade-tool.desktop
+        DESTINATION ${CMAKE_INSTALL_DATADIR}/applications)
+install(FILES packaging/nv38k-upgrade-tool.png
+        DESTINATION ${CMAKE_INSTALL_DATADIR}/icons/hicolor/256x256/apps)
+install(FILES packaging/70-nv38k-dfu.rules DESTINATION ${NV38K_UDEV_RULES_DIR})
+
+include(packaging/deb.cmake)

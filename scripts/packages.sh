@@ -9,4 +9,6 @@ server_packages=(nginx dfu-util)
 # virtual display to start the result.
 windows_packages=(g++-mingw-w64-i686-posix gcc-mingw-w64-i686-posix binutils-mingw-w64-i686
                   mingw-w64-tools g++ make cmake perl python3 dpkg-dev xz-utils icoutils
-                  wine wine32:i386 xvfb xauth)
+                  wine wine32:i386 xvfb xauth nsis zip)
+# Making and checking the Debian package (scripts/package.sh).
+deb_packages=(dpkg-dev file lintian)

@@ -3,12 +3,15 @@
 # With --sanitize, the same under AddressSanitizer and UndefinedBehaviorSanitizer.
 # With --windows, the same suites cross-built for 32-bit Windows and run
 # under Wine (see scripts/build-windows.sh), and the release .exe checked.
+# With --packages, the packages of scripts/package.sh installed and used as
+# a user would (tests/packages/run.sh).
 set -euo pipefail
 cd "$(dirname "$0")/.."
 source scripts/packages.sh
 scripts/install-deps.sh "${build_packages[@]}" "${server_packages[@]}"
 
 mode=${1:-}
+[[ $mode != --packages ]] || exec tests/packages/run.sh
 build=build/tests
 options=()
 case $mode in

@@ -1,0 +1,43 @@
+# `cpack -G DEB` in a build configured with -DCMAKE_INSTALL_PREFIX=/usr makes
+# the Debian package; scripts/package.sh does so.
+set(NV38K_PACKAGE_MAINTAINER "NV38K upgrade tool maintainers <maintainers@nv38k.example>"
+    CACHE STRING "Maintainer named in the Debian package")
+
+# Debian wants the changelog and manual page compressed, reproducibly.
+configure_file(packaging/deb/changelog.in changelog @ONLY)
+configure_file(packaging/nv38k-upgrade-tool.1 nv38k-upgrade-tool.1 COPYONLY)
+foreach(file changelog nv38k-upgrade-tool.1)
+    add_custom_command(OUTPUT ${file}.gz COMMAND gzip -9nc ${file} > ${file}.gz
+                       DEPENDS ${CMAKE_CURRENT_BINARY_DIR}/${file})
+endforeach()
+add_custom_target(nv38k_compressed_docs ALL DEPENDS changelog.gz nv38k-upgrade-tool.1.gz)
+install(FILES ${CMAKE_CURRENT_BINARY_DIR}/changelog.gz packaging/deb/copyright
+        DESTINATION ${CMAKE_INSTALL_DOCDIR})
+install(FILES ${CMAKE_CURRENT_BINARY_DIR}/nv38k-upgrade-tool.1.gz
+        DESTINATION ${CMAKE_INSTALL_MANDIR}/man1)
+
+set(CPACK_GENERATOR DEB)
+set(CPACK_PACKAGE_NAME nv38k-upgrade-tool)
+set(CPACK_PACKAGE_VENDOR NV38K)
+set(CPACK_PACKAGE_DESCRIPTION_SUMMARY "firmware download tool for the NV38K keyboard")
+set(CPACK_PACKAGE_DESCRIPTION
+    "Shows the current firmware information for the NV38K USB keyboard from\n"
+    "the vendor's server, checks through dfu-util that the keyboard is\n"
+    "attached in DFU mode and downloads the firmware for the flashing tool.\n"
+    "It never writes to the device.")
+string(REPLACE ";" "" CPACK_PACKAGE_DESCRIPTION "${CPACK_PACKAGE_DESCRIPTION}")
+set(CPACK_PACKAGING_INSTALL_PREFIX ${CMAKE_INSTALL_PREFIX})
+set(CPACK_STRIP_FILES ON)
+set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
+set(CPACK_DEBIAN_PACKAGE_MAINTAINER "${NV38K_PACKAGE_MAINTAINER}")
+set(CPACK_DEBIAN_PACKAGE_SECTION utils)
+set(CPACK_DEBIAN_PACKAGE_PRIORITY optional)
+# The Qt libraries come from dpkg-shlibdeps; the launcher links Debian's dfu-util.
+set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
+set(CPACK_DEBIAN_PACKAGE_DEPENDS dfu-util)
+# The window's texts are Chinese.
+set(CPACK_DEBIAN_PACKAGE_RECOMMENDS "fonts-wqy-microhei | fonts-noto-cjk")
+set(CPACK_DEBIAN_PACKAGE_CONTROL_EXTRA
+    ${CMAKE_CURRENT_SOURCE_DIR}/packaging/deb/postinst ${CMAKE_CURRENT_SOURCE_DIR}/packaging/deb/postrm)
+set(CPACK_DEBIAN_PACKAGE_CONTROL_STRICT_PERMISSION ON)
+include(CPack)

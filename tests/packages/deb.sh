@@ -1,0 +1,116 @@
+#!/usr/bin/env bash
+# Installs the Debian package as a user would and uses it from its menu
+# entry: as a user with a fresh home, on a virtual display, against the
+# firmware server the package was built for (nginx serving the demo release,
+# its access log at ACCESS_LOG), with Debian's dfu-util and no keyboard.
+# Prints one line per row; stops at the first that fails.
+# Usage: tests/packages/deb.sh DEB ACCESS_LOG   (as root, or with sudo)
+set -euo pipefail
+deb=$(realpath "$1")
+access_log=$2
+package=nv38k-upgrade-tool
+title=NV38K升级工具V1.5
+user=nv38k-tester
+
+sudo=()
+[[ $(id -u) -eq 0 ]] || sudo=(sudo)
+work=$(mktemp -d)
+# The tester reaches its home inside.
+chmod 755 "$work"
+home=$work/home
+display=
+cleanup() {
+    [[ -z $display ]] || kill "$xvfb_pid" 2>/dev/null || true
+    "${sudo[@]}" pkill -u "$user" 2>/dev/null || true
+    "${sudo[@]}" userdel "$user" 2>/dev/null || true
+    "${sudo[@]}" rm -rf "$work"
+}
+trap cleanup EXIT
+
+row() {
+    local name=$1
+    shift
+    if "$@"; then
+        printf 'ok    deb  %s\n' "$name"
+    else
+        printf 'FAIL  deb  %s\n' "$name"
+        tail -n 20 "$work"/*.log >&2 || true
+        [[ -z $display ]] || xdotool search --onlyvisible --name . getwindowname %@ >&2 || true
+        exit 1
+    fi
+}
+# Waits up to 20 s for a visible window whose title is exactly $1; prints its id.
+window() { timeout 20 xdotool search --sync --onlyvisible --name "^$1\$" | head -n 1; }
+# Clicks the left or right one of the two buttons along the window's bottom.
+click() {
+    local WIDTH HEIGHT
+    eval "$(xdotool getwindowgeometry --shell "$1" | grep -E '^(WIDTH|HEIGHT)=')"
+    xdotool mousemove --window "$1" $((WIDTH * $2 / 4)) $((HEIGHT - 14)) click 1
+}
+served() { grep -c "GET $1 HTTP/1.1\" 200" "$access_log" || true; }
+
+install() {
+    DEBIAN_FRONTEND=noninteractive "${sudo[@]}" apt-get install -y -qq "$deb" >"$work/apt.log" 2>&1 &&
+        dpkg-query -W -f='${Status}' "$package" | grep -qx 'install ok installed'
+}
+
+# The menu entry's command, run as a user who has never used the tool.
+start_from_menu() {
+    local exec
+    exec=$(sed -n 's/^Exec=//p' "/usr/share/applications/$package.desktop" | sed 's/ %[A-Za-z]//g')
+    "${sudo[@]}" useradd --no-create-home --home-dir "$home" --shell /usr/sbin/nologin "$user"
+    mkdir -p "$home"
+    "${sudo[@]}" chown "$user:" "$home"
+    # A display of our own, closed to other programs on this machine: Xvfb
+    # takes every cookie in its file, whatever display it names, and says
+    # which free display it took once it accepts clients.
+    local cookie
+    cookie=$(mcookie)
+    export XAUTHORITY=$work/xauthority
+    xauth add :0 . "$cookie"
+    Xvfb -displayfd 3 -auth "$XAUTHORITY" -nolisten tcp -screen 0 1024x768x24 \
+        3>"$work/display" >/dev/null 2>&1 &
+    xvfb_pid=$!
+    for _ in $(seq 100); do
+        [[ -s $work/display ]] && break
+        sleep 0.1
+    done
+    display=:$(cat "$work/display")
+    export DISPLAY=$display
+    xauth add "$display" . "$cookie"
+    chmod 644 "$XAUTHORITY"
+    "${sudo[@]}" runuser -u "$user" -- env -i HOME="$home" DISPLAY="$display" XAUTHORITY="$XAUTHORITY" LANG=C.UTF-8 \
+        PATH=/usr/local/bin:/usr/bin:/bin sh -c "exec $exec" >"$work/tool.log" 2>&1 &
+    main=$(window "$title") && [[ -n $main ]]
+}
+
+# "获取固件信息" reads Version.txt; "下载固件" then runs Debian's dfu-util,
+# which finds no keyboard here.
+use_against_server() {
+    local before
+    before=$(served /NV38Firmware/N3KFirmware/Version.txt)
+    click "$main" 1
+    for _ in $(seq 100); do
+        [[ $(served /NV38Firmware/N3KFirmware/Version.txt) -gt $before ]] && break
+        sleep 0.1
+    done
+    # The reply is read right after nginx logs it.
+    sleep 0.5
+    click "$main" 3
+    [[ -n $(window 未检测到设备) ]] &&
+        [[ $(readlink "$home/.local/share/$package/bin/x64/dfu-util-static") == /usr/bin/dfu-util ]] &&
+        [[ ! -e $home/.local/share/$package/tmp ]]
+}
+
+remove() {
+    local files
+    files=$(dpkg-query -L "$package" | while read -r f; do [[ -d $f ]] || echo "$f"; done)
+    [[ -n $files ]] &&
+        DEBIAN_FRONTEND=noninteractive "${sudo[@]}" apt-get remove -y -qq "$package" >>"$work/apt.log" 2>&1 &&
+        ! ls -d $files 2>/dev/null
+}
+
+row "apt-get install ./$(basename "$deb")" install
+row "the menu entry starts the window as a new user" start_from_menu
+row "获取固件信息, 下载固件: Debian's dfu-util finds no keyboard" use_against_server
+row "apt-get remove removes every file" remove
