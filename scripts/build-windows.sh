@@ -181,11 +181,38 @@ build_qt() {
 cached_build qtbase-opensource-src qt "${qt_options[@]}"
 qt_prefix=$prefix
 
+# dfu-util for Windows, which the tool runs as bin\x64\dfu-util-static.exe:
+# a static libusb (its Windows back end loads WinUSB and SetupAPI itself) and
+# dfu-util linked against it, C runtime and all, needing only Windows' DLLs.
+libusb_options=(--host=i686-w64-mingw32 --enable-static --disable-shared
+                --disable-examples-build --disable-tests-build)
+build_libusb() {
+    logged configure.log "$1/configure" "${libusb_options[@]}" "--prefix=$2"
+    logged make.log make -j"$jobs"
+    logged install.log make install
+}
+cached_build libusb-1.0 libusb "${libusb_options[@]}"
+libusb_prefix=$prefix
+
+dfu_util_options=(--host=i686-w64-mingw32 "USB_CFLAGS=-I$libusb_prefix/include/libusb-1.0"
+                  "USB_LIBS=-L$libusb_prefix/lib -lusb-1.0" "LDFLAGS=-static -s")
+build_dfu_util() {
+    logged configure.log "$1/configure" "${dfu_util_options[@]}" "--prefix=$2"
+    logged make.log make -j"$jobs" -C src dfu-util.exe
+    install -D -m 755 src/dfu-util.exe "$2/bin/dfu-util.exe"
+}
+cached_build dfu-util dfu_util "${dfu_util_options[@]}"
+dfu_util=$prefix/bin/dfu-util.exe
+scripts/check-windows-exe.sh --console "$dfu_util" >/dev/null
+
 step "Building the tool"
 # scripts/test.sh --windows builds its test binaries in a tree of their own.
 build=${NV38K_WINDOWS_BUILD:-build/windows}
+# dfu-util goes where the tool looks for it, so the build tree is a folder the
+# tool runs from; the Windows tests run that copy.
+install -D -m 755 "$dfu_util" "$build/bin/x64/dfu-util-static.exe"
 cmake -S . -B "$build" -DCMAKE_TOOLCHAIN_FILE="$top/cmake/mingw-w64-i686.cmake" \
     -DNV38K_WINDOWS_PREFIX="$qt_prefix;$openssl_prefix" -DCMAKE_BUILD_TYPE=Release \
     -DBUILD_TESTING=OFF "$@" >/dev/null
 cmake --build "$build" --parallel "$(nproc)"
-step "Built $build/nv38k-upgrade-tool.exe"
+step "Built $build/nv38k-upgrade-tool.exe and $build/bin/x64/dfu-util-static.exe"

@@ -2,9 +2,13 @@
 # Checks from the file alone that a Windows build of the tool is what ships:
 # a 32-bit GUI program that imports only Windows' own DLLs (Qt, OpenSSL and
 # the C++ runtime linked in) and carries the icon and version 0.0.0.0 of
-# app/nv38k.rc. Needs binutils-mingw-w64-i686 and icoutils.
+# app/nv38k.rc. With --console, that a program shipped beside it (dfu-util)
+# is a 32-bit console program that imports only Windows' own DLLs. Needs
+# binutils-mingw-w64-i686 and icoutils.
 set -euo pipefail
-exe=${1:?usage: $0 EXE}
+console=false
+[[ ${1:-} != --console ]] || { console=true; shift; }
+exe=${1:?usage: $0 [--console] EXE}
 ico=$(dirname "$0")/../app/nv38k.ico
 
 fail() {
@@ -15,17 +19,25 @@ fail() {
 [[ -f $exe ]] || fail "no such file"
 dump=$(i686-w64-mingw32-objdump -p "$exe" 2>&1) || fail "objdump cannot read it: $dump"
 grep -q 'file format pei-i386$' <<<"$dump" || fail "not a PE32 (i386) file"
-grep -Eq '^Subsystem[[:space:]]+0*2[[:space:]]' <<<"$dump" || fail "not a Windows GUI program (Subsystem 2)"
+if $console; then
+    grep -Eq '^Subsystem[[:space:]]+0*3[[:space:]]' <<<"$dump" || fail "not a Windows console program (Subsystem 3)"
+else
+    grep -Eq '^Subsystem[[:space:]]+0*2[[:space:]]' <<<"$dump" || fail "not a Windows GUI program (Subsystem 2)"
+fi
 
 mapfile -t dlls < <(sed -n 's/^[[:space:]]*DLL Name: //p' <<<"$dump" | sort -fu)
 [[ ${#dlls[@]} -gt 0 ]] || fail "no imported DLL found"
 windows_dlls='advapi32|bcrypt|comctl32|comdlg32|crypt32|d3d9|dnsapi|dwmapi|dxgi|gdi32|imm32|iphlpapi|kernel32|mpr|msvcrt|netapi32|ntdll|ole32|oleaut32|secur32|setupapi|shell32|shlwapi|user32|userenv|uxtheme|version|winmm|winspool\.drv|ws2_32|wtsapi32'
 for dll in "${dlls[@]}"; do
-    if [[ ${dll,,} =~ ^(qt5|libstdc\+\+|libgcc|libwinpthread|libssl|libcrypto|zlib|libpng|libfreetype|libharfbuzz|libpcre) ]]; then
+    if [[ ${dll,,} =~ ^(qt5|libstdc\+\+|libgcc|libwinpthread|libssl|libcrypto|libusb|zlib|libpng|libfreetype|libharfbuzz|libpcre) ]]; then
         fail "needs $dll, which should have been linked in statically"
     fi
     [[ ${dll,,} =~ ^($windows_dlls)(\.dll)?$ ]] || fail "needs $dll, which is not one of Windows' own DLLs"
 done
+if $console; then
+    echo "$exe: PE32 i386, Windows console, imports only ${dlls[*]}"
+    exit
+fi
 
 grep -q 'Resource Directory' <<<"$dump" || fail "no resource directory"
 resources=$(wrestool -l "$exe")
