@@ -5,8 +5,9 @@ font_packages=(fonts-wqy-microhei)
 # The real parts the demo and the end-to-end tests run against.
 server_packages=(nginx dfu-util)
 # The 32-bit Windows build (scripts/build-windows.sh): the MinGW-w64 cross
-# compilers, what OpenSSL's and Qt's builds run on the host, and Wine with a
-# virtual display to start the result.
+# compilers, what the builds of OpenSSL, Qt, libusb and dfu-util run on the
+# host, Wine with a virtual display to start the result, and NSIS and zip for
+# its installer and portable zip (packaging/windows/make-packages.sh).
 windows_packages=(g++-mingw-w64-i686-posix gcc-mingw-w64-i686-posix binutils-mingw-w64-i686
                   mingw-w64-tools g++ make cmake perl python3 dpkg-dev xz-utils icoutils
                   wine wine32:i386 xvfb xauth nsis zip)

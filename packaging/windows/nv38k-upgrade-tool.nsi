@@ -1,0 +1,98 @@
+; Per-user installer of the NV38K upgrade tool for Windows, in Chinese like
+; the tool. make-packages.sh builds it:
+;   makensis -INPUTCHARSET UTF8 -DVERSION=1.5 -DSOURCE=<folder> -DOUTFILE=<setup.exe> nv38k-upgrade-tool.nsi
+; makensis works in this folder. SOURCE holds nv38k-upgrade-tool.exe and
+; bin/x64/dfu-util-static.exe. The tool runs bin\x64\dfu-util-static.exe and
+; writes tmp\Data.nv relative to its working directory, so it is installed
+; where its user may write, and its shortcut starts it there. /S installs
+; (and, given to the uninstaller, uninstalls) silently.
+Unicode true
+!include MUI2.nsh
+!include FileFunc.nsh
+
+!ifndef VERSION | SOURCE | OUTFILE
+  !error "Define VERSION, SOURCE and OUTFILE (see make-packages.sh)"
+!endif
+
+!define TITLE "NV38K升级工具"
+!define PROGRAM "nv38k-upgrade-tool.exe"
+!define SHORTCUT "$SMPROGRAMS\${TITLE}.lnk"
+!define UNINSTALL_KEY "Software\Microsoft\Windows\CurrentVersion\Uninstall\NV38KUpgradeTool"
+
+Name "${TITLE} ${VERSION}"
+OutFile "${OUTFILE}"
+RequestExecutionLevel user
+InstallDir "$LOCALAPPDATA\Programs\NV38K Upgrade Tool"
+InstallDirRegKey HKCU "${UNINSTALL_KEY}" "InstallLocation"
+SetCompressor /SOLID lzma
+ShowInstDetails show
+ShowUninstDetails show
+
+!define MUI_ICON "../../app/nv38k.ico"
+!define MUI_UNICON "../../app/nv38k.ico"
+!define MUI_ABORTWARNING
+
+!define MUI_WELCOMEPAGE_TEXT "此程序将把 ${TITLE} ${VERSION} 安装到你自己的文件夹中，不需要管理员权限。$\r$\n$\r$\n$_CLICK"
+!insertmacro MUI_PAGE_WELCOME
+!insertmacro MUI_PAGE_DIRECTORY
+!insertmacro MUI_PAGE_INSTFILES
+!define MUI_FINISHPAGE_TEXT_LARGE
+!define MUI_FINISHPAGE_TEXT "\
+在 Windows 上，键盘在 DFU 模式下（USB 0483:df13）绑定 WinUSB 驱动后，dfu-util 才能找到它，\
+否则工具会提示“未检测到设备”。$\r$\n$\r$\n\
+请把键盘置于 DFU 模式，用 Zadig 等工具为它安装 WinUSB 驱动；每台电脑只需一次。"
+!define MUI_FINISHPAGE_RUN
+!define MUI_FINISHPAGE_RUN_TEXT "启动${TITLE}"
+!define MUI_FINISHPAGE_RUN_FUNCTION StartTool
+!insertmacro MUI_PAGE_FINISH
+
+!insertmacro MUI_UNPAGE_CONFIRM
+!insertmacro MUI_UNPAGE_INSTFILES
+
+!insertmacro MUI_LANGUAGE "SimpChinese"
+
+; In the install folder, as the shortcut starts it.
+Function StartTool
+  SetOutPath "$INSTDIR"
+  Exec '"$INSTDIR\${PROGRAM}"'
+FunctionEnd
+
+Section "Install"
+  SetShellVarContext current
+  SetOutPath "$INSTDIR\bin\x64"
+  File "${SOURCE}/bin/x64/dfu-util-static.exe"
+  SetOutPath "$INSTDIR"
+  File "${SOURCE}/${PROGRAM}"
+  WriteUninstaller "$INSTDIR\uninstall.exe"
+
+  ; The shortcut's working directory is the output path: the install folder.
+  CreateShortcut "${SHORTCUT}" "$INSTDIR\${PROGRAM}" "" "$INSTDIR\${PROGRAM}" 0
+
+  WriteRegStr HKCU "${UNINSTALL_KEY}" "DisplayName" "${TITLE}"
+  WriteRegStr HKCU "${UNINSTALL_KEY}" "DisplayVersion" "${VERSION}"
+  WriteRegStr HKCU "${UNINSTALL_KEY}" "Publisher" "NV38K"
+  WriteRegStr HKCU "${UNINSTALL_KEY}" "DisplayIcon" "$INSTDIR\${PROGRAM},0"
+  WriteRegStr HKCU "${UNINSTALL_KEY}" "InstallLocation" "$INSTDIR"
+  WriteRegStr HKCU "${UNINSTALL_KEY}" "UninstallString" '"$INSTDIR\uninstall.exe"'
+  WriteRegStr HKCU "${UNINSTALL_KEY}" "QuietUninstallString" '"$INSTDIR\uninstall.exe" /S'
+  WriteRegDWORD HKCU "${UNINSTALL_KEY}" "NoModify" 1
+  WriteRegDWORD HKCU "${UNINSTALL_KEY}" "NoRepair" 1
+  ${GetSize} "$INSTDIR" "/S=0K" $0 $1 $2
+  WriteRegDWORD HKCU "${UNINSTALL_KEY}" "EstimatedSize" $0
+SectionEnd
+
+; Removes what the installer put there and the tool's tmp folder, which holds
+; only the firmware it downloaded (a cache: it downloads it again when asked).
+; The install folder itself goes only when nothing else is left in it.
+Section "Uninstall"
+  SetShellVarContext current
+  Delete "${SHORTCUT}"
+  Delete "$INSTDIR\${PROGRAM}"
+  Delete "$INSTDIR\bin\x64\dfu-util-static.exe"
+  RMDir "$INSTDIR\bin\x64"
+  RMDir "$INSTDIR\bin"
+  RMDir /r "$INSTDIR\tmp"
+  Delete "$INSTDIR\uninstall.exe"
+  RMDir "$INSTDIR"
+  DeleteRegKey HKCU "${UNINSTALL_KEY}"
+SectionEnd

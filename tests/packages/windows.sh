@@ -1,0 +1,164 @@
+#!/usr/bin/env bash
+# Installs the Windows package as a user would, in a fresh 32-bit Wine prefix
+# (build/wine-packages) on a virtual display: silent install, the installed
+# files, the Start-menu shortcut, the Uninstall registry entry, the tool
+# started from the shortcut's working directory, silent uninstall through the
+# registry's QuietUninstallString. Prints one line per row; stops at the
+# first that fails. Needs wine, xvfb, xdotool and python3.
+# Usage: tests/packages/windows.sh SETUP_EXE
+set -euo pipefail
+setup=$(realpath "${1:?usage: $0 SETUP_EXE}")
+top=$(cd "$(dirname "$0")/../.." && pwd)
+title=NV38K升级工具V1.5
+program=nv38k-upgrade-tool.exe
+key='HKCU\Software\Microsoft\Windows\CurrentVersion\Uninstall\NV38KUpgradeTool'
+
+export WINEPREFIX=$top/build/wine-packages WINEDEBUG=-all
+# The prefix's shortcuts make no menu entries on this machine.
+export WINEDLLOVERRIDES="mscoree,mshtml,winemenubuilder.exe="
+wine() { "$top/scripts/wine-run.sh" "$@"; }
+work=$(mktemp -d)
+xvfb_pid=
+# The prefix stays for a look when a row failed.
+cleanup() {
+    local status=$?
+    wineserver -k 2>/dev/null || true
+    [[ -z $xvfb_pid ]] || kill "$xvfb_pid" 2>/dev/null || true
+    rm -rf "$work"
+    [[ $status -ne 0 ]] || rm -rf "$WINEPREFIX"
+}
+trap cleanup EXIT
+
+row() {
+    local name=$1
+    shift
+    if "$@"; then
+        printf 'ok    windows  %s\n' "$name"
+    else
+        printf 'FAIL  windows  %s\n' "$name"
+        tail -n 20 "$work"/*.log >&2 2>/dev/null || true
+        exit 1
+    fi
+}
+
+# The target and working directory of a Shell Link (.lnk, [MS-SHLLINK]).
+shortcut() {
+    python3 - "$1" <<'PY'
+import struct, sys
+data = open(sys.argv[1], 'rb').read()
+flags = struct.unpack_from('<I', data, 0x14)[0]
+pos = struct.unpack_from('<I', data, 0)[0]
+if flags & 0x1:  # HasLinkTargetIDList
+    pos += 2 + struct.unpack_from('<H', data, pos)[0]
+target = ''
+if flags & 0x2:  # HasLinkInfo: LocalBasePath and CommonPathSuffix, Unicode if given
+    size, header, info_flags, _, base, _, suffix = struct.unpack_from('<7I', data, pos)
+    def text(at, wide):
+        end = data.index(b'\0\0' if wide else b'\0', pos + at)
+        end += (end - pos - at) % 2 if wide else 0
+        return data[pos + at:end].decode('utf-16-le' if wide else 'latin-1')
+    if info_flags & 1:
+        if header >= 0x24:
+            base, suffix = struct.unpack_from('<2I', data, pos + 0x1C)
+        target = text(base, header >= 0x24) + text(suffix, header >= 0x24)
+    pos += size
+strings = []  # name, relative path, working directory, arguments, icon
+for bit in (0x4, 0x8, 0x10, 0x20, 0x40):
+    count = struct.unpack_from('<H', data, pos)[0] if flags & bit else 0
+    width = 2 if flags & 0x80 else 1
+    raw = data[pos + 2:pos + 2 + count * width]
+    strings.append(raw.decode('utf-16-le' if width == 2 else 'latin-1').rstrip('\0'))
+    pos += 2 + count * width if flags & bit else 0
+print(target)
+print(strings[2])
+PY
+}
+
+# A string value of the Uninstall key. reg export writes UTF-16 and keeps the Chinese
+# name that reg query would print as "?" through the console's code page.
+value() {
+    sed -n "s/^\"$1\"=\"\(.*\)\"$/\1/p" "$work/key.txt" | sed 's/\\\(.\)/\1/g'
+}
+
+# Xvfb names a free display once it accepts clients.
+Xvfb -displayfd 3 -nolisten tcp -screen 0 1024x768x24 3>"$work/display" >/dev/null 2>&1 &
+xvfb_pid=$!
+for _ in $(seq 100); do
+    [[ -s $work/display ]] && break
+    sleep 0.1
+done
+export DISPLAY=:$(cat "$work/display")
+
+install() {
+    rm -rf "$WINEPREFIX"
+    wine &&
+        wine "$setup" /S >"$work/setup.log" 2>&1 &&
+        # Where a per-user install goes on this prefix.
+        local_app_data=$(wine cmd /c echo %LOCALAPPDATA% | tr -d '\r') &&
+        app_data=$(wine cmd /c echo %APPDATA% | tr -d '\r') &&
+        instdir_win="$local_app_data\\Programs\\NV38K Upgrade Tool" &&
+        instdir=$(winepath -u "$instdir_win") &&
+        link=$(winepath -u "$app_data\\Microsoft\\Windows\\Start Menu\\Programs")/NV38K升级工具.lnk &&
+        [[ -d $instdir ]]
+}
+
+# Just the tool, dfu-util where the tool runs it, and the uninstaller; the
+# installed dfu-util runs and prints its banner.
+files() {
+    [[ $(cd "$instdir" && find . -type f | sort | tr '\n' ' ') == \
+        "./bin/x64/dfu-util-static.exe ./$program ./uninstall.exe " ]] &&
+        (cd "$instdir" && wine bin/x64/dfu-util-static.exe -l) >"$work/dfu-util.log" 2>&1 &&
+        head -n 1 "$work/dfu-util.log" | grep -q '^dfu-util 0\.11'
+}
+
+start_menu_shortcut() {
+    [[ -f $link ]] && shortcut "$link" >"$work/shortcut.txt" &&
+        [[ $(sed -n 1p "$work/shortcut.txt") == "$instdir_win\\$program" ]] &&
+        [[ $(sed -n 2p "$work/shortcut.txt") == "$instdir_win" ]]
+}
+
+registry() {
+    wine reg export "$key" "$work/key.reg" /y >/dev/null 2>&1 &&
+        iconv -f UTF-16 -t UTF-8 "$work/key.reg" | tr -d '\r' >"$work/key.txt" &&
+        [[ $(value DisplayName) == NV38K升级工具 ]] &&
+        [[ $(value DisplayVersion) == 1.5 ]] &&
+        [[ $(value Publisher) == NV38K ]] &&
+        [[ $(value DisplayIcon) == "$instdir_win\\$program,0" ]] &&
+        [[ $(value InstallLocation) == "$instdir_win" ]] &&
+        [[ $(value UninstallString) == "\"$instdir_win\\uninstall.exe\"" ]] &&
+        [[ $(value QuietUninstallString) == "\"$instdir_win\\uninstall.exe\" /S" ]]
+}
+
+# Started in the shortcut's working directory, the window shows; asked to
+# close as Windows asks (WM_CLOSE), the tool ends with 0.
+start() {
+    local pid window
+    (cd "$(winepath -u "$(sed -n 2p "$work/shortcut.txt")")" &&
+        exec wine "$(sed -n 1p "$work/shortcut.txt")") >"$work/tool.log" 2>&1 &
+    pid=$!
+    window=$(timeout 30 xdotool search --sync --onlyvisible --name "^$title\$" | head -n 1) &&
+        [[ -n $window ]] &&
+        wine taskkill /im "$program" >/dev/null 2>&1 &&
+        wait "$pid"
+}
+
+# The firmware the tool downloaded (tmp\Data.nv, planted here as the tool
+# leaves it) goes with it. NSIS's uninstaller copies itself to %TEMP% and
+# runs from there; wineserver --wait sees that copy end too.
+uninstall() {
+    local quiet
+    mkdir -p "$instdir/tmp" && echo firmware >"$instdir/tmp/Data.nv" &&
+        quiet=$(value QuietUninstallString) &&
+        [[ $quiet =~ ^\"(.*)\"\ (.*)$ ]] &&
+        wine "${BASH_REMATCH[1]}" ${BASH_REMATCH[2]} >"$work/uninstall.log" 2>&1 &&
+        wineserver --wait &&
+        [[ ! -e $instdir && ! -e $link ]] &&
+        ! wine reg query "$key" >/dev/null 2>&1
+}
+
+row "install: $(basename "$setup") /S" install
+row "files: the tool, bin\\x64\\dfu-util-static.exe (runs: dfu-util 0.11), uninstall.exe" files
+row "shortcut: Start menu NV38K升级工具.lnk starts the tool in its install folder" start_menu_shortcut
+row "registry: Uninstall entry NV38K升级工具 1.5 by NV38K, quiet uninstall /S" registry
+row "start: the window \"$title\" shows and closes" start
+row "uninstall: /S removes files, firmware cache, shortcut and registry key" uninstall
