@@ -1,7 +1,41 @@
 #include "window/widget.h"
 
 #include <QApplication>
+#include <QFontDatabase>
 #include <QIcon>
+
+#ifdef Q_OS_WIN
+namespace {
+
+// The window's texts are all Chinese, but Qt 5 takes Windows' dialog font,
+// "MS Shell Dlg 2" at 8 pt, which is Tahoma and has none: they would come
+// from a fallback face. Where Tahoma is missing (Wine without its own fonts)
+// another installed face stands in, and one whose line height is several
+// times its size (a maths face) pushes the form's rows apart until the notes
+// run under the buttons. Chinese Windows' own UI face at 9 pt, or else any
+// face with Chinese, makes the window look as it does on Linux.
+void useChineseUiFont()
+{
+    const QFontDatabase fonts;
+    QString face;
+    // The UI cut from Windows 8 on, the older one on Windows 7.
+    for (const char *known : {"Microsoft YaHei UI", "Microsoft YaHei"}) {
+        if (fonts.hasFamily(QLatin1String(known))) {
+            face = QLatin1String(known);
+            break;
+        }
+    }
+    if (face.isEmpty()) {
+        const QStringList chinese = fonts.families(QFontDatabase::SimplifiedChinese);
+        if (chinese.isEmpty())
+            return;
+        face = chinese.first();
+    }
+    QApplication::setFont(QFont(face, 9));
+}
+
+} // namespace
+#endif
 
 int main(int argc, char *argv[])
 {
@@ -12,6 +46,9 @@ int main(int argc, char *argv[])
         Qt::HighDpiScaleFactorRoundingPolicy::PassThrough);
     QApplication app(argc, argv);
     app.setWindowIcon(QIcon(QStringLiteral(":/icons/nv38k.png")));
+#ifdef Q_OS_WIN
+    useChineseUiFont();
+#endif
 
     Widget window;
     window.show();
