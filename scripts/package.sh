@@ -8,9 +8,10 @@ cd "$(dirname "$0")/.."
 source scripts/packages.sh
 scripts/install-deps.sh "${build_packages[@]}" "${deb_packages[@]}"
 
-out=$PWD/${NV38K_PACKAGES:-build/packages}
-trees=$out/trees
+out=${NV38K_PACKAGES:-build/packages}
 mkdir -p "$out"
+out=$(realpath "$out")
+trees=$out/trees
 
 linux=$trees/linux
 cmake -S . -B "$linux" -DCMAKE_BUILD_TYPE=Release -DBUILD_TESTING=OFF \
