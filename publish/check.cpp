@@ -1,6 +1,7 @@
 #include "check.h"
 
 #include "console.h"
+#include "digest.h"
 #include "serverfiles.h"
 
 #include "firmware_info/firmwareserver.h"
@@ -8,10 +9,11 @@
 #include "firmware_info/windowboxes.h"
 
 #include <QCommandLineParser>
-#include <QCryptographicHash>
 #include <QDir>
 #include <QEventLoop>
+#include <QHostInfo>
 #include <QNetworkAccessManager>
+#include <QNetworkProxyFactory>
 #include <QNetworkReply>
 #include <QSslCertificate>
 #include <QTimer>
@@ -111,6 +113,17 @@ private:
     QDir m_folder;
 };
 
+// Looks the server's name up on a thread of Qt's while this one sets up TLS,
+// which takes longer; Qt's host cache then answers the connection's own
+// look-up at once. Through a proxy the proxy looks it up, and so nothing is.
+void lookUpAhead(const QString &address)
+{
+    const QUrl url = FirmwareServer::toUrl(address);
+    if (QNetworkProxyFactory::proxyForQuery(QNetworkProxyQuery(url)).value(0).type()
+        == QNetworkProxy::NoProxy)
+        QHostInfo::lookupHost(url.host(), [](const QHostInfo &) {});
+}
+
 QString whatCame(const Answer &answer)
 {
     if (answer.informationFailed)
@@ -167,7 +180,7 @@ int check(FirmwareSource &source, Console &console)
         return windowFails(console, WindowBoxes::firmwareDownloadFailed(*firmware.firmwareFailure));
     }
     console.out << ", SHA-256 "
-                << QCryptographicHash::hash(firmware.body, QCryptographicHash::Sha256).toHex()
+                << sha256Hex(firmware.body)
                 << '\n';
     if (firmware.body.isEmpty())
         console.warn(QStringLiteral("the firmware is empty; the window stores it all the same"));
@@ -214,6 +227,7 @@ int checkCommand(const QStringList &arguments, Console &console)
         FirmwareSource folder{QDir(target)};
         return check(folder, console);
     }
+    lookUpAhead(target);
     if (parser.isSet(ca)) {
         const QList<QSslCertificate> roots = QSslCertificate::fromPath(parser.value(ca), QSsl::Pem);
         if (roots.isEmpty())

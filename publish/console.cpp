@@ -26,6 +26,14 @@ int Console::fail(ExitCode code, const QString &message)
     return int(code);
 }
 
+void Console::flush()
+{
+    out.flush();
+    m_err.flush();
+    std::fflush(stdout);
+    std::fflush(stderr);
+}
+
 bool parseCommandLine(QCommandLineParser &parser, const QStringList &arguments, Console &console)
 {
     const QCommandLineOption help = parser.addHelpOption();

@@ -26,6 +26,8 @@ public:
     void error(const QString &message);
     // Says what went wrong and returns `code` for main() to exit with.
     int fail(ExitCode code, const QString &message);
+    // Hands everything written so far to the operating system.
+    void flush();
 
 private:
     QTextStream m_err;

@@ -1,6 +1,7 @@
 #include "release.h"
 
 #include "console.h"
+#include "digest.h"
 #include "serverfiles.h"
 
 #include "firmware_info/firmwareserver.h"
@@ -8,7 +9,6 @@
 #include "firmware_info/versioninfo.h"
 
 #include <QCommandLineParser>
-#include <QCryptographicHash>
 #include <QDir>
 #include <QFile>
 #include <QSaveFile>
@@ -179,7 +179,7 @@ int publish(const Release &release, Console &console)
                 << " bytes, read back as model " << release.model << ", version " << release.version
                 << ", " << notes.size() << " note lines\n";
     console.out << "wrote " << firmwarePath << ": " << writtenFirmware.size() << " bytes, SHA-256 "
-                << QCryptographicHash::hash(writtenFirmware, QCryptographicHash::Sha256).toHex()
+                << sha256Hex(writtenFirmware)
                 << '\n';
     for (const QString &finding : ServerFiles::fragilities(writtenInfo))
         console.warn(finding);
