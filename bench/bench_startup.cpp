@@ -1,90 +1,102 @@
-// Start-up from exec to the first painted frame, the tool's window against a
-// bare QWidget of the same size built with the same Qt.
-//
-//   bench_startup RUNS         runs both RUNS times, interleaved, and prints
-//                              "tool_ms bare_ms" medians
-//   bench_startup --child tool|bare   (internal) shows the window and prints
-//                              the monotonic time of its first paint event
-#include "window/widget.h"
-
-#include <QApplication>
-#include <QEvent>
-
+// Start-up from starting the process to its first painted frame: the tool
+// (its own main(), built with firstpaint.cpp) against a bare QWidget of the
+// same size, built with the same Qt and libraries. Both programs lie beside
+// this one; it starts them in turn, RUNS times each after one warm-up, and
+// prints "tool_ms bare_ms" medians.   bench_startup [RUNS]
 #include <algorithm>
+#include <chrono>
 #include <cstdio>
-#include <cstring>
-#include <ctime>
-#include <memory>
-#include <spawn.h>
+#include <cstdlib>
 #include <string>
-#include <sys/wait.h>
-#include <unistd.h>
 #include <vector>
 
+#ifdef _WIN32
+#include <windows.h>
+#else
+#include <spawn.h>
+#include <sys/wait.h>
+#include <unistd.h>
 extern char **environ;
+#endif
 
 namespace {
 
-long long monotonicNs()
+long long steadyNs()
 {
-    timespec now{};
-    clock_gettime(CLOCK_MONOTONIC, &now);
-    return now.tv_sec * 1000000000LL + now.tv_nsec;
+    return std::chrono::duration_cast<std::chrono::nanoseconds>(
+               std::chrono::steady_clock::now().time_since_epoch())
+        .count();
 }
 
-class FirstPaint : public QObject
+#ifdef _WIN32
+// The first line `program` writes to its standard output, and when it was started.
+bool run(const std::string &program, std::string &output, long long &startedNs)
 {
-public:
-    bool eventFilter(QObject *, QEvent *event) override
-    {
-        if (event->type() == QEvent::Paint) {
-            std::printf("%lld\n", monotonicNs());
-            std::fflush(stdout);
-            std::_Exit(0); // what comes after the first frame is not measured
-        }
+    SECURITY_ATTRIBUTES inheritable{sizeof inheritable, nullptr, TRUE};
+    HANDLE readEnd = nullptr, writeEnd = nullptr;
+    if (!CreatePipe(&readEnd, &writeEnd, &inheritable, 0))
         return false;
+    SetHandleInformation(readEnd, HANDLE_FLAG_INHERIT, 0);
+    STARTUPINFOA startup{};
+    startup.cb = sizeof startup;
+    startup.dwFlags = STARTF_USESTDHANDLES;
+    startup.hStdInput = GetStdHandle(STD_INPUT_HANDLE);
+    startup.hStdOutput = writeEnd;
+    startup.hStdError = GetStdHandle(STD_ERROR_HANDLE);
+    PROCESS_INFORMATION process{};
+    std::string commandLine = '"' + program + '"';
+    startedNs = steadyNs();
+    const bool started = CreateProcessA(program.c_str(), &commandLine[0], nullptr, nullptr, TRUE,
+                                        0, nullptr, nullptr, &startup, &process);
+    CloseHandle(writeEnd);
+    char buffer[64] = {};
+    DWORD got = 0;
+    if (started) {
+        ReadFile(readEnd, buffer, sizeof buffer - 1, &got, nullptr);
+        WaitForSingleObject(process.hProcess, INFINITE);
+        CloseHandle(process.hProcess);
+        CloseHandle(process.hThread);
     }
-};
-
-int child(int argc, char *argv[], bool tool)
-{
-    QApplication app(argc, argv);
-    std::unique_ptr<QWidget> window;
-    if (tool) {
-        window = std::make_unique<Widget>();
-    } else {
-        window = std::make_unique<QWidget>();
-        window->setFixedSize(314, 232);
-    }
-    FirstPaint filter;
-    window->installEventFilter(&filter);
-    window->show();
-    return app.exec();
+    CloseHandle(readEnd);
+    output.assign(buffer, got);
+    return started && got > 0;
 }
-
-// Milliseconds from spawning `self --child mode` to its first paint.
-double measure(const char *self, const char *mode)
+#else
+bool run(const std::string &program, std::string &output, long long &startedNs)
 {
     int pipeFds[2];
     if (pipe(pipeFds) != 0)
-        return -1;
+        return false;
     posix_spawn_file_actions_t actions;
     posix_spawn_file_actions_init(&actions);
     posix_spawn_file_actions_adddup2(&actions, pipeFds[1], STDOUT_FILENO);
     posix_spawn_file_actions_addclose(&actions, pipeFds[0]);
-    char *const args[] = {const_cast<char *>(self), const_cast<char *>("--child"),
-                          const_cast<char *>(mode), nullptr};
+    char *const args[] = {const_cast<char *>(program.c_str()), nullptr};
     pid_t pid = 0;
-    const long long start = monotonicNs();
-    const int spawned = posix_spawn(&pid, self, &actions, nullptr, args, environ);
+    startedNs = steadyNs();
+    const bool started = posix_spawn(&pid, program.c_str(), &actions, nullptr, args, environ) == 0;
     posix_spawn_file_actions_destroy(&actions);
     close(pipeFds[1]);
     char buffer[64] = {};
-    const ssize_t got = spawned == 0 ? read(pipeFds[0], buffer, sizeof buffer - 1) : -1;
+    const ssize_t got = started ? read(pipeFds[0], buffer, sizeof buffer - 1) : -1;
     close(pipeFds[0]);
-    if (spawned == 0)
+    if (started)
         waitpid(pid, nullptr, 0);
-    return got > 0 ? (std::stoll(buffer) - start) / 1e6 : -1;
+    output.assign(buffer, got > 0 ? size_t(got) : 0);
+    return started && got > 0;
+}
+#endif
+
+// Milliseconds from starting `program` to its first paint.
+double measure(const std::string &program)
+{
+    std::string output;
+    long long startedNs = 0;
+    if (!run(program, output, startedNs)) {
+        std::fprintf(stderr, "%s reported no first frame\n", program.c_str());
+        std::exit(1);
+    }
+    return (std::stoll(output) - startedNs) / 1e6;
 }
 
 double median(std::vector<double> values)
@@ -97,16 +109,23 @@ double median(std::vector<double> values)
 
 int main(int argc, char *argv[])
 {
-    if (argc == 3 && std::strcmp(argv[1], "--child") == 0)
-        return child(argc, argv, std::strcmp(argv[2], "tool") == 0);
-
     const int runs = argc > 1 ? std::atoi(argv[1]) : 15;
+    const std::string self = argv[0];
+    const std::string directory = self.substr(0, self.find_last_of("/\\") + 1);
+#ifdef _WIN32
+    const std::string suffix = ".exe";
+#else
+    const std::string suffix;
+#endif
+    const std::string toolProgram = directory + "bench_startup_tool" + suffix;
+    const std::string bareProgram = directory + "bench_startup_bare" + suffix;
+
     std::vector<double> tool, bare;
-    measure(argv[0], "tool"); // warm the page cache
-    measure(argv[0], "bare");
+    measure(toolProgram); // warms the file cache
+    measure(bareProgram);
     for (int i = 0; i < runs; ++i) {
-        tool.push_back(measure(argv[0], "tool"));
-        bare.push_back(measure(argv[0], "bare"));
+        tool.push_back(measure(toolProgram));
+        bare.push_back(measure(bareProgram));
     }
     std::printf("%.1f %.1f\n", median(tool), median(bare));
     return 0;

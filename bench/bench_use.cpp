@@ -6,7 +6,11 @@
 //                                also the peak memory above the idle window
 //
 // Each run uses a fresh window, so every request makes its own TLS handshake.
-// Prints medians in milliseconds (and the largest peak in KiB).
+// Prints medians in milliseconds (and the largest peak in KiB). With
+// "--vs COMMAND" at the end (see timedcommand.h), COMMAND runs after each of
+// the window's runs, so that both see the machine's load alike, and its
+// median and largest peak follow on the line.
+#include "timedcommand.h"
 #include "window/widget.h"
 
 #include <QApplication>
@@ -19,6 +23,7 @@
 
 #include <algorithm>
 #include <cstdio>
+#include <cstring>
 #include <ctime>
 #include <functional>
 #include <vector>
@@ -51,11 +56,15 @@ public:
     }
 };
 
+// Sleeps between events: processEvents() with a time limit would not wait
+// for them but spin, and take a core from the tool and the server.
 bool waitUntil(const std::function<bool()> &done)
 {
-    const double deadline = nowMs() + 30000;
-    while (!done() && nowMs() < deadline)
-        QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents, 5);
+    QTimer deadline;
+    deadline.setSingleShot(true);
+    deadline.start(30000);
+    while (!done() && deadline.isActive())
+        QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents);
     return done();
 }
 
@@ -118,6 +127,16 @@ struct Session
 
 int main(int argc, char *argv[])
 {
+    TimedCommand reference;
+    for (int i = 1; i < argc; ++i) {
+        if (std::strcmp(argv[i], "--vs") == 0) {
+            char **arg = argv + i + 1;
+            if (!reference.parse(arg))
+                return 64;
+            argc = i; // Qt sees only the window's own arguments
+            break;
+        }
+    }
     QApplication app(argc, argv);
     const QStringList arguments = QCoreApplication::arguments();
     const QString mode = arguments.value(1);
@@ -127,7 +146,19 @@ int main(int argc, char *argv[])
 
     std::vector<double> times;
     long largestPeakKiB = 0;
+    std::vector<double> referenceTimes;
+    long referencePeakKiB = 0;
     for (int run = -1; run < runs; ++run) { // run -1 warms up and is not counted
+        if (!reference.argv.empty()) {
+            double ms = 0;
+            long peakKiB = 0;
+            if (!reference.run(ms, peakKiB))
+                return 1;
+            if (run >= 0) {
+                referenceTimes.push_back(ms);
+                referencePeakKiB = std::max(referencePeakKiB, peakKiB);
+            }
+        }
         Session session;
         if (mode == QLatin1String("information")) {
             const double start = nowMs();
@@ -157,6 +188,8 @@ int main(int argc, char *argv[])
     std::printf("%.1f", median(times));
     if (mode != QLatin1String("information"))
         std::printf(" %ld", largestPeakKiB);
+    if (!referenceTimes.empty())
+        std::printf(" %.1f %ld", median(referenceTimes), referencePeakKiB);
     std::printf("\n");
     return 0;
 }
