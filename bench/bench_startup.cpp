@@ -46,8 +46,8 @@ bool run(const std::string &program, std::string &output, long long &startedNs)
     PROCESS_INFORMATION process{};
     std::string commandLine = '"' + program + '"';
     startedNs = steadyNs();
-    const bool started = CreateProcessA(program.c_str(), &commandLine[0], nullptr, nullptr, TRUE,
-                                        0, nullptr, nullptr, &startup, &process);
+    const bool started = CreateProcessA(program.c_str(), &commandLine[0], nullptr, nullptr, TRUE, 0,
+                                        nullptr, nullptr, &startup, &process);
     CloseHandle(writeEnd);
     char buffer[64] = {};
     DWORD got = 0;

@@ -179,9 +179,7 @@ int check(FirmwareSource &source, Console &console)
         console.out << '\n';
         return windowFails(console, WindowBoxes::firmwareDownloadFailed(*firmware.firmwareFailure));
     }
-    console.out << ", SHA-256 "
-                << sha256Hex(firmware.body)
-                << '\n';
+    console.out << ", SHA-256 " << sha256Hex(firmware.body) << '\n';
     if (firmware.body.isEmpty())
         console.warn(QStringLiteral("the firmware is empty; the window stores it all the same"));
     return int(ExitCode::Done);

@@ -179,8 +179,7 @@ int publish(const Release &release, Console &console)
                 << " bytes, read back as model " << release.model << ", version " << release.version
                 << ", " << notes.size() << " note lines\n";
     console.out << "wrote " << firmwarePath << ": " << writtenFirmware.size() << " bytes, SHA-256 "
-                << sha256Hex(writtenFirmware)
-                << '\n';
+                << sha256Hex(writtenFirmware) << '\n';
     for (const QString &finding : ServerFiles::fragilities(writtenInfo))
         console.warn(finding);
     return int(ExitCode::Done);

@@ -9,7 +9,6 @@
 #include "support/windowdriver.h"
 
 #include <QCryptographicHash>
-#include <QSslKey>
 #include <QStandardPaths>
 #include <QTcpServer>
 #include <QTcpSocket>
@@ -159,11 +158,7 @@ void TestEndToEnd::initTestCase()
 #ifdef Q_OS_WIN
     m_dfuUtil = QStringLiteral(NV38K_WINDOWS_DFU_UTIL);
     QVERIFY2(QFileInfo::exists(m_dfuUtil), "scripts/build-windows.sh puts dfu-util there");
-    QFile key(certs + QStringLiteral("/server.key"));
-    QVERIFY(key.open(QIODevice::ReadOnly));
-    m_standIn.setIdentity(
-        QSslCertificate::fromPath(certs + QStringLiteral("/server.pem"), QSsl::Pem).value(0),
-        QSslKey(&key, QSsl::Rsa));
+    QVERIFY(m_standIn.useCertificate(QStringLiteral("server")));
     m_standIn.setResponse(QStringLiteral("/NV38Firmware/N3KFirmware/Version.txt"),
                           {CannedResponse::Kind::File, "[Device]=NV38K\r\n[Version]=1.6\r\n"});
     QVERIFY(m_standIn.start());

@@ -71,7 +71,6 @@ private:
     {
         return sorted(QDir(path("out")).entryList(QDir::Files | QDir::Hidden));
     }
-    void serveAs(const QString &certificate);
     Run publish(const QStringList &arguments);
 
     QTemporaryDir m_dir;
@@ -86,16 +85,8 @@ void TestPublish::init()
     QVERIFY(writeFile(path("out/K1_1.0.nv"), firmwareImage(100)));
     QVERIFY(writeFile(path("notes.txt"), "first note\nsecond note\n"));
     QVERIFY(writeFile(path("firmware.nv"), firmwareImage(1000)));
-    serveAs(QStringLiteral("server"));
+    QVERIFY(m_server.useCertificate(QStringLiteral("server")));
     m_server.clearResponses();
-}
-
-void TestPublish::serveAs(const QString &certificate)
-{
-    QFile key(certificates + certificate + QStringLiteral(".key"));
-    QVERIFY(key.open(QIODevice::ReadOnly));
-    m_server.setIdentity(QSslCertificate::fromPath(certificates + certificate + ".pem").value(0),
-                         QSslKey(&key, QSsl::Rsa));
 }
 
 // The valid release arguments come first; a repeated option's last value counts.
@@ -361,7 +352,7 @@ void TestPublish::check()
 
     if (!proxyFromEnvironment)
         QSKIP("Qt on Windows takes no proxy from the environment");
-    serveAs(certificate);
+    QVERIFY(m_server.useCertificate(certificate));
     m_server.setResponse(served + "Version.txt", info);
     m_server.setResponse(served + "K1_2.0.nv", firmware);
     const Run run = publish(arguments);

@@ -74,7 +74,6 @@ private slots:
     void wholeUse();
 
 private:
-    void useCertificate(const QString &name);
     bool stillUsable();
     bool installUtility(Utility utility, const QByteArray &listing, int exitCode = 0,
                         bool crash = false);
@@ -90,7 +89,7 @@ void TestWorkflow::initTestCase()
 
 void TestWorkflow::init()
 {
-    useCertificate(QStringLiteral("server"));
+    QVERIFY(m_server.useCertificate(QStringLiteral("server")));
     m_server.clearResponses();
     m_server.clearRequests();
     m_server.setResponse(infoPath, {CannedResponse::Kind::File, versionFile});
@@ -108,19 +107,11 @@ void TestWorkflow::cleanup()
         qunsetenv(name);
 }
 
-void TestWorkflow::useCertificate(const QString &name)
-{
-    QFile key(certificates + QLatin1Char('/') + name + QStringLiteral(".key"));
-    QVERIFY(key.open(QIODevice::ReadOnly));
-    const QString certificate = certificates + QLatin1Char('/') + name + QStringLiteral(".pem");
-    m_server.setIdentity(QSslCertificate::fromPath(certificate, QSsl::Pem).value(0),
-                         QSslKey(&key, QSsl::Rsa));
-}
-
 // After a fault the window still does its job: a good file is read and shown.
 bool TestWorkflow::stillUsable()
 {
-    useCertificate(QStringLiteral("server"));
+    if (!m_server.useCertificate(QStringLiteral("server")))
+        return false;
     m_server.setResponse(infoPath, {CannedResponse::Kind::File, versionFile});
     const int boxesBefore = m_driver->boxes().size();
     return m_driver->fetchInformation() && m_driver->boxes().size() == boxesBefore
@@ -231,7 +222,7 @@ void TestWorkflow::informationFile()
     QFETCH(QStringList, labels);
     QFETCH(QStringList, boxes);
 
-    useCertificate(certificate);
+    QVERIFY(m_server.useCertificate(certificate));
     m_server.setResponse(infoPath, response);
     QVERIFY(m_driver->fetchInformation());
     // A refused certificate ends the connection before any request is sent.
@@ -576,7 +567,7 @@ void TestWorkflow::download()
 
     QVERIFY(m_driver->fetchInformation());
     QVERIFY(installUtility(Utility::Prints, keyboardListing));
-    useCertificate(certificate);
+    QVERIFY(m_server.useCertificate(certificate));
     m_server.setResponse(firmwarePath, response);
     {
         std::unique_ptr<FileSizeLimit> limit;

@@ -11,6 +11,8 @@ access_log=$2
 package=nv38k-upgrade-tool
 title=NV38K升级工具V1.5
 user=nv38k-tester
+suite=deb
+source "$(dirname "$0")/rows.sh"
 
 sudo=()
 [[ $(id -u) -eq 0 ]] || sudo=(sudo)
@@ -18,29 +20,15 @@ work=$(mktemp -d)
 # The tester reaches its home inside.
 chmod 755 "$work"
 home=$work/home
-display=
+xvfb_pid=
 cleanup() {
-    [[ -z $display ]] || kill "$xvfb_pid" 2>/dev/null || true
+    [[ -z $xvfb_pid ]] || kill "$xvfb_pid" 2>/dev/null || true
     "${sudo[@]}" pkill -u "$user" 2>/dev/null || true
     "${sudo[@]}" userdel "$user" 2>/dev/null || true
     "${sudo[@]}" rm -rf "$work"
 }
 trap cleanup EXIT
 
-row() {
-    local name=$1
-    shift
-    if "$@"; then
-        printf 'ok    deb  %s\n' "$name"
-    else
-        printf 'FAIL  deb  %s\n' "$name"
-        tail -n 20 "$work"/*.log >&2 || true
-        [[ -z $display ]] || xdotool search --onlyvisible --name . getwindowname %@ >&2 || true
-        exit 1
-    fi
-}
-# Waits up to 20 s for a visible window whose title is exactly $1; prints its id.
-window() { timeout 20 xdotool search --sync --onlyvisible --name "^$1\$" | head -n 1; }
 # Clicks the left or right one of the two buttons along the window's bottom.
 click() {
     local WIDTH HEIGHT
@@ -61,26 +49,12 @@ start_from_menu() {
     "${sudo[@]}" useradd --no-create-home --home-dir "$home" --shell /usr/sbin/nologin "$user"
     mkdir -p "$home"
     "${sudo[@]}" chown "$user:" "$home"
-    # A display of our own, closed to other programs on this machine: Xvfb
-    # takes every cookie in its file, whatever display it names, and says
-    # which free display it took once it accepts clients.
-    local cookie
-    cookie=$(mcookie)
-    export XAUTHORITY=$work/xauthority
-    xauth add :0 . "$cookie"
-    Xvfb -displayfd 3 -auth "$XAUTHORITY" -nolisten tcp -screen 0 1024x768x24 \
-        3>"$work/display" >/dev/null 2>&1 &
-    xvfb_pid=$!
-    for _ in $(seq 100); do
-        [[ -s $work/display ]] && break
-        sleep 0.1
-    done
-    display=:$(cat "$work/display")
-    export DISPLAY=$display
-    xauth add "$display" . "$cookie"
+    start_display
+    # The tester runs the tool on it.
     chmod 644 "$XAUTHORITY"
-    "${sudo[@]}" runuser -u "$user" -- env -i HOME="$home" DISPLAY="$display" XAUTHORITY="$XAUTHORITY" LANG=C.UTF-8 \
-        PATH=/usr/local/bin:/usr/bin:/bin sh -c "exec $exec" >"$work/tool.log" 2>&1 &
+    "${sudo[@]}" runuser -u "$user" -- env -i HOME="$home" DISPLAY="$DISPLAY" \
+        XAUTHORITY="$XAUTHORITY" LANG=C.UTF-8 PATH=/usr/local/bin:/usr/bin:/bin \
+        sh -c "exec $exec" >"$work/tool.log" 2>&1 &
     main=$(window "$title") && [[ -n $main ]]
 }
 

@@ -12,6 +12,8 @@ top=$(cd "$(dirname "$0")/../.." && pwd)
 title=NV38K升级工具V1.5
 program=nv38k-upgrade-tool.exe
 key='HKCU\Software\Microsoft\Windows\CurrentVersion\Uninstall\NV38KUpgradeTool'
+suite=windows
+source "$top/tests/packages/rows.sh"
 
 export WINEPREFIX=$top/build/wine-packages WINEDEBUG=-all
 # The prefix's shortcuts make no menu entries on this machine.
@@ -28,18 +30,6 @@ cleanup() {
     [[ $status -ne 0 ]] || rm -rf "$WINEPREFIX"
 }
 trap cleanup EXIT
-
-row() {
-    local name=$1
-    shift
-    if "$@"; then
-        printf 'ok    windows  %s\n' "$name"
-    else
-        printf 'FAIL  windows  %s\n' "$name"
-        tail -n 20 "$work"/*.log >&2 2>/dev/null || true
-        exit 1
-    fi
-}
 
 # The target and working directory of a Shell Link (.lnk, [MS-SHLLINK]).
 shortcut() {
@@ -80,14 +70,7 @@ value() {
     sed -n "s/^\"$1\"=\"\(.*\)\"$/\1/p" "$work/key.txt" | sed 's/\\\(.\)/\1/g'
 }
 
-# Xvfb names a free display once it accepts clients.
-Xvfb -displayfd 3 -nolisten tcp -screen 0 1024x768x24 3>"$work/display" >/dev/null 2>&1 &
-xvfb_pid=$!
-for _ in $(seq 100); do
-    [[ -s $work/display ]] && break
-    sleep 0.1
-done
-export DISPLAY=:$(cat "$work/display")
+start_display
 
 install() {
     rm -rf "$WINEPREFIX"
@@ -132,12 +115,12 @@ registry() {
 # Started in the shortcut's working directory, the window shows; asked to
 # close as Windows asks (WM_CLOSE), the tool ends with 0.
 start() {
-    local pid window
+    local pid shown
     (cd "$(winepath -u "$(sed -n 2p "$work/shortcut.txt")")" &&
         exec wine "$(sed -n 1p "$work/shortcut.txt")") >"$work/tool.log" 2>&1 &
     pid=$!
-    window=$(timeout 30 xdotool search --sync --onlyvisible --name "^$title\$" | head -n 1) &&
-        [[ -n $window ]] &&
+    shown=$(window "$title") &&
+        [[ -n $shown ]] &&
         wine taskkill /im "$program" >/dev/null 2>&1 &&
         wait "$pid"
 }

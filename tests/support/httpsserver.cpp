@@ -1,5 +1,6 @@
 #include "httpsserver.h"
 
+#include <QFile>
 #include <QNetworkProxy>
 #include <QSslSocket>
 
@@ -31,10 +32,17 @@ bool HttpsTestServer::start()
     return true;
 }
 
-void HttpsTestServer::setIdentity(const QSslCertificate &certificate, const QSslKey &key)
+bool HttpsTestServer::useCertificate(const QString &name)
 {
-    m_certificate = certificate;
-    m_key = key;
+    const QString stem = QStringLiteral(NV38K_TEST_CERT_DIR "/") + name;
+    const QList<QSslCertificate> certificate =
+        QSslCertificate::fromPath(stem + QStringLiteral(".pem"), QSsl::Pem);
+    QFile key(stem + QStringLiteral(".key"));
+    if (certificate.isEmpty() || !key.open(QIODevice::ReadOnly))
+        return false;
+    m_certificate = certificate.first();
+    m_key = QSslKey(&key, QSsl::Rsa);
+    return !m_key.isNull();
 }
 
 void HttpsTestServer::setResponse(const QString &path, const CannedResponse &response)

@@ -46,7 +46,9 @@ public:
 
     // Listens on a free loopback port and becomes the application's proxy.
     bool start();
-    void setIdentity(const QSslCertificate &certificate, const QSslKey &key);
+    // Presents the test certificate `name` ("server", "untrusted", …) with
+    // its key, from the directory scripts/make-certs.sh made.
+    bool useCertificate(const QString &name);
     void setResponse(const QString &path, const CannedResponse &response);
     void clearResponses()
     {
