@@ -1,7 +1,7 @@
 #pragma once
 
-// Values fixed when the tool is built (see NV38K_FIRMWARE_HOST and
-// NV38K_TRUSTED_CA in CMakeLists.txt).
+// Values fixed when the tool is built (see NV38K_FIRMWARE_HOST,
+// NV38K_TRUSTED_CA and NV38K_FIRMWARE_SIGNING_KEY in CMakeLists.txt).
 namespace BuildSettings {
 
 // Host of the firmware server, optionally with ":port".
@@ -9,5 +9,9 @@ extern const char firmwareHost[];
 
 // PEM text of an extra root certificate to trust; empty when none was given.
 extern const char trustedCaPem[];
+
+// PEM text of the Ed25519 public keys that sign firmware, one block after
+// the other; empty when the build requires no signature.
+extern const char firmwareSigningKeysPem[];
 
 } // namespace BuildSettings

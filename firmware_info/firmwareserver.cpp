@@ -63,7 +63,12 @@ QUrl toUrl(const QString &address)
 
 QNetworkRequest request(const QString &address)
 {
-    QNetworkRequest request(toUrl(address));
+    return request(toUrl(address));
+}
+
+QNetworkRequest request(const QUrl &url)
+{
+    QNetworkRequest request(url);
     request.setAttribute(QNetworkRequest::RedirectPolicyAttribute,
                          QNetworkRequest::ManualRedirectPolicy);
     trustBuildRoot();
@@ -87,9 +92,9 @@ void limitBodySize(QNetworkReply *reply, qint64 maxBytes)
     // Qt reads ahead in a thread of its own; a bounded buffer keeps it from
     // taking in much more than the limit before the abort comes through.
     reply->setReadBufferSize(maxBytes + 1);
-    const auto check = [reply, maxBytes] {
+    const auto cutOffPast = [reply, maxBytes](qint64 received) {
         const qint64 announced = reply->header(QNetworkRequest::ContentLengthHeader).toLongLong();
-        if (reply->bytesAvailable() <= maxBytes && announced <= maxBytes)
+        if (received <= maxBytes && announced <= maxBytes)
             return;
         if (exceededBodySize(*reply))
             return;
@@ -98,8 +103,15 @@ void limitBodySize(QNetworkReply *reply, qint64 maxBytes)
         // handled, halfway through emitting it.
         QMetaObject::invokeMethod(reply, &QNetworkReply::abort, Qt::QueuedConnection);
     };
-    QObject::connect(reply, &QNetworkReply::metaDataChanged, reply, check);
-    QObject::connect(reply, &QNetworkReply::readyRead, reply, check);
+    const auto checkBuffer = [reply, cutOffPast] {
+        cutOffPast(reply->bytesAvailable());
+    };
+    QObject::connect(reply, &QNetworkReply::metaDataChanged, reply, checkBuffer);
+    QObject::connect(reply, &QNetworkReply::readyRead, reply, checkBuffer);
+    // A reader that takes the body as it comes keeps the buffer small; what
+    // counts then is all that has arrived.
+    QObject::connect(reply, &QNetworkReply::downloadProgress, reply,
+                     [cutOffPast](qint64 received) { cutOffPast(received); });
 }
 
 bool informationReplyFailed(const QNetworkReply &reply)
@@ -109,7 +121,9 @@ bool informationReplyFailed(const QNetworkReply &reply)
 
 QString sizeLimitFailure(qint64 maxBytes)
 {
-    return QStringLiteral("larger than %1 MiB").arg(maxBytes / (1024 * 1024));
+    if (maxBytes % (1024 * 1024) == 0)
+        return QStringLiteral("larger than %1 MiB").arg(maxBytes / (1024 * 1024));
+    return QStringLiteral("larger than %1 bytes").arg(maxBytes);
 }
 
 std::optional<QString> firmwareReplyFailure(const QNetworkReply &reply)

@@ -33,6 +33,7 @@ QUrl toUrl(const QString &address);
 // redirects followed. The build's own root certificate is trusted from then
 // on, besides the system's roots.
 QNetworkRequest request(const QString &address);
+QNetworkRequest request(const QUrl &url);
 
 // Trusts `roots` for every later request, besides the system's roots and the
 // build's own.

@@ -36,4 +36,13 @@ WindowBox firmwareDownloadFailed(const QString &failure)
             QStringLiteral("下载固件失败") + failure};
 }
 
+WindowBox firmwareSignatureFailed(FirmwareSignature::Verdict verdict)
+{
+    using Verdict = FirmwareSignature::Verdict;
+    const QString reason = verdict == Verdict::Unavailable ? QStringLiteral("：无法获取固件签名")
+                           : verdict == Verdict::Malformed ? QStringLiteral("：固件签名格式错误")
+                                                           : QStringLiteral("：固件签名验证失败");
+    return firmwareDownloadFailed(reason);
+}
+
 } // namespace WindowBoxes

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "firmware_info/firmwaresignature.h"
 #include "firmware_info/versioninfo.h"
 
 #include <QString>
@@ -30,5 +31,8 @@ WindowBox noGbkCodec();
 
 // For a firmware reply that failed, with FirmwareServer::firmwareReplyFailure().
 WindowBox firmwareDownloadFailed(const QString &failure);
+
+// For a firmware whose signature a build with signing keys does not accept.
+WindowBox firmwareSignatureFailed(FirmwareSignature::Verdict verdict);
 
 } // namespace WindowBoxes

@@ -1,10 +1,10 @@
 #include "check.h"
 
 #include "console.h"
-#include "digest.h"
 #include "serverfiles.h"
 
 #include "firmware_info/firmwareserver.h"
+#include "firmware_info/sha256.h"
 #include "firmware_info/versioninfo.h"
 #include "firmware_info/windowboxes.h"
 
@@ -179,7 +179,7 @@ int check(FirmwareSource &source, Console &console)
         console.out << '\n';
         return windowFails(console, WindowBoxes::firmwareDownloadFailed(*firmware.firmwareFailure));
     }
-    console.out << ", SHA-256 " << sha256Hex(firmware.body) << '\n';
+    console.out << ", SHA-256 " << Sha256::hash(firmware.body).toHex() << '\n';
     if (firmware.body.isEmpty())
         console.warn(QStringLiteral("the firmware is empty; the window stores it all the same"));
     return int(ExitCode::Done);

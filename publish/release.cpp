@@ -1,11 +1,11 @@
 #include "release.h"
 
 #include "console.h"
-#include "digest.h"
 #include "serverfiles.h"
 
 #include "firmware_info/firmwareserver.h"
 #include "firmware_info/gbk.h"
+#include "firmware_info/sha256.h"
 #include "firmware_info/versioninfo.h"
 
 #include <QCommandLineParser>
@@ -179,7 +179,7 @@ int publish(const Release &release, Console &console)
                 << " bytes, read back as model " << release.model << ", version " << release.version
                 << ", " << notes.size() << " note lines\n";
     console.out << "wrote " << firmwarePath << ": " << writtenFirmware.size() << " bytes, SHA-256 "
-                << sha256Hex(writtenFirmware) << '\n';
+                << Sha256::hash(writtenFirmware).toHex() << '\n';
     for (const QString &finding : ServerFiles::fragilities(writtenInfo))
         console.warn(finding);
     return int(ExitCode::Done);

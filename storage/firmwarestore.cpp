@@ -1,7 +1,6 @@
 #include "storage/firmwarestore.h"
 
 #include <QDir>
-#include <QSaveFile>
 
 #ifdef Q_OS_LINUX
 #include <fcntl.h>
@@ -19,39 +18,64 @@ QString filePath()
     return QStringLiteral("./tmp/Data.nv");
 }
 
-Result save(const QString &directory, const QString &filePath, QIODevice &source)
+Writer::Writer(const QString &directory, const QString &filePath)
+    : m_directory(directory)
+    , m_file(filePath)
+{ }
+
+bool Writer::open()
 {
+    if (m_opened)
+        return m_failure == Result::Saved;
+    m_opened = true;
     // An existing directory is fine; one that cannot be made shows up when
     // the file is opened.
-    QDir().mkdir(directory);
+    m_madeDirectory = QDir().mkdir(m_directory);
+    if (!m_file.open(QIODevice::WriteOnly))
+        m_failure = Result::OpenFailed;
+    return m_failure == Result::Saved;
+}
 
-    QSaveFile file(filePath);
-    if (!file.open(QIODevice::WriteOnly))
-        return Result::OpenFailed;
-#ifdef Q_OS_LINUX
-    qint64 written = 0;
-    qint64 handedToDisk = 0;
-#endif
-    while (!source.atEnd()) {
-        const QByteArray chunk = source.read(64 * 1024);
-        if (chunk.isEmpty() || file.write(chunk) != chunk.size()) {
-            // commit() then fails and discards the temporary file.
-            file.cancelWriting();
-            break;
-        }
-#ifdef Q_OS_LINUX
-        // Starts writing each MiB out to the disk while the rest is still
-        // being copied, so that commit()'s fsync has less left to wait for.
-        // Only a hint: the fsync still makes the file durable.
-        written += chunk.size();
-        if (written - handedToDisk >= 1024 * 1024) {
-            sync_file_range(file.handle(), handedToDisk, written - handedToDisk,
-                            SYNC_FILE_RANGE_WRITE);
-            handedToDisk = written;
-        }
-#endif
+void Writer::write(const char *data, qint64 size)
+{
+    if (!open())
+        return;
+    if (m_file.write(data, size) != size) {
+        m_failure = Result::WriteFailed;
+        m_file.cancelWriting();
+        return;
     }
-    return file.commit() ? Result::Saved : Result::WriteFailed;
+#ifdef Q_OS_LINUX
+    // Starts writing each MiB out to the disk while the rest is still coming,
+    // so that commit()'s fsync has less left to wait for. Only a hint: the
+    // fsync still makes the file durable.
+    m_written += size;
+    if (m_written - m_handedToDisk >= 1024 * 1024) {
+        sync_file_range(m_file.handle(), m_handedToDisk, m_written - m_handedToDisk,
+                        SYNC_FILE_RANGE_WRITE);
+        m_handedToDisk = m_written;
+    }
+#endif
+}
+
+Result Writer::commit()
+{
+    if (!open())
+        return m_failure;
+    // Once committed, discard() has nothing left to undo.
+    m_madeDirectory = false;
+    return m_file.commit() ? Result::Saved : Result::WriteFailed;
+}
+
+void Writer::discard()
+{
+    if (m_file.isOpen()) {
+        m_file.cancelWriting();
+        m_file.commit();
+    }
+    if (m_madeDirectory)
+        QDir().rmdir(m_directory);
+    m_madeDirectory = false;
 }
 
 } // namespace FirmwareStore

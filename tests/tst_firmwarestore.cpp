@@ -3,7 +3,6 @@
 #include "support/filesizelimit.h"
 #include "support/windowdriver.h"
 
-#include <QBuffer>
 #include <QTemporaryDir>
 #include <QtTest>
 #include <optional>
@@ -48,16 +47,23 @@ void TestFirmwareStore::save_data()
     QTest::addColumn<Setup>("setup");
     QTest::addColumn<QByteArray>("data");
     QTest::addColumn<Result>("result");
+    QTest::addColumn<bool>("discarded"); // the download failed partway
 
     const QByteArray firmware = firmwareImage(170 * 1024);
-    QTest::newRow("first download") << Setup::Nothing << firmware << Result::Saved;
-    QTest::newRow("empty firmware") << Setup::Nothing << QByteArray() << Result::Saved;
+    QTest::newRow("first download") << Setup::Nothing << firmware << Result::Saved << false;
+    QTest::newRow("empty firmware") << Setup::Nothing << QByteArray() << Result::Saved << false;
     QTest::newRow("replaces a longer file")
-        << Setup::EarlierFirmware << QByteArray("short") << Result::Saved;
-    QTest::newRow("tmp is a plain file") << Setup::TmpIsAFile << firmware << Result::OpenFailed;
+        << Setup::EarlierFirmware << QByteArray("short") << Result::Saved << false;
+    QTest::newRow("tmp is a plain file")
+        << Setup::TmpIsAFile << firmware << Result::OpenFailed << false;
     QTest::newRow("Data.nv is a directory")
-        << Setup::DataIsADirectory << firmware << Result::OpenFailed;
-    QTest::newRow("disk fills up") << Setup::DiskFillsUp << firmware << Result::WriteFailed;
+        << Setup::DataIsADirectory << firmware << Result::OpenFailed << false;
+    QTest::newRow("disk fills up")
+        << Setup::DiskFillsUp << firmware << Result::WriteFailed << false;
+    QTest::newRow("failed first download")
+        << Setup::Nothing << firmware << Result::WriteFailed << true;
+    QTest::newRow("failed download")
+        << Setup::EarlierFirmware << firmware << Result::WriteFailed << true;
 }
 
 void TestFirmwareStore::save()
@@ -65,6 +71,7 @@ void TestFirmwareStore::save()
     QFETCH(Setup, setup);
     QFETCH(QByteArray, data);
     QFETCH(Result, result);
+    QFETCH(bool, discarded);
 
     QTemporaryDir root;
     QVERIFY(root.isValid());
@@ -92,14 +99,17 @@ void TestFirmwareStore::save()
         break;
     }
 
-    QBuffer source(&data);
-    QVERIFY(source.open(QIODevice::ReadOnly));
     if (setup == Setup::DiskFillsUp && !FileSizeLimit::isSupported)
         QSKIP("no file size limit on this system to make the disk fill up");
     std::optional<FileSizeLimit> limit;
     if (setup == Setup::DiskFillsUp)
         limit.emplace(150 * 1024); // the last write stops partway
-    const Result actual = FirmwareStore::save(dir, path, source);
+    // In pieces, as a download arrives.
+    std::optional<FirmwareStore::Writer> writer(std::in_place, dir, path);
+    for (int at = 0; at < data.size(); at += 16 * 1024)
+        writer->write(data.constData() + at, qMin(16 * 1024, data.size() - at));
+    const Result actual = discarded ? Result::WriteFailed : writer->commit();
+    writer.reset();
     limit.reset();
     QCOMPARE(actual, result);
 
@@ -109,6 +119,8 @@ void TestFirmwareStore::save()
         QCOMPARE(contents(dir), std::optional<QByteArray>(earlier));
     else if (setup == Setup::DataIsADirectory)
         QVERIFY(QFileInfo(path).isDir());
+    else if (setup == Setup::Nothing) // nor a folder made for a firmware that did not come
+        QVERIFY(!QFileInfo::exists(dir));
     else
         QCOMPARE(contents(path), std::optional<QByteArray>(earlier));
 

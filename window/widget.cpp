@@ -3,9 +3,11 @@
 
 #include "device/dfulisting.h"
 #include "firmware_info/firmwareserver.h"
+#include "firmware_info/firmwaresignature.h"
 #include "firmware_info/gbk.h"
 #include "firmware_info/versioninfo.h"
 #include "firmware_info/windowboxes.h"
+#include "storage/firmwarereceiver.h"
 #include "storage/firmwarestore.h"
 
 #include <QDebug>
@@ -22,6 +24,10 @@ QByteArray pendingBytes(QProcess *process, QByteArray (QProcess::*read)())
 {
     return process->isOpen() ? (process->*read)() : QByteArray();
 }
+
+// Set on the request for a firmware's signature, which the firmware's reply
+// hands its receiver to.
+const char signatureReplyProperty[] = "nv38kSignatureReply";
 
 void showBox(QWidget *parent, const WindowBox &box)
 {
@@ -108,7 +114,9 @@ void Widget::readResult(int exitCode)
 
     const QNetworkRequest request = FirmwareServer::request(firmwareUrl);
     qDebug() << firmwareUrl;
-    FirmwareServer::limitBodySize(firmwareManager->get(request), FirmwareServer::maxFirmwareBytes);
+    QNetworkReply *reply = firmwareManager->get(request);
+    FirmwareServer::limitBodySize(reply, FirmwareServer::maxFirmwareBytes);
+    new FirmwareReceiver(reply, firmwareModel, firmwareVersion);
 }
 
 void Widget::ProcStart()
@@ -148,6 +156,8 @@ void Widget::finishedSlot(QNetworkReply *reply)
     ui->lblDeviceType->setText(info.deviceModel);
     ui->lblFirmwareVersion->setText(info.version);
     firmwareUrl = FirmwareServer::firmwareUrl(info.deviceModel, info.version);
+    firmwareModel = info.deviceModel;
+    firmwareVersion = info.version;
     ui->lblFirmwareDesc->setText(info.notes);
 }
 
@@ -155,18 +165,57 @@ void Widget::FinishedGetFirmware(QNetworkReply *reply)
 {
     // Released once this handler is done with it, whichever way it leaves.
     reply->deleteLater();
-    if (const std::optional<QString> failure = FirmwareServer::firmwareReplyFailure(*reply)) {
-        showBox(this, WindowBoxes::firmwareDownloadFailed(*failure));
+    FirmwareReceiver *firmware = FirmwareReceiver::of(*reply);
+    if (reply->property(signatureReplyProperty).toBool()) {
+        checkSignature(*reply, *firmware);
         return;
     }
 
-    // The whole body is in the reply's buffer; it is copied out in chunks.
-    const qint64 size = reply->bytesAvailable();
-    qDebug() << "收到固件大小:" << size;
+    firmware->finish();
+    if (const std::optional<QString> failure = FirmwareServer::firmwareReplyFailure(*reply)) {
+        firmware->discard();
+        showBox(this, WindowBoxes::firmwareDownloadFailed(*failure));
+        return;
+    }
+    qDebug() << "收到固件大小:" << firmware->size();
 
+    if (FirmwareSignature::required()) {
+        // Over the connection the firmware came by; the firmware waits with
+        // its receiver, unstored, until the signature is in.
+        QNetworkReply *signature = firmwareManager->get(
+            FirmwareServer::request(FirmwareSignature::signatureUrl(reply->url())));
+        FirmwareServer::limitBodySize(signature, FirmwareSignature::maxSignatureBytes);
+        signature->setProperty(signatureReplyProperty, true);
+        firmware->setParent(signature);
+        return;
+    }
+    storeFirmware(*firmware);
+}
+
+void Widget::checkSignature(QNetworkReply &reply, FirmwareReceiver &firmware)
+{
+    using FirmwareSignature::Verdict;
+    const std::optional<QString> failure = FirmwareServer::firmwareReplyFailure(reply);
+    const QByteArray signature = failure ? QByteArray() : reply.readAll();
+    const Verdict verdict = failure ? Verdict::Unavailable
+                                    : FirmwareSignature::verify(firmware.statement(), signature,
+                                                                FirmwareSignature::buildKeys());
+    if (verdict != Verdict::Valid) {
+        firmware.discard();
+        qDebug() << "SignatureCheckFailed"
+                 << failure.value_or(FirmwareSignature::describe(verdict, signature));
+        showBox(this, WindowBoxes::firmwareSignatureFailed(verdict));
+        return;
+    }
+    qDebug() << "SignatureVerified";
+    storeFirmware(firmware);
+}
+
+void Widget::storeFirmware(FirmwareReceiver &firmware)
+{
     delete firmwareFile;
     firmwareFile = new QFile(FirmwareStore::filePath(), this);
-    switch (FirmwareStore::save(FirmwareStore::directory(), firmwareFile->fileName(), *reply)) {
+    switch (firmware.commit()) {
     case FirmwareStore::Result::OpenFailed:
         QMessageBox::information(nullptr, tr("File"), tr("File Open Failed."));
         return;
@@ -178,7 +227,7 @@ void Widget::FinishedGetFirmware(QNetworkReply *reply)
     }
 
     listProcess->close();
-    qDebug() << "SaveFileSuccess" << size;
+    qDebug() << "SaveFileSuccess" << firmware.size();
     QMessageBox::information(this, QStringLiteral("成功"),
                              QStringLiteral("下载固件成功,请使用升级工具进行升级。"));
 }

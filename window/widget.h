@@ -4,6 +4,7 @@
 #include <QString>
 #include <QWidget>
 
+class FirmwareReceiver;
 class QFile;
 class QNetworkAccessManager;
 class QNetworkReply;
@@ -42,12 +43,17 @@ private slots:
     void UpdateStateChange(QProcess::ProcessState state);
 
 private:
+    void checkSignature(QNetworkReply &reply, FirmwareReceiver &firmware);
+    void storeFirmware(FirmwareReceiver &firmware);
+
     Ui::Widget *ui;
     QProcess *listProcess;
     QProcess *updateProcess; // only read by the UpdateProc* logging slots
     QNetworkAccessManager *infoManager;
     QNetworkAccessManager *firmwareManager;
     QString firmwareUrl; // empty until a complete information file was read
+    QString firmwareModel; // the model and version firmwareUrl was made from
+    QString firmwareVersion;
     QString infoUrl;
     QFile *firmwareFile = nullptr;
 };

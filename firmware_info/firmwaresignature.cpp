@@ -1,0 +1,187 @@
+#include "firmware_info/firmwaresignature.h"
+
+#include "firmware_info/buildsettings.h"
+
+#include <QUrl>
+#include <memory>
+#include <openssl/err.h>
+#include <openssl/evp.h>
+#include <openssl/pem.h>
+
+namespace FirmwareSignature {
+
+namespace {
+
+using Key = std::unique_ptr<EVP_PKEY, decltype(&EVP_PKEY_free)>;
+using Bio = std::unique_ptr<BIO, decltype(&BIO_free)>;
+using DigestContext = std::unique_ptr<EVP_MD_CTX, decltype(&EVP_MD_CTX_free)>;
+
+Bio readBio(const QByteArray &bytes)
+{
+    return Bio(BIO_new_mem_buf(bytes.constData(), bytes.size()), BIO_free);
+}
+
+QByteArray bioContents(BIO *bio)
+{
+    char *data = nullptr;
+    const long size = BIO_get_mem_data(bio, &data);
+    return QByteArray(data, int(size));
+}
+
+// Never asks for a passphrase: a signing key for releases is read unattended.
+int noPassphrase(char *, int, int, void *)
+{
+    return -1;
+}
+
+bool isEd25519(const Key &key)
+{
+    return key && EVP_PKEY_id(key.get()) == EVP_PKEY_ED25519;
+}
+
+bool verifiesWith(EVP_PKEY *key, const QByteArray &statement, const QByteArray &signature)
+{
+    DigestContext context(EVP_MD_CTX_new(), EVP_MD_CTX_free);
+    return context && EVP_DigestVerifyInit(context.get(), nullptr, nullptr, nullptr, key) == 1
+           && EVP_DigestVerify(context.get(),
+                               reinterpret_cast<const unsigned char *>(signature.constData()),
+                               size_t(signature.size()),
+                               reinterpret_cast<const unsigned char *>(statement.constData()),
+                               size_t(statement.size()))
+                  == 1;
+}
+
+void appendBigEndian(QByteArray &out, quint64 value, int bytes)
+{
+    for (int shift = 8 * (bytes - 1); shift >= 0; shift -= 8)
+        out.append(char((value >> shift) & 0xff));
+}
+
+} // namespace
+
+QByteArray statement(const QString &deviceModel, const QString &version, qint64 firmwareSize,
+                     const QByteArray &firmwareSha256)
+{
+    QByteArray out = QByteArrayLiteral("NV38K firmware statement 1");
+    for (const QString &field : {deviceModel, version}) {
+        const QByteArray utf8 = field.toUtf8();
+        appendBigEndian(out, quint64(utf8.size()), 4);
+        out.append(utf8);
+    }
+    appendBigEndian(out, quint64(firmwareSize), 8);
+    out.append(firmwareSha256);
+    return out;
+}
+
+QString signatureFileName(const QString &firmwareFileName)
+{
+    return firmwareFileName + QStringLiteral(".sig");
+}
+
+QUrl signatureUrl(const QUrl &firmwareUrl)
+{
+    QUrl url = firmwareUrl;
+    url.setPath(signatureFileName(url.path(QUrl::FullyEncoded)), QUrl::TolerantMode);
+    return url;
+}
+
+Verdict verify(const QByteArray &statement, const QByteArray &signature,
+               const QByteArray &publicKeysPem)
+{
+    if (signature.size() != signatureBytes)
+        return Verdict::Malformed;
+    const Bio keys = readBio(publicKeysPem);
+    while (true) {
+        const Key key(PEM_read_bio_PUBKEY(keys.get(), nullptr, noPassphrase, nullptr),
+                      EVP_PKEY_free);
+        if (!key)
+            break;
+        if (isEd25519(key) && verifiesWith(key.get(), statement, signature)) {
+            ERR_clear_error();
+            return Verdict::Valid;
+        }
+    }
+    // The end of the PEM text leaves an error behind that nobody else should see.
+    ERR_clear_error();
+    return Verdict::NotVerified;
+}
+
+QString describe(Verdict verdict, const QByteArray &signature)
+{
+    switch (verdict) {
+    case Verdict::Valid:
+        return QString();
+    case Verdict::Unavailable:
+        return QStringLiteral("the signature could not be fetched");
+    case Verdict::Malformed:
+        return QStringLiteral("the signature is %1 bytes, not %2")
+            .arg(signature.size())
+            .arg(signatureBytes);
+    case Verdict::NotVerified:
+        return QStringLiteral("no trusted key signed this firmware for this model and version");
+    }
+    return QString();
+}
+
+QByteArray buildKeys()
+{
+    return QByteArray(BuildSettings::firmwareSigningKeysPem);
+}
+
+bool required()
+{
+    return BuildSettings::firmwareSigningKeysPem[0] != '\0';
+}
+
+std::optional<SigningKey> readSigningKey(const QByteArray &privateKeyPem, QString &error)
+{
+    const Bio bio = readBio(privateKeyPem);
+    const Key key(PEM_read_bio_PrivateKey(bio.get(), nullptr, noPassphrase, nullptr),
+                  EVP_PKEY_free);
+    ERR_clear_error();
+    if (!isEd25519(key)) {
+        error = key ? QStringLiteral("not an Ed25519 key")
+                    : QStringLiteral("no unencrypted PEM private key");
+        return std::nullopt;
+    }
+    const Bio publicPem(BIO_new(BIO_s_mem()), BIO_free);
+    PEM_write_bio_PUBKEY(publicPem.get(), key.get());
+    return SigningKey{privateKeyPem, bioContents(publicPem.get())};
+}
+
+SigningKey generateSigningKey()
+{
+    std::unique_ptr<EVP_PKEY_CTX, decltype(&EVP_PKEY_CTX_free)> context(
+        EVP_PKEY_CTX_new_id(EVP_PKEY_ED25519, nullptr), EVP_PKEY_CTX_free);
+    EVP_PKEY *generated = nullptr;
+    if (!context || EVP_PKEY_keygen_init(context.get()) != 1
+        || EVP_PKEY_keygen(context.get(), &generated) != 1)
+        qFatal("OpenSSL cannot make an Ed25519 key");
+    const Key key(generated, EVP_PKEY_free);
+    const Bio privatePem(BIO_new(BIO_s_mem()), BIO_free);
+    const Bio publicPem(BIO_new(BIO_s_mem()), BIO_free);
+    PEM_write_bio_PrivateKey(privatePem.get(), key.get(), nullptr, nullptr, 0, nullptr, nullptr);
+    PEM_write_bio_PUBKEY(publicPem.get(), key.get());
+    return {bioContents(privatePem.get()), bioContents(publicPem.get())};
+}
+
+QByteArray sign(const QByteArray &statement, const SigningKey &key)
+{
+    const Bio bio = readBio(key.privateKeyPem);
+    const Key privateKey(PEM_read_bio_PrivateKey(bio.get(), nullptr, noPassphrase, nullptr),
+                         EVP_PKEY_free);
+    DigestContext context(EVP_MD_CTX_new(), EVP_MD_CTX_free);
+    QByteArray signature(int(signatureBytes), Qt::Uninitialized);
+    size_t size = size_t(signature.size());
+    if (!privateKey || !context
+        || EVP_DigestSignInit(context.get(), nullptr, nullptr, nullptr, privateKey.get()) != 1
+        || EVP_DigestSign(context.get(), reinterpret_cast<unsigned char *>(signature.data()), &size,
+                          reinterpret_cast<const unsigned char *>(statement.constData()),
+                          size_t(statement.size()))
+               != 1)
+        return QByteArray();
+    signature.resize(int(size));
+    return signature;
+}
+
+} // namespace FirmwareSignature
