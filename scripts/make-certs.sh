@@ -7,6 +7,8 @@
 #   expired.pem/.key       for HOST, signed by the test CA, valid only in 2020
 #   wronghost.pem/.key     for another name, signed by the test CA
 #   selfsigned.pem/.key    for HOST, signed by itself
+#   signing.key/.pub       an Ed25519 key pair that signs test firmware
+#   other-signing.key      an Ed25519 key that nobody trusts
 set -euo pipefail
 out=$1
 host=$2
@@ -71,3 +73,7 @@ sign expired ca "$host_san" 20200101000000Z 20201231000000Z
 sign wronghost ca "DNS:wrong.nv38k.example"
 openssl req -x509 -newkey rsa:2048 -nodes -sha256 -days 3650 -subj "/CN=$host" \
     -addext "subjectAltName=$host_san" -keyout selfsigned.key -out selfsigned.pem 2>/dev/null
+for key in signing other-signing; do
+    openssl genpkey -algorithm ed25519 -out "$key.key" 2>/dev/null
+done
+openssl pkey -in signing.key -pubout -out signing.pub

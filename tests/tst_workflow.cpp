@@ -2,6 +2,8 @@
 // real child processes, real files in a scratch working directory, and every
 // message box read and closed.
 #include "firmware_info/firmwareserver.h"
+#include "firmware_info/firmwaresignature.h"
+#include "firmware_info/sha256.h"
 #include "support/filesizelimit.h"
 #include "support/httpsserver.h"
 #include "support/tmpfsmount.h"
@@ -16,6 +18,7 @@ namespace {
 
 const QString infoPath = QStringLiteral("/NV38Firmware/N3KFirmware/Version.txt");
 const QString firmwarePath = QStringLiteral("/NV38Firmware/N3KFirmware/K1_2.0.nv");
+const QString signaturePath = firmwarePath + QStringLiteral(".sig");
 const QByteArray
     versionFile("[Device]=K1\r\n[Version]=2.0\r\n[Desc]=first note\r\n[Desc]=second note\r\n");
 const QByteArray keyboardListing(
@@ -27,6 +30,19 @@ const QByteArray keyboardListing(
 const QByteArray earlierFirmware = QByteArray("earlier firmware image ").repeated(9000);
 
 enum class Utility { Prints, Missing, NotExecutable };
+// What the server has beside the firmware as its signature.
+enum class Signature {
+    Valid, // by the trusted key, over the served firmware for K1 2.0
+    OfUnchangedImage, // valid for the 170 KB image, which the served firmware is not
+    OtherKey,
+    OtherVersion, // valid, but for K1 1.9
+    NotFound,
+    Empty,
+    Truncated,
+    Oversized,
+    Redirected,
+    CutOff,
+};
 enum class Disk {
     Fresh,
     EarlierFirmware,
@@ -44,11 +60,53 @@ const QString certificates = QStringLiteral(NV38K_TEST_CERT_DIR);
 // host, signed by a CA nobody trusts.
 const char *const refusedCertificates[] = {"selfsigned", "expired", "wronghost", "untrusted"};
 
+QByteArray signatureOf(const QByteArray &firmware, const char *key = "signing",
+                       const QString &version = QStringLiteral("2.0"))
+{
+    QString error;
+    const auto signingKey = FirmwareSignature::readSigningKey(
+        readFile(certificates + QLatin1Char('/') + QLatin1String(key) + QStringLiteral(".key")),
+        error);
+    const QByteArray statement = FirmwareSignature::statement(
+        QStringLiteral("K1"), version, firmware.size(), Sha256::hash(firmware));
+    return signingKey ? FirmwareSignature::sign(statement, *signingKey) : QByteArray();
+}
+
+CannedResponse signatureFile(Signature signature, const QByteArray &firmware)
+{
+    using Kind = CannedResponse::Kind;
+    const QByteArray valid = signatureOf(firmware);
+    switch (signature) {
+    case Signature::Valid:
+        return {Kind::File, valid};
+    case Signature::OfUnchangedImage:
+        return {Kind::File, signatureOf(firmwareImage(170 * 1024))};
+    case Signature::OtherKey:
+        return {Kind::File, signatureOf(firmware, "other-signing")};
+    case Signature::OtherVersion:
+        return {Kind::File, signatureOf(firmware, "signing", QStringLiteral("1.9"))};
+    case Signature::NotFound:
+        return {Kind::Status, "", 404};
+    case Signature::Empty:
+        return {Kind::File, ""};
+    case Signature::Truncated:
+        return {Kind::File, valid.chopped(1)};
+    case Signature::Oversized:
+        return {Kind::Endless};
+    case Signature::Redirected:
+        return {Kind::Redirect};
+    case Signature::CutOff:
+        return {Kind::DropMidBody, valid};
+    }
+    return {};
+}
+
 } // namespace
 
 Q_DECLARE_METATYPE(CannedResponse)
 Q_DECLARE_METATYPE(Utility)
 Q_DECLARE_METATYPE(Disk)
+Q_DECLARE_METATYPE(Signature)
 
 class TestWorkflow : public QObject
 {
@@ -94,6 +152,7 @@ void TestWorkflow::init()
     m_server.clearRequests();
     m_server.setResponse(infoPath, {CannedResponse::Kind::File, versionFile});
     m_server.setResponse(firmwarePath, {CannedResponse::Kind::File, firmwareImage(170 * 1024)});
+    m_server.setResponse(signaturePath, signatureFile(Signature::Valid, firmwareImage(170 * 1024)));
 
     m_driver = std::make_unique<WindowDriver>();
     QVERIFY(m_driver->isReady());
@@ -461,72 +520,110 @@ void TestWorkflow::download_data()
     QTest::addColumn<QString>("certificate");
     QTest::addColumn<CannedResponse>("response");
     QTest::addColumn<Disk>("disk");
-    QTest::addColumn<QStringList>("boxes");
+    QTest::addColumn<QStringList>("boxes"); // in a build that requires signed firmware
+    QTest::addColumn<Signature>("signature");
 
     using Kind = CannedResponse::Kind;
     const CannedResponse image{Kind::File, firmwareImage(170 * 1024)};
     const QString failed = QStringLiteral("下载固件失败");
     const QString ok = QStringLiteral("server");
     const QString url = FirmwareServer::baseUrl() + QStringLiteral("K1_2.0.nv");
-    QTest::newRow("first download") << ok << image << Disk::Fresh << QStringList{successBox()};
-    QTest::newRow("replaces a longer file") << ok << CannedResponse{Kind::File, firmwareImage(1000)}
-                                            << Disk::EarlierFirmware << QStringList{successBox()};
+    QTest::newRow("first download")
+        << ok << image << Disk::Fresh << QStringList{successBox()} << Signature::Valid;
+    QTest::newRow("replaces a longer file")
+        << ok << CannedResponse{Kind::File, firmwareImage(1000)} << Disk::EarlierFirmware
+        << QStringList{successBox()} << Signature::Valid;
     QTest::newRow("empty firmware") << ok << CannedResponse{Kind::File, ""} << Disk::EarlierFirmware
-                                    << QStringList{successBox()};
+                                    << QStringList{successBox()} << Signature::Valid;
     QTest::newRow("not found")
         << ok << CannedResponse{Kind::Status, "", 404} << Disk::EarlierFirmware
-        << QStringList{
-               box("information", "错误",
-                   failed
-                       + QStringLiteral("Error transferring %1 - server replied: Canned Status")
-                             .arg(url))};
+        << QStringList{box(
+               "information", "错误",
+               failed
+                   + QStringLiteral("Error transferring %1 - server replied: Canned Status")
+                         .arg(url))}
+        << Signature::Valid;
     QTest::newRow("redirect") << ok << CannedResponse{Kind::Redirect} << Disk::EarlierFirmware
                               << QStringList{box("information", "错误",
-                                                 failed + QStringLiteral("HTTP 302"))};
+                                                 failed + QStringLiteral("HTTP 302"))}
+                              << Signature::Valid;
     QTest::newRow("dropped mid-body")
         << ok << CannedResponse{Kind::DropMidBody, image.body} << Disk::EarlierFirmware
-        << QStringList{box("information", "错误", failed + QStringLiteral("Connection closed"))};
+        << QStringList{box("information", "错误", failed + QStringLiteral("Connection closed"))}
+        << Signature::Valid;
     QTest::newRow("tmp is a plain file")
         << ok << image << Disk::TmpIsAFile
-        << QStringList{box("information", "File", "File Open Failed.", "none")};
+        << QStringList{box("information", "File", "File Open Failed.", "none")} << Signature::Valid;
     QTest::newRow("server error")
         << ok << CannedResponse{Kind::Status, "", 500} << Disk::EarlierFirmware
-        << QStringList{
-               box("information", "错误",
-                   failed
-                       + QStringLiteral("Error transferring %1 - server replied: Canned Status")
-                             .arg(url))};
+        << QStringList{box(
+               "information", "错误",
+               failed
+                   + QStringLiteral("Error transferring %1 - server replied: Canned Status")
+                         .arg(url))}
+        << Signature::Valid;
     QTest::newRow("malformed answer")
         << ok << CannedResponse{Kind::Malformed} << Disk::EarlierFirmware
-        << QStringList{box("information", "错误", failed + QStringLiteral("Connection closed"))};
+        << QStringList{box("information", "错误", failed + QStringLiteral("Connection closed"))}
+        << Signature::Valid;
     const QString tooLarge =
         box("information", "错误", failed + QStringLiteral("larger than 16 MiB"));
     QTest::newRow("exactly 16 MiB")
         << ok << CannedResponse{Kind::File, firmwareImage(16 * 1024 * 1024)}
-        << Disk::EarlierFirmware << QStringList{successBox()};
-    QTest::newRow("announces 100 MiB") << ok << CannedResponse{Kind::Announces100MiB}
-                                       << Disk::EarlierFirmware << QStringList{tooLarge};
+        << Disk::EarlierFirmware << QStringList{successBox()} << Signature::Valid;
+    QTest::newRow("announces 100 MiB")
+        << ok << CannedResponse{Kind::Announces100MiB} << Disk::EarlierFirmware
+        << QStringList{tooLarge} << Signature::Valid;
     QTest::newRow("over 16 MiB") << ok
                                  << CannedResponse{Kind::File, firmwareImage(16 * 1024 * 1024 + 1)}
-                                 << Disk::EarlierFirmware << QStringList{tooLarge};
+                                 << Disk::EarlierFirmware << QStringList{tooLarge}
+                                 << Signature::Valid;
     QTest::newRow("endless") << ok << CannedResponse{Kind::Endless} << Disk::EarlierFirmware
-                             << QStringList{tooLarge};
+                             << QStringList{tooLarge} << Signature::Valid;
     for (const char *name : refusedCertificates)
         QTest::newRow(name) << QString::fromLatin1(name) << image << Disk::EarlierFirmware
                             << QStringList{box("information", "错误",
-                                               failed + QStringLiteral("SSL handshake failed"))};
+                                               failed + QStringLiteral("SSL handshake failed"))}
+                            << Signature::Valid;
     QTest::newRow("Data.nv is a directory")
         << ok << image << Disk::DataIsADirectory
-        << QStringList{box("information", "File", "File Open Failed.", "none")};
+        << QStringList{box("information", "File", "File Open Failed.", "none")} << Signature::Valid;
     QTest::newRow("tmp is read-only")
         << ok << image << Disk::ReadOnlyTmpfs
-        << QStringList{box("information", "File", "File Open Failed.", "none")};
+        << QStringList{box("information", "File", "File Open Failed.", "none")} << Signature::Valid;
     QTest::newRow("disk full") << ok << image << Disk::FullTmpfs
-                               << QStringList{
-                                      box("information", "File", "File Write Failed.", "none")};
+                               << QStringList{box("information", "File", "File Write Failed.",
+                                                  "none")}
+                               << Signature::Valid;
     QTest::newRow("file size limit")
         << ok << image << Disk::FileSizeLimit
-        << QStringList{box("information", "File", "File Write Failed.", "none")};
+        << QStringList{box("information", "File", "File Write Failed.", "none")}
+        << Signature::Valid;
+
+    // Checked only in a build that requires signed firmware; any other build
+    // stores each of these firmwares as it comes.
+    const auto signatureFailed = [&](const char *reason) {
+        return QStringList{box("information", "错误", failed + QString::fromUtf8(reason))};
+    };
+    const QStringList unavailable = signatureFailed("：无法获取固件签名");
+    const QStringList malformed = signatureFailed("：固件签名格式错误");
+    const QStringList notVerified = signatureFailed("：固件签名验证失败");
+    QByteArray changed = image.body;
+    changed[1000] = char(changed[1000] ^ 1);
+    const QList<std::tuple<const char *, QByteArray, QStringList, Signature>> signatureRows{
+        {"firmware changed by a byte", changed, notVerified, Signature::OfUnchangedImage},
+        {"signature by another key", image.body, notVerified, Signature::OtherKey},
+        {"signature for another version", image.body, notVerified, Signature::OtherVersion},
+        {"no signature", image.body, unavailable, Signature::NotFound},
+        {"empty signature", image.body, malformed, Signature::Empty},
+        {"truncated signature", image.body, malformed, Signature::Truncated},
+        {"oversized signature", image.body, unavailable, Signature::Oversized},
+        {"redirected signature", image.body, unavailable, Signature::Redirected},
+        {"signature cut off", image.body, unavailable, Signature::CutOff},
+    };
+    for (const auto &[name, firmware, boxes, signature] : signatureRows)
+        QTest::newRow(name) << ok << CannedResponse{Kind::File, firmware} << Disk::EarlierFirmware
+                            << boxes << signature;
 }
 
 void TestWorkflow::download()
@@ -535,6 +632,10 @@ void TestWorkflow::download()
     QFETCH(CannedResponse, response);
     QFETCH(Disk, disk);
     QFETCH(QStringList, boxes);
+    QFETCH(Signature, signature);
+    const bool signatureRequired = FirmwareSignature::required();
+    if (!signatureRequired && signature != Signature::Valid)
+        boxes = QStringList{successBox()};
 
     const QString tmp = QStringLiteral("tmp");
     const QString data = QStringLiteral("tmp/Data.nv");
@@ -569,6 +670,7 @@ void TestWorkflow::download()
     QVERIFY(installUtility(Utility::Prints, keyboardListing));
     QVERIFY(m_server.useCertificate(certificate));
     m_server.setResponse(firmwarePath, response);
+    m_server.setResponse(signaturePath, signatureFile(signature, response.body));
     {
         std::unique_ptr<FileSizeLimit> limit;
         if (disk == Disk::FileSizeLimit)
@@ -579,12 +681,22 @@ void TestWorkflow::download()
 
     // Nothing but a complete new firmware replaces the earlier one.
     const bool stored = boxes == QStringList{successBox()};
-    if (stored) {
-        const QString size = QString::number(response.body.size());
+    const QString size = QString::number(response.body.size());
+    const QString sizeReceived = logLine(QStringLiteral("收到固件大小: ")) + size;
+    if (stored && signatureRequired)
         QCOMPARE(m_driver->log().mid(4),
-                 (QStringList{logLine(QStringLiteral("收到固件大小: ")) + size,
+                 (QStringList{sizeReceived, logLine(QStringLiteral("SignatureVerified")),
                               logLine(QStringLiteral("SaveFileSuccess ")) + size}));
+    else if (stored)
+        QCOMPARE(m_driver->log().mid(4),
+                 (QStringList{sizeReceived, logLine(QStringLiteral("SaveFileSuccess ")) + size}));
+    if (signature != Signature::Valid && signatureRequired) {
+        QCOMPARE(m_driver->log().size(), 6);
+        QCOMPARE(m_driver->log().at(4), sizeReceived);
+        QVERIFY(m_driver->log().at(5).startsWith(logLine(QStringLiteral("SignatureCheckFailed "))));
     }
+    if (!signatureRequired)
+        QVERIFY(!m_server.requests().contains(signaturePath));
     if (disk == Disk::TmpIsAFile)
         QCOMPARE(readFile(tmp), earlierFirmware);
     else if (stored)
@@ -621,7 +733,10 @@ void TestWorkflow::wholeUse()
     QVERIFY(installUtility(Utility::Prints, keyboardListing));
     QVERIFY(m_driver->checkDevice(true));
     QCOMPARE(m_driver->boxes(), QStringList{successBox()});
-    QCOMPARE(m_server.requests(), (QStringList{infoPath, firmwarePath}));
+    QStringList requests{infoPath, firmwarePath};
+    if (FirmwareSignature::required())
+        requests << signaturePath;
+    QCOMPARE(m_server.requests(), requests);
     QCOMPARE(readFile(QStringLiteral("tmp/Data.nv")), firmware);
     QCOMPARE(m_driver->log().last(),
              logLine(QStringLiteral("SaveFileSuccess ")) + QString::number(firmware.size()));

@@ -10,6 +10,7 @@
 #include <QSignalSpy>
 #include <QTest>
 #include <QTimer>
+#include <algorithm>
 #include <functional>
 
 namespace {
@@ -105,7 +106,13 @@ bool WindowDriver::checkDevice(bool expectDownload)
     });
     if (!ended || !expectDownload)
         return ended;
-    return waitUntil([&] { return !downloaded.isEmpty(); });
+    // Until the firmware's reply, and what it asked for after it, were handled.
+    return waitUntil([&] {
+        const QList<QNetworkReply *> replies = firmwareManager()->findChildren<QNetworkReply *>();
+        return !downloaded.isEmpty()
+               && std::all_of(replies.begin(), replies.end(),
+                              [](const QNetworkReply *reply) { return reply->isFinished(); });
+    });
 }
 
 QString WindowDriver::utilityPath()
