@@ -4,6 +4,7 @@
 #include "serverfiles.h"
 
 #include "firmware_info/firmwareserver.h"
+#include "firmware_info/firmwaresignature.h"
 #include "firmware_info/sha256.h"
 #include "firmware_info/versioninfo.h"
 #include "firmware_info/windowboxes.h"
@@ -146,7 +147,32 @@ int windowFails(Console &console, const WindowBox &box)
                         QStringLiteral("the window shows this ") + ServerFiles::describe(box));
 }
 
-int check(FirmwareSource &source, Console &console)
+// Checks the firmware's signature as a build with `publicKeysPem` does.
+int checkSignature(FirmwareSource &source, const QString &firmwareName, const Answer &firmware,
+                   const VersionInfo &release, const QByteArray &publicKeysPem, Console &console)
+{
+    using FirmwareSignature::Verdict;
+    const Answer signature = source.fetch(FirmwareSignature::signatureFileName(firmwareName),
+                                          FirmwareSignature::maxSignatureBytes);
+    console.out << whatCame(signature);
+    const Verdict verdict =
+        signature.firmwareFailure
+            ? Verdict::Unavailable
+            : FirmwareSignature::verify(
+                FirmwareSignature::statement(release.deviceModel, release.version,
+                                             firmware.body.size(), Sha256::hash(firmware.body)),
+                signature.body, publicKeysPem);
+    if (verdict != Verdict::Valid) {
+        console.out << '\n';
+        console.error(signature.firmwareFailure.value_or(
+            FirmwareSignature::describe(verdict, signature.body)));
+        return windowFails(console, WindowBoxes::firmwareSignatureFailed(verdict));
+    }
+    console.out << ", verified\n";
+    return int(ExitCode::Done);
+}
+
+int check(FirmwareSource &source, const QByteArray &publicKeysPem, Console &console)
 {
     const Answer info = source.fetch(FirmwareServer::infoFileName(), FirmwareServer::maxInfoBytes);
     console.out << whatCame(info) << '\n';
@@ -171,9 +197,9 @@ int check(FirmwareSource &source, Console &console)
                        .replace(QStringLiteral("\r\n"), QStringLiteral("\n                      "))
                 << '\n';
 
-    const Answer firmware =
-        source.fetch(FirmwareServer::firmwareFileName(parsed.deviceModel, parsed.version),
-                     FirmwareServer::maxFirmwareBytes);
+    const QString firmwareName =
+        FirmwareServer::firmwareFileName(parsed.deviceModel, parsed.version);
+    const Answer firmware = source.fetch(firmwareName, FirmwareServer::maxFirmwareBytes);
     console.out << whatCame(firmware);
     if (firmware.firmwareFailure) {
         console.out << '\n';
@@ -182,7 +208,10 @@ int check(FirmwareSource &source, Console &console)
     console.out << ", SHA-256 " << Sha256::hash(firmware.body).toHex() << '\n';
     if (firmware.body.isEmpty())
         console.warn(QStringLiteral("the firmware is empty; the window stores it all the same"));
-    return int(ExitCode::Done);
+    // A build without keys never asks for a signature.
+    if (publicKeysPem.isEmpty())
+        return int(ExitCode::Done);
+    return checkSignature(source, firmwareName, firmware, parsed, publicKeysPem, console);
 }
 
 } // namespace
@@ -193,8 +222,9 @@ int checkCommand(const QStringList &arguments, Console &console)
     parser.setApplicationDescription(
         QStringLiteral("Reads Version.txt and the firmware it names as the window does, from an "
                        "HTTPS server or from a local folder as a server would serve it, and "
-                       "prints what the window shows. Exits with 1 when the window would "
-                       "report a failure."));
+                       "prints what the window shows. Where this build carries signing keys, "
+                       "or --public-key gives one, the firmware's signature is checked too. "
+                       "Exits with 1 when the window would report a failure."));
     parser.addPositionalArgument(QStringLiteral("check"), QStringLiteral("The command."));
     parser.addPositionalArgument(
         QStringLiteral("URL|DIR"),
@@ -207,8 +237,23 @@ int checkCommand(const QStringList &arguments, Console &console)
         QStringLiteral("PEM root certificate to trust besides the system's and the build's."),
         QStringLiteral("FILE"));
     parser.addOption(ca);
+    const QCommandLineOption publicKey(
+        QStringLiteral("public-key"),
+        QStringLiteral("Ed25519 public key (PEM) to check the firmware's signature with, instead "
+                       "of the keys this build carries."),
+        QStringLiteral("FILE"));
+    parser.addOption(publicKey);
     if (!parseCommandLine(parser, arguments, console))
         return int(ExitCode::Usage);
+    QByteArray publicKeysPem = FirmwareSignature::buildKeys();
+    if (parser.isSet(publicKey)) {
+        QFile file(parser.value(publicKey));
+        publicKeysPem = file.open(QIODevice::ReadOnly) ? file.read(64 * 1024) : QByteArray();
+        if (!publicKeysPem.contains("-----BEGIN PUBLIC KEY-----"))
+            return console.fail(
+                ExitCode::FileError,
+                QStringLiteral("no PEM public key in %1").arg(parser.value(publicKey)));
+    }
     const QStringList positional = parser.positionalArguments();
     if (positional.size() > 2)
         return console.fail(ExitCode::Usage, QStringLiteral("check takes one URL or folder"));
@@ -223,7 +268,7 @@ int checkCommand(const QStringList &arguments, Console &console)
             return console.fail(ExitCode::Usage,
                                 QStringLiteral("--ca is for checking an https:// address"));
         FirmwareSource folder{QDir(target)};
-        return check(folder, console);
+        return check(folder, publicKeysPem, console);
     }
     lookUpAhead(target);
     if (parser.isSet(ca)) {
@@ -236,5 +281,5 @@ int checkCommand(const QStringList &arguments, Console &console)
     if (!target.endsWith(QLatin1Char('/')))
         target += QLatin1Char('/');
     FirmwareSource server(target);
-    return check(server, console);
+    return check(server, publicKeysPem, console);
 }

@@ -3,6 +3,7 @@
 // `check` reads a server, or a folder, exactly as the window does.
 #include "check.h"
 #include "console.h"
+#include "keygen.h"
 #include "release.h"
 
 #include <QCommandLineParser>
@@ -33,18 +34,24 @@ int run(Console &console)
         "\n"
         "Commands (nv38k-publish COMMAND --help tells more):\n"
         "  release --model M --version V --notes FILE --firmware FILE --out DIR\n"
-        "      Writes Version.txt and the firmware into the server's folder DIR.\n"
-        "  check [URL|DIR] [--ca FILE]\n"
-        "      Shows what the window makes of a server's, or a folder's, two files.\n"
+        "          [--signing-key KEY]\n"
+        "      Writes Version.txt and the firmware into the server's folder DIR,\n"
+        "      and with a key the firmware's signature.\n"
+        "  check [URL|DIR] [--ca FILE] [--public-key FILE]\n"
+        "      Shows what the window makes of a server's, or a folder's, files.\n"
+        "  keygen --out DIR\n"
+        "      Makes a key pair for signing firmware.\n"
         "\n"
         "Exit codes:\n"
         "  0  done (check: the window shows the information and gets the firmware)\n"
-        "  1  check: the window would report a failure\n"
+        "  1  check: the window would report a failure, a bad signature included\n"
         "  2  the command line is wrong\n"
-        "  3  release: refused, the input would not work in the window; nothing written\n"
+        "  3  release: refused, the input would not work in the window, or the signing\n"
+        "     key is not an Ed25519 key; nothing written\n"
         "  4  a file could not be read or written\n"
         "  5  release: the written files do not read back as meant"));
-    parser.addPositionalArgument(QStringLiteral("command"), QStringLiteral("release or check"),
+    parser.addPositionalArgument(QStringLiteral("command"),
+                                 QStringLiteral("release, check or keygen"),
                                  QStringLiteral("command [options]"));
     const QCommandLineOption help = parser.addHelpOption();
     const QCommandLineOption version = parser.addVersionOption();
@@ -62,6 +69,8 @@ int run(Console &console)
         return releaseCommand(arguments, console);
     if (command == QLatin1String("check"))
         return checkCommand(arguments, console);
+    if (command == QLatin1String("keygen"))
+        return keygenCommand(arguments, console);
     return console.fail(ExitCode::Usage,
                         command.isEmpty()
                             ? QStringLiteral("no command given (see --help)")

@@ -4,6 +4,7 @@
 #include "serverfiles.h"
 
 #include "firmware_info/firmwareserver.h"
+#include "firmware_info/firmwaresignature.h"
 #include "firmware_info/gbk.h"
 #include "firmware_info/sha256.h"
 #include "firmware_info/versioninfo.h"
@@ -23,6 +24,7 @@ struct Release
     QString notesPath;
     QString firmwarePath;
     QString outDirectory;
+    QString signingKeyPath; // none: the release is not signed
 };
 
 std::optional<QString> modelOrVersionProblem(const QString &value)
@@ -121,6 +123,21 @@ int publish(const Release &release, Console &console)
                               .arg(FirmwareServer::maxFirmwareBytes)
                               .arg(FirmwareServer::maxFirmwareBytes / (1024 * 1024));
 
+    std::optional<FirmwareSignature::SigningKey> signingKey;
+    if (!release.signingKeyPath.isEmpty()) {
+        // A PEM key is a few hundred bytes.
+        const std::optional<QByteArray> pem = readFile(release.signingKeyPath, 64 * 1024, error);
+        if (!pem)
+            return console.fail(
+                ExitCode::FileError,
+                QStringLiteral("cannot read %1: %2").arg(release.signingKeyPath, error));
+        signingKey = FirmwareSignature::readSigningKey(*pem, error);
+        if (!signingKey)
+            refusals << QStringLiteral("--signing-key %1: %2, as `openssl genpkey -algorithm "
+                                       "ed25519` or `nv38k-publish keygen` make")
+                            .arg(release.signingKeyPath, error);
+    }
+
     const QByteArray body =
         encodeGbk(formatVersionInfo(release.model, release.version, notes)).value_or(QByteArray());
     if (body.size() > FirmwareServer::maxInfoBytes || notesBytes->size() > maxNotesBytes)
@@ -138,14 +155,28 @@ int publish(const Release &release, Console &console)
                             QStringLiteral("Version.txt would not read back as meant; nothing "
                                            "was written"));
 
-    // Both files are complete on disk before either replaces its old self;
-    // the firmware goes first, so the old Version.txt never names a missing file.
+    // The signature is checked as the window checks it, with the public key.
+    const QByteArray statement = FirmwareSignature::statement(
+        release.model, release.version, firmware->size(), Sha256::hash(*firmware));
+    const QByteArray signature =
+        signingKey ? FirmwareSignature::sign(statement, *signingKey) : QByteArray();
+    if (signingKey
+        && FirmwareSignature::verify(statement, signature, signingKey->publicKeyPem)
+               != FirmwareSignature::Verdict::Valid)
+        return console.fail(ExitCode::ReadBackDiffers,
+                            QStringLiteral("the signature does not verify; nothing was written"));
+
+    // All files are complete on disk before any replaces its old self; the
+    // firmware goes first and Version.txt last, so the old Version.txt never
+    // names a missing file, nor the new one a firmware without its signature.
     const QDir out(release.outDirectory);
     const QString infoPath = out.filePath(FirmwareServer::infoFileName());
     const QString firmwarePath =
         out.filePath(FirmwareServer::firmwareFileName(release.model, release.version));
+    const QString signaturePath = FirmwareSignature::signatureFileName(firmwarePath);
     QSaveFile infoFile(infoPath);
     QSaveFile firmwareFile(firmwarePath);
+    QSaveFile signatureFile(signaturePath);
     const auto written = [](QSaveFile &file, const QByteArray &bytes) {
         return file.open(QIODevice::WriteOnly) && file.write(bytes) == bytes.size();
     };
@@ -159,10 +190,14 @@ int publish(const Release &release, Console &console)
                             QStringLiteral("cannot create the folder %1").arg(out.path()));
     if (!written(firmwareFile, *firmware))
         return cannotWrite(firmwareFile);
+    if (signingKey && !written(signatureFile, signature))
+        return cannotWrite(signatureFile);
     if (!written(infoFile, body))
         return cannotWrite(infoFile);
     if (!firmwareFile.commit())
         return cannotWrite(firmwareFile);
+    if (signingKey && !signatureFile.commit())
+        return cannotWrite(signatureFile);
     if (!infoFile.commit())
         return cannotWrite(infoFile);
 
@@ -171,7 +206,12 @@ int publish(const Release &release, Console &console)
         readFile(infoPath, FirmwareServer::maxInfoBytes, error).value_or(QByteArray());
     const QByteArray writtenFirmware =
         readFile(firmwarePath, FirmwareServer::maxFirmwareBytes, error).value_or(QByteArray());
-    if (!readsBackAs(writtenInfo, release, notes) || writtenFirmware != *firmware)
+    const QByteArray writtenSignature =
+        signingKey ? readFile(signaturePath, FirmwareSignature::maxSignatureBytes, error)
+                         .value_or(QByteArray())
+                   : QByteArray();
+    if (!readsBackAs(writtenInfo, release, notes) || writtenFirmware != *firmware
+        || writtenSignature != signature)
         return console.fail(ExitCode::ReadBackDiffers,
                             QStringLiteral("the written release does not read back as meant"));
 
@@ -180,6 +220,9 @@ int publish(const Release &release, Console &console)
                 << ", " << notes.size() << " note lines\n";
     console.out << "wrote " << firmwarePath << ": " << writtenFirmware.size() << " bytes, SHA-256 "
                 << Sha256::hash(writtenFirmware).toHex() << '\n';
+    if (signingKey)
+        console.out << "wrote " << signaturePath
+                    << ": Ed25519 signature, verified with the signing key's public key\n";
     for (const QString &finding : ServerFiles::fragilities(writtenInfo))
         console.warn(finding);
     return int(ExitCode::Done);
@@ -210,6 +253,12 @@ int releaseCommand(const QStringList &arguments, Console &console)
          QStringLiteral("DIR")},
     };
     parser.addOptions(options);
+    const QCommandLineOption signingKey(
+        QStringLiteral("signing-key"),
+        QStringLiteral("Ed25519 private key (PEM) to sign the firmware with, for builds that "
+                       "require signed firmware; writes the firmware's name plus .sig beside it."),
+        QStringLiteral("KEY"));
+    parser.addOption(signingKey);
     if (!parseCommandLine(parser, arguments, console))
         return int(ExitCode::Usage);
     QStringList values;
@@ -222,5 +271,7 @@ int releaseCommand(const QStringList &arguments, Console &console)
     }
     if (parser.positionalArguments().size() != 1)
         return console.fail(ExitCode::Usage, QStringLiteral("release takes no other arguments"));
-    return publish({values.at(0), values.at(1), values.at(2), values.at(3), values.at(4)}, console);
+    return publish({values.at(0), values.at(1), values.at(2), values.at(3), values.at(4),
+                    parser.value(signingKey)},
+                   console);
 }

@@ -157,6 +157,9 @@ void TestPublish::refusals_data()
         << "Version.txt: would be larger than the window's limit of 1048576 bytes";
     QTest::newRow("no notes file") << QStringList{"release", "--notes", path("none")} << notes << 9
                                    << 4 << "cannot read " + path("none");
+    QTest::newRow("signing key not Ed25519")
+        << QStringList{"release", "--signing-key", certificates + "server.key"} << notes << 9 << 3
+        << "server.key: not an Ed25519 key";
     QTest::newRow("unknown option")
         << QStringList{"release", "--frob"} << notes << 9 << 2 << "Unknown option 'frob'";
 }
@@ -188,37 +191,39 @@ void TestPublish::roundTrip_data()
     QTest::addColumn<int>("firmwareSize");
     QTest::addColumn<QString>("shownNotes"); // as the window's label shows them
     QTest::addColumn<QString>("warnings");
+    QTest::addColumn<bool>("signedRelease");
 
     QTest::newRow("plain") << "K2"
                            << "2.0" << QByteArray("first\nsecond\n") << 1000 << "first\r\nsecond"
-                           << "";
+                           << "" << false;
     QTest::newRow("Chinese, CR LF, byte-order mark")
         << "NV38K"
         << "1.6" << QByteArray("\xEF\xBB\xBF修复按键失灵\r\n提升稳定性\r\n") << 1000
         << "修复按键失灵\r\n提升稳定性"
-        << "";
+        << "" << true;
     QTest::newRow("no notes") << "K2"
                               << "2.0" << QByteArray() << 1000 << ""
-                              << "";
+                              << "" << false;
     QTest::newRow("empty notes, no last line end")
         << "K2"
         << "2.0" << QByteArray("a\n\nb") << 1000 << "a\r\n\r\nb"
-        << "";
+        << "" << false;
     QTest::newRow("characters the address keeps")
         << "K-1~(x)"
         << "1.6_beta+2" << QByteArray("n\n") << 1000 << "n"
-        << "";
+        << "" << false;
     QTest::newRow("note ending in a blank")
         << "K2"
         << "2.0" << QByteArray("a \n") << 1000 << "a "
         << "nv38k-publish: warning: Version.txt line 3: the note ends in a blank, which the "
-           "window shows\n";
+           "window shows\n"
+        << false;
     QTest::newRow("Version.txt of 1 MiB") << "K2"
                                           << "2.0" << QByteArray(1024 * 1024 - 37, 'x') << 1000
-                                          << QString(1024 * 1024 - 37, 'x') << "";
+                                          << QString(1024 * 1024 - 37, 'x') << "" << false;
     QTest::newRow("firmware of 16 MiB") << "K2"
                                         << "2.0" << QByteArray("n\n") << 16 * 1024 * 1024 << "n"
-                                        << "";
+                                        << "" << true;
 }
 
 void TestPublish::roundTrip()
@@ -229,15 +234,19 @@ void TestPublish::roundTrip()
     QFETCH(int, firmwareSize);
     QFETCH(QString, shownNotes);
     QFETCH(QString, warnings);
+    QFETCH(bool, signedRelease);
 
     const QByteArray firmware = firmwareImage(firmwareSize);
     QVERIFY(writeFile(path("notes.txt"), notes) && writeFile(path("firmware.nv"), firmware));
-    const Run run = publish({"release", "--model", model, "--version", version});
+    QStringList release{"release", "--model", model, "--version", version};
+    if (signedRelease)
+        release << "--signing-key" << certificates + "signing.key";
+    const Run run = publish(release);
     QCOMPARE(run.exitCode, 0);
     QCOMPARE(run.err, console(warnings));
     const QString sha256 = QCryptographicHash::hash(firmware, QCryptographicHash::Sha256).toHex();
     const QString facts = QStringLiteral("%1 bytes, SHA-256 %2\n").arg(firmwareSize).arg(sha256);
-    QVERIFY2(run.out.endsWith(facts), qPrintable(run.out));
+    QVERIFY2(run.out.contains(facts), qPrintable(run.out));
 
     // The window reads what was meant; only CR LF ends its lines.
     const QByteArray info = readFile(path("out/Version.txt"));
@@ -248,21 +257,28 @@ void TestPublish::roundTrip()
     QCOMPARE(info.count("\r\n"), info.count('\n'));
     const QString firmwareName = model + '_' + version + ".nv";
     QCOMPARE(readFile(m_dir.filePath("out/" + firmwareName)), firmware);
-    QCOMPARE(released(), sorted({"K1_1.0.nv", firmwareName, "Version.txt"}));
+    const QString signatureName = firmwareName + ".sig";
+    QCOMPARE(released(), sorted(QStringList{"K1_1.0.nv", firmwareName, "Version.txt"}
+                                + (signedRelease ? QStringList{signatureName} : QStringList())));
 
     // `check` shows the same from the folder and from a server that serves it.
     m_server.setResponse(served + "Version.txt", {CannedResponse::Kind::File, info});
     m_server.setResponse(served + firmwareName, {CannedResponse::Kind::File, firmware});
+    m_server.setResponse(served + signatureName,
+                         {CannedResponse::Kind::File, readFile(path("out/") + signatureName)});
     const QString shown =
         "设备型号 (model):     " + model + "\n固件版本 (version):   " + version
         + "\n固件更新说明 (notes): " + QString(shownNotes).replace("\r\n", "\n" + QString(22, ' '));
     for (const QString &target : {path("out"), FirmwareServer::baseUrl()}) {
         if (target.startsWith("https:") && !proxyFromEnvironment)
             QSKIP("Qt on Windows takes no proxy from the environment");
-        const Run check = publish({"check", target});
-        QVERIFY2(check.exitCode == 0, qPrintable(check.out + check.err));
-        QVERIFY2(check.out.contains(console(shown)) && check.out.endsWith(facts),
+        const Run check = publish({"check", target, "--public-key", certificates + "signing.pub"});
+        QCOMPARE(check.exitCode, signedRelease ? 0 : 1);
+        QVERIFY2(check.out.contains(console(shown)) && check.out.contains(facts),
                  qPrintable(check.out));
+        QCOMPARE(check.out.endsWith(", verified\n"), signedRelease);
+        if (!signedRelease)
+            continue;
         QCOMPARE(check.err, console(warnings));
     }
 }
@@ -334,6 +350,16 @@ void TestPublish::check_data()
         << ok << check << CannedResponse{Kind::File, valid.body + "[Desc]=a=b\r\n[Desc]=x \r\n"}
         << image << 0 << ""
         << "line 3: is no \"[Desc]=note\" line";
+    const QStringList signatureCheck{"check", "--public-key", certificates + "signing.pub"};
+    QTest::newRow("signature verified") << ok << signatureCheck << valid << image << 0
+                                        << "K1_2.0.nv.sig: HTTP 200, 64 bytes, verified\n"
+                                        << "";
+    QByteArray tampered = image.body;
+    tampered[10] = char(tampered[10] ^ 0x80);
+    QTest::newRow("tampered firmware")
+        << ok << signatureCheck << valid << CannedResponse{Kind::File, tampered} << 1
+        << "K1_2.0.nv.sig: HTTP 200, 64 bytes\n"
+        << firmwareFailed + "：固件签名验证失败\n";
     QTest::newRow("model with a trailing blank")
         << ok << check << CannedResponse{Kind::File, "[Device]=K1 \r\n[Version]=2.0"} << image << 1
         << ""
@@ -355,6 +381,8 @@ void TestPublish::check()
     QVERIFY(m_server.useCertificate(certificate));
     m_server.setResponse(served + "Version.txt", info);
     m_server.setResponse(served + "K1_2.0.nv", firmware);
+    m_server.setResponse(served + "K1_2.0.nv.sig",
+                         {CannedResponse::Kind::File, firmwareSignature(firmwareImage(1000))});
     const Run run = publish(arguments);
     QCOMPARE(run.exitCode, exitCode);
     QVERIFY2(run.out.contains(out), qPrintable(run.out));

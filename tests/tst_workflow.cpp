@@ -3,7 +3,6 @@
 // message box read and closed.
 #include "firmware_info/firmwareserver.h"
 #include "firmware_info/firmwaresignature.h"
-#include "firmware_info/sha256.h"
 #include "support/filesizelimit.h"
 #include "support/httpsserver.h"
 #include "support/tmpfsmount.h"
@@ -60,31 +59,19 @@ const QString certificates = QStringLiteral(NV38K_TEST_CERT_DIR);
 // host, signed by a CA nobody trusts.
 const char *const refusedCertificates[] = {"selfsigned", "expired", "wronghost", "untrusted"};
 
-QByteArray signatureOf(const QByteArray &firmware, const char *key = "signing",
-                       const QString &version = QStringLiteral("2.0"))
-{
-    QString error;
-    const auto signingKey = FirmwareSignature::readSigningKey(
-        readFile(certificates + QLatin1Char('/') + QLatin1String(key) + QStringLiteral(".key")),
-        error);
-    const QByteArray statement = FirmwareSignature::statement(
-        QStringLiteral("K1"), version, firmware.size(), Sha256::hash(firmware));
-    return signingKey ? FirmwareSignature::sign(statement, *signingKey) : QByteArray();
-}
-
 CannedResponse signatureFile(Signature signature, const QByteArray &firmware)
 {
     using Kind = CannedResponse::Kind;
-    const QByteArray valid = signatureOf(firmware);
+    const QByteArray valid = firmwareSignature(firmware);
     switch (signature) {
     case Signature::Valid:
         return {Kind::File, valid};
     case Signature::OfUnchangedImage:
-        return {Kind::File, signatureOf(firmwareImage(170 * 1024))};
+        return {Kind::File, firmwareSignature(firmwareImage(170 * 1024))};
     case Signature::OtherKey:
-        return {Kind::File, signatureOf(firmware, "other-signing")};
+        return {Kind::File, firmwareSignature(firmware, "other-signing")};
     case Signature::OtherVersion:
-        return {Kind::File, signatureOf(firmware, "signing", QStringLiteral("1.9"))};
+        return {Kind::File, firmwareSignature(firmware, "signing", QStringLiteral("1.9"))};
     case Signature::NotFound:
         return {Kind::Status, "", 404};
     case Signature::Empty:

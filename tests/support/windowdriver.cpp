@@ -1,5 +1,7 @@
 #include "windowdriver.h"
 
+#include "firmware_info/firmwaresignature.h"
+#include "firmware_info/sha256.h"
 #include "window/widget.h"
 
 #include <QDir>
@@ -192,6 +194,18 @@ QByteArray firmwareImage(int size)
     for (int i = 0; i < size; ++i)
         bytes[i] = char((i * 31 + (i >> 9)) & 0xff);
     return bytes;
+}
+
+QByteArray firmwareSignature(const QByteArray &firmware, const char *key, const QString &version)
+{
+    QString error;
+    const auto signingKey =
+        FirmwareSignature::readSigningKey(readFile(QStringLiteral(NV38K_TEST_CERT_DIR "/")
+                                                   + QLatin1String(key) + QStringLiteral(".key")),
+                                          error);
+    const QByteArray statement = FirmwareSignature::statement(
+        QStringLiteral("K1"), version, firmware.size(), Sha256::hash(firmware));
+    return signingKey ? FirmwareSignature::sign(statement, *signingKey) : QByteArray();
 }
 
 QByteArray readFile(const QString &path)

@@ -1,0 +1,67 @@
+#include "keygen.h"
+
+#include "console.h"
+
+#include "firmware_info/firmwaresignature.h"
+
+#include <QCommandLineParser>
+#include <QDir>
+#include <QSaveFile>
+
+namespace {
+
+const char privateKeyName[] = "firmware-signing.key";
+const char publicKeyName[] = "firmware-signing.pub";
+
+bool writeKeyFile(const QString &path, const QByteArray &pem, QFileDevice::Permissions permissions)
+{
+    QSaveFile file(path);
+    // Narrowed before the key is in it.
+    return file.open(QIODevice::WriteOnly) && file.setPermissions(permissions)
+           && file.write(pem) == pem.size() && file.commit();
+}
+
+} // namespace
+
+int keygenCommand(const QStringList &arguments, Console &console)
+{
+    QCommandLineParser parser;
+    parser.setApplicationDescription(QStringLiteral(
+        "Makes an Ed25519 key pair for signing firmware in DIR: firmware-signing.key, the "
+        "private key, readable by its owner only, for `release --signing-key`; and "
+        "firmware-signing.pub, the public key, for NV38K_FIRMWARE_SIGNING_KEY. Keep the "
+        "private key offline. Existing keys are never replaced."));
+    parser.addPositionalArgument(QStringLiteral("keygen"), QStringLiteral("The command."));
+    const QCommandLineOption out(QStringLiteral("out"),
+                                 QStringLiteral("Folder to write the key pair into."),
+                                 QStringLiteral("DIR"));
+    parser.addOption(out);
+    if (!parseCommandLine(parser, arguments, console))
+        return int(ExitCode::Usage);
+    if (!parser.isSet(out) || parser.positionalArguments().size() != 1)
+        return console.fail(ExitCode::Usage, QStringLiteral("keygen needs --out DIR and no more"));
+
+    const QDir dir(parser.value(out));
+    const QString privatePath = dir.filePath(QLatin1String(privateKeyName));
+    const QString publicPath = dir.filePath(QLatin1String(publicKeyName));
+    for (const QString &path : {privatePath, publicPath}) {
+        if (QFileInfo::exists(path))
+            return console.fail(ExitCode::FileError,
+                                QStringLiteral("%1 exists; it is not replaced").arg(path));
+    }
+    if (!QDir().mkpath(dir.path()))
+        return console.fail(ExitCode::FileError,
+                            QStringLiteral("cannot create the folder %1").arg(dir.path()));
+
+    const FirmwareSignature::SigningKey key = FirmwareSignature::generateSigningKey();
+    if (!writeKeyFile(privatePath, key.privateKeyPem,
+                      QFileDevice::ReadOwner | QFileDevice::WriteOwner)
+        || !writeKeyFile(publicPath, key.publicKeyPem,
+                         QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ReadGroup
+                             | QFileDevice::ReadOther))
+        return console.fail(ExitCode::FileError,
+                            QStringLiteral("cannot write the key pair into %1").arg(dir.path()));
+    console.out << "wrote " << privatePath << ": the private key; keep it offline\n"
+                << "wrote " << publicPath << ": the public key, for NV38K_FIRMWARE_SIGNING_KEY\n";
+    return int(ExitCode::Done);
+}
