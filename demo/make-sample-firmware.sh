@@ -2,11 +2,14 @@
 # Publishes the demo's release into the firmware server tree under ROOT with
 # `nv38k-publish release` (PUBLISH is that program): Version.txt and the
 # firmware image it names, a deterministic 170 KB pseudo-random file, the
-# size of the keyboard's flash. Prints the firmware file's path.
-# Usage: make-sample-firmware.sh ROOT PUBLISH
+# size of the keyboard's flash; with SIGNING_KEY, its signature too. Prints the
+# firmware file's path.
+# Usage: make-sample-firmware.sh ROOT PUBLISH [SIGNING_KEY]
 set -euo pipefail
 root=$1
 publish=$2
+signing=()
+[[ -z ${3:-} ]] || signing=(--signing-key "$3")
 dir=$root/NV38Firmware/N3KFirmware
 model=NV38K
 version=1.6
@@ -22,5 +25,5 @@ head -c $((170 * 1024)) /dev/zero |
 
 # What it reports goes to standard error; standard output is the path alone.
 "$publish" release --model "$model" --version "$version" --notes "$work/notes.txt" \
-    --firmware "$work/firmware.nv" --out "$dir" >&2
+    --firmware "$work/firmware.nv" --out "$dir" "${signing[@]}" >&2
 echo "$dir/${model}_${version}.nv"

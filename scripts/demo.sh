@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # The tool's whole use on this machine, with nothing attached and no server:
-# a demo build that trusts a CA made here, nginx serving a sample firmware on
-# 127.0.0.1, and a dfu-util stand-in that lists an NV38K in DFU mode. With a
+# a demo build that trusts a CA made here and a firmware signing key made here,
+# nginx serving a signed sample firmware on 127.0.0.1, and a dfu-util stand-in that lists an NV38K in DFU mode. With a
 # display you get the window to click; without one, a headless walkthrough
 # clicks for you and prints what happens.
 set -euo pipefail
@@ -16,12 +16,15 @@ mkdir -p "$demo"
 # The port of the last run, while it is free, keeps the build as it is.
 port=$(pick_port "$demo/port")
 
-[[ -f $demo/pki/ca.pem ]] || scripts/make-certs.sh "$demo/pki" localhost
+# The CA and the signing key pair are the demo's own, made once.
+[[ -f $demo/pki/signing.pub ]] || scripts/make-certs.sh "$demo/pki" localhost
 cmake -S . -B "$demo/build" -DCMAKE_BUILD_TYPE=RelWithDebInfo -DBUILD_TESTING=OFF \
-    -DNV38K_FIRMWARE_HOST="localhost:$port" -DNV38K_TRUSTED_CA="$demo/pki/ca.pem" >/dev/null
+    -DNV38K_FIRMWARE_HOST="localhost:$port" -DNV38K_TRUSTED_CA="$demo/pki/ca.pem" \
+    -DNV38K_FIRMWARE_SIGNING_KEY="$demo/pki/signing.pub" >/dev/null
 cmake --build "$demo/build" --parallel "$(nproc)"
 
-served=$(demo/make-sample-firmware.sh "$demo/www" "$demo/build/publish/nv38k-publish")
+served=$(demo/make-sample-firmware.sh "$demo/www" "$demo/build/publish/nv38k-publish" \
+    "$demo/pki/signing.key")
 run=$demo/run
 rm -rf "$run/tmp"
 mkdir -p "$run/bin/x64"
