@@ -23,13 +23,15 @@ scripts/install-deps.sh "${build_packages[@]}" "${font_packages[@]}" "${server_p
 work=$PWD/build/bench
 mkdir -p "$work"
 port=$(pick_port "$work/port")
-[[ -f $work/pki/ca.pem ]] || scripts/make-certs.sh "$work/pki" localhost
+[[ -f $work/pki/signing.pub ]] || scripts/make-certs.sh "$work/pki" localhost
 cmake -S . -B "$work/build" -DCMAKE_BUILD_TYPE=Release -DBUILD_TESTING=OFF -DNV38K_BENCH=ON \
-    -DNV38K_FIRMWARE_HOST="localhost:$port" -DNV38K_TRUSTED_CA="$work/pki/ca.pem" >/dev/null
+    -DNV38K_FIRMWARE_HOST="localhost:$port" -DNV38K_TRUSTED_CA="$work/pki/ca.pem" \
+    -DNV38K_BENCH_SIGNING_KEY="$work/pki/signing.pub" >/dev/null
 cmake --build "$work/build" --parallel "$(nproc)" >/dev/null
 bin=$work/build/bench
 
-served=$(demo/make-sample-firmware.sh "$work/www" "$work/build/publish/nv38k-publish" 2>/dev/null)
+served=$(demo/make-sample-firmware.sh "$work/www" "$work/build/publish/nv38k-publish" \
+    "$work/pki/signing.key" 2>/dev/null)
 small=$work/firmware-170k.nv
 large=$work/firmware-16m.nv
 cp "$served" "$small"
@@ -91,6 +93,14 @@ download() { # firmware-file
 read -r small_tool small_tool_kib small_curl small_curl_kib small_synced < <(download "$small")
 read -r large_tool large_tool_kib large_curl large_curl_kib large_synced < <(download "$large")
 cp "$small" "$served"
+# The 170 KB release is signed: the build that checks its signature, then the
+# same build without the check. (Each times its clicks inside one process, so
+# they cannot take turns run for run.)
+size=$(stat -c %s "$small")
+read -r signed_tool _ < <("${xvfb[@]}" "$bin/bench_use_signed" download "$runs" "$size" \
+    2>>"$work/bench.log")
+read -r unsigned_tool _ < <("${xvfb[@]}" "$bin/bench_use" download "$runs" "$size" \
+    2>>"$work/bench.log")
 cd - >/dev/null
 
 ratio() { awk -v a="$1" -v b="$2" 'BEGIN { printf "%.2f", a / b }'; }
@@ -107,6 +117,7 @@ printf '| %-44s | %10s | %10s | %6s | %s |\n' "download 170 KB, wall (curl -o)" 
 printf '| %-44s | %10s | %10s | %6s | %s |\n' "download 16 MiB, wall (curl -o)" "$large_tool" "$large_curl" "$(ratio "$large_tool" "$large_curl")" "report"
 printf '| %-44s | %10s | %10s | %6s | %s |\n' "download 170 KB, wall (curl -o, fsync)" "$small_tool" "$small_synced" "$(ratio "$small_tool" "$small_synced")" "report"
 printf '| %-44s | %10s | %10s | %6s | %s |\n' "download 16 MiB, wall (curl -o, fsync)" "$large_tool" "$large_synced" "$(ratio "$large_tool" "$large_synced")" "≤ 1.30"
+printf '| %-44s | %10s | %10s | %6s | %s |\n' "download 170 KB, signature checked (not)" "$signed_tool" "$unsigned_tool" "$(ratio "$signed_tool" "$unsigned_tool")" "≤ 1.10"
 printf '| %-44s | %10s | %10s | %6s | %s |\n' "download 170 KB, peak above idle (body)" "$small_tool_kib" "170" "$(ratio "$small_tool_kib" 170)" "≤ 2"
 printf '| %-44s | %10s | %10s | %6s | %s |\n' "download 16 MiB, peak above idle (body)" "$large_tool_kib" "16384" "$(ratio "$large_tool_kib" 16384)" "≤ 2"
 printf '| %-44s | %10s | %10s | %6s | %s |\n' "curl -o peak memory, 170 KB / 16 MiB" "" "$small_curl_kib / $large_curl_kib" "" ""
@@ -116,4 +127,4 @@ if $windows; then
 fi
 echo
 echo "Parsers (Google Benchmark, CPU time per call):"
-"$bin/bench_parsers" --benchmark_min_time=0.05 2>/dev/null | grep -E '^(parse|judge|-)' | grep -v '^-'
+"$bin/bench_parsers" --benchmark_min_time=0.05 2>/dev/null | grep -E '^(parse|judge|verify|-)' | grep -v '^-'

@@ -92,26 +92,23 @@ void limitBodySize(QNetworkReply *reply, qint64 maxBytes)
     // Qt reads ahead in a thread of its own; a bounded buffer keeps it from
     // taking in much more than the limit before the abort comes through.
     reply->setReadBufferSize(maxBytes + 1);
-    const auto cutOffPast = [reply, maxBytes](qint64 received) {
+    const auto check = [reply, maxBytes] {
         const qint64 announced = reply->header(QNetworkRequest::ContentLengthHeader).toLongLong();
-        if (received <= maxBytes && announced <= maxBytes)
-            return;
-        if (exceededBodySize(*reply))
-            return;
-        reply->setProperty(exceededLimitProperty, maxBytes);
-        // Not from inside the reply's own signal: it would finish, and be
-        // handled, halfway through emitting it.
-        QMetaObject::invokeMethod(reply, &QNetworkReply::abort, Qt::QueuedConnection);
+        if (reply->bytesAvailable() > maxBytes || announced > maxBytes)
+            cutOff(reply, maxBytes);
     };
-    const auto checkBuffer = [reply, cutOffPast] {
-        cutOffPast(reply->bytesAvailable());
-    };
-    QObject::connect(reply, &QNetworkReply::metaDataChanged, reply, checkBuffer);
-    QObject::connect(reply, &QNetworkReply::readyRead, reply, checkBuffer);
-    // A reader that takes the body as it comes keeps the buffer small; what
-    // counts then is all that has arrived.
-    QObject::connect(reply, &QNetworkReply::downloadProgress, reply,
-                     [cutOffPast](qint64 received) { cutOffPast(received); });
+    QObject::connect(reply, &QNetworkReply::metaDataChanged, reply, check);
+    QObject::connect(reply, &QNetworkReply::readyRead, reply, check);
+}
+
+void cutOff(QNetworkReply *reply, qint64 maxBytes)
+{
+    if (exceededBodySize(*reply))
+        return;
+    reply->setProperty(exceededLimitProperty, maxBytes);
+    // Not from inside the reply's own signal: it would finish, and be
+    // handled, halfway through emitting it.
+    QMetaObject::invokeMethod(reply, &QNetworkReply::abort, Qt::QueuedConnection);
 }
 
 bool informationReplyFailed(const QNetworkReply &reply)

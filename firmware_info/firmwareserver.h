@@ -47,6 +47,9 @@ constexpr qint64 maxInfoBytes = 1024 * 1024;
 // Aborts `reply` once its announced or received body passes `maxBytes`; the
 // reply then finishes as failed, and firmwareReplyFailure() names the limit.
 void limitBodySize(QNetworkReply *reply, qint64 maxBytes);
+// The same, for a reader that takes the body as it comes and so keeps the
+// reply's buffer small: it counts, and cuts `reply` off once past `maxBytes`.
+void cutOff(QNetworkReply *reply, qint64 maxBytes);
 // Whether a finished information reply failed: an error, or cut off at its
 // size limit. An answer with another status, a redirection say, has not
 // failed; its body is read as the file.

@@ -2,6 +2,7 @@
 
 #include "firmware_info/buildsettings.h"
 
+#include <QList>
 #include <QUrl>
 #include <memory>
 #include <openssl/err.h>
@@ -39,10 +40,42 @@ bool isEd25519(const Key &key)
     return key && EVP_PKEY_id(key.get()) == EVP_PKEY_ED25519;
 }
 
-bool verifiesWith(EVP_PKEY *key, const QByteArray &statement, const QByteArray &signature)
+// The raw 32-byte keys of the Ed25519 keys among PEM "PUBLIC KEY" blocks.
+// Each is a SubjectPublicKeyInfo of 44 bytes: a fixed prefix, then the key.
+// Read here rather than by OpenSSL's decoders, which take longer than the
+// verification itself; blocks that hold anything else are passed over.
+QList<QByteArray> ed25519PublicKeys(const QByteArray &pem)
 {
+    static const QByteArray begin("-----BEGIN PUBLIC KEY-----");
+    static const QByteArray end("-----END PUBLIC KEY-----");
+    static const QByteArray prefix = QByteArray::fromHex("302a300506032b6570032100");
+    QList<QByteArray> keys;
+    for (int at = pem.indexOf(begin); at >= 0; at = pem.indexOf(begin, at)) {
+        at += begin.size();
+        const int stop = pem.indexOf(end, at);
+        if (stop < 0)
+            break;
+        QByteArray base64 = pem.mid(at, stop - at);
+        base64.replace('\n', QByteArray()).replace('\r', QByteArray());
+        const QByteArray::FromBase64Result der =
+            QByteArray::fromBase64Encoding(base64, QByteArray::AbortOnBase64DecodingErrors);
+        if (der && der.decoded.size() == prefix.size() + 32 && der.decoded.startsWith(prefix))
+            keys.append(der.decoded.mid(prefix.size()));
+        at = stop + end.size();
+    }
+    return keys;
+}
+
+bool verifiesWith(const QByteArray &rawKey, const QByteArray &statement,
+                  const QByteArray &signature)
+{
+    const Key key(EVP_PKEY_new_raw_public_key(
+                      EVP_PKEY_ED25519, nullptr,
+                      reinterpret_cast<const unsigned char *>(rawKey.constData()), rawKey.size()),
+                  EVP_PKEY_free);
     DigestContext context(EVP_MD_CTX_new(), EVP_MD_CTX_free);
-    return context && EVP_DigestVerifyInit(context.get(), nullptr, nullptr, nullptr, key) == 1
+    return key && context
+           && EVP_DigestVerifyInit(context.get(), nullptr, nullptr, nullptr, key.get()) == 1
            && EVP_DigestVerify(context.get(),
                                reinterpret_cast<const unsigned char *>(signature.constData()),
                                size_t(signature.size()),
@@ -90,18 +123,11 @@ Verdict verify(const QByteArray &statement, const QByteArray &signature,
 {
     if (signature.size() != signatureBytes)
         return Verdict::Malformed;
-    const Bio keys = readBio(publicKeysPem);
-    while (true) {
-        const Key key(PEM_read_bio_PUBKEY(keys.get(), nullptr, noPassphrase, nullptr),
-                      EVP_PKEY_free);
-        if (!key)
-            break;
-        if (isEd25519(key) && verifiesWith(key.get(), statement, signature)) {
-            ERR_clear_error();
+    for (const QByteArray &key : ed25519PublicKeys(publicKeysPem)) {
+        if (verifiesWith(key, statement, signature))
             return Verdict::Valid;
-        }
     }
-    // The end of the PEM text leaves an error behind that nobody else should see.
+    // A failed verification leaves errors behind that nobody else should see.
     ERR_clear_error();
     return Verdict::NotVerified;
 }
