@@ -522,14 +522,11 @@ void TestWorkflow::download_data()
         << QStringList{successBox()} << Signature::Valid;
     QTest::newRow("empty firmware") << ok << CannedResponse{Kind::File, ""} << Disk::EarlierFirmware
                                     << QStringList{successBox()} << Signature::Valid;
-    QTest::newRow("not found")
-        << ok << CannedResponse{Kind::Status, "", 404} << Disk::EarlierFirmware
-        << QStringList{box(
-               "information", "错误",
-               failed
-                   + QStringLiteral("Error transferring %1 - server replied: Canned Status")
-                         .arg(url))}
-        << Signature::Valid;
+    const QStringList serverReplied{box(
+        "information", "错误",
+        failed + QStringLiteral("Error transferring %1 - server replied: Canned Status").arg(url))};
+    QTest::newRow("not found") << ok << CannedResponse{Kind::Status, "", 404}
+                               << Disk::EarlierFirmware << serverReplied << Signature::Valid;
     QTest::newRow("redirect") << ok << CannedResponse{Kind::Redirect} << Disk::EarlierFirmware
                               << QStringList{box("information", "错误",
                                                  failed + QStringLiteral("HTTP 302"))}
@@ -541,14 +538,8 @@ void TestWorkflow::download_data()
     QTest::newRow("tmp is a plain file")
         << ok << image << Disk::TmpIsAFile
         << QStringList{box("information", "File", "File Open Failed.", "none")} << Signature::Valid;
-    QTest::newRow("server error")
-        << ok << CannedResponse{Kind::Status, "", 500} << Disk::EarlierFirmware
-        << QStringList{box(
-               "information", "错误",
-               failed
-                   + QStringLiteral("Error transferring %1 - server replied: Canned Status")
-                         .arg(url))}
-        << Signature::Valid;
+    QTest::newRow("server error") << ok << CannedResponse{Kind::Status, "", 500}
+                                  << Disk::EarlierFirmware << serverReplied << Signature::Valid;
     QTest::newRow("malformed answer")
         << ok << CannedResponse{Kind::Malformed} << Disk::EarlierFirmware
         << QStringList{box("information", "错误", failed + QStringLiteral("Connection closed"))}
