@@ -9,6 +9,7 @@
 #   selfsigned.pem/.key    for HOST, signed by itself
 #   signing.key/.pub       an Ed25519 key pair that signs test firmware
 #   other-signing.key      an Ed25519 key that nobody trusts
+#   rotation.pub           its public key, then signing.pub: two keys in one file
 set -euo pipefail
 out=$1
 host=$2
@@ -77,3 +78,4 @@ for key in signing other-signing; do
     openssl genpkey -algorithm ed25519 -out "$key.key" 2>/dev/null
 done
 openssl pkey -in signing.key -pubout -out signing.pub
+openssl pkey -in other-signing.key -pubout | cat - signing.pub >rotation.pub

@@ -354,6 +354,10 @@ void TestPublish::check_data()
     QTest::newRow("signature verified") << ok << signatureCheck << valid << image << 0
                                         << "K1_2.0.nv.sig: HTTP 200, 64 bytes, verified\n"
                                         << "";
+    QTest::newRow("signature verified by the second key")
+        << ok << QStringList{"check", "--public-key", certificates + "rotation.pub"} << valid
+        << image << 0 << "K1_2.0.nv.sig: HTTP 200, 64 bytes, verified\n"
+        << "";
     QByteArray tampered = image.body;
     tampered[10] = char(tampered[10] ^ 0x80);
     QTest::newRow("tampered firmware")
