@@ -25,8 +25,8 @@ QByteArray pendingBytes(QProcess *process, QByteArray (QProcess::*read)())
     return process->isOpen() ? (process->*read)() : QByteArray();
 }
 
-// Set on the request for a firmware's signature, which the firmware's reply
-// hands its receiver to.
+// Marks the reply that fetches a firmware's signature; the firmware's
+// receiver moves over to it and waits there, unstored.
 const char signatureReplyProperty[] = "nv38kSignatureReply";
 
 void showBox(QWidget *parent, const WindowBox &box)
@@ -180,8 +180,8 @@ void Widget::FinishedGetFirmware(QNetworkReply *reply)
     qDebug() << "收到固件大小:" << firmware->size();
 
     if (FirmwareSignature::required()) {
-        // Over the connection the firmware came by; the firmware waits with
-        // its receiver, unstored, until the signature is in.
+        // Asked for once the firmware is in, so it goes over the same
+        // connection: no second TLS handshake.
         QNetworkReply *signature = firmwareManager->get(
             FirmwareServer::request(FirmwareSignature::signatureUrl(reply->url())));
         FirmwareServer::limitBodySize(signature, FirmwareSignature::maxSignatureBytes);
