@@ -26,7 +26,8 @@ KEYBOARD = {
     "alt_names": ["@NV38K Flash   /0x00000000/15*001Ka,155*001Kg"],
     "serial": "NV38K CUSTOMED KEYBOARD",
 }
-# Another maker's DFU device, an STM32 boot loader.
+# Another DFU device: an STM32 in its system boot loader (the keyboard's
+# vendor, another product).
 OTHER_DFU = dict(KEYBOARD, product=0xDF11, bcd_device=0x2200,
                  alt_names=["@Internal Flash  /0x08000000/064*0002Kg"], serial="FFFFFFFEFFFF")
 
@@ -41,12 +42,22 @@ SETS = {
     "unreadable-serial": {2: dict(KEYBOARD, unanswered=("serial",))},
     "two-alt-settings": {2: dict(KEYBOARD, alt_names=KEYBOARD["alt_names"]
                                  + ["@Option Bytes  /0x1FFFF800/01*016 e"])},
+    # Its device node may not be opened, as without the udev rule.
+    "no-access": {2: dict(KEYBOARD, no_access=True)},
 }
 
 SERIAL_INDEX = 3
 FIRST_ALT_NAME_INDEX = 4
 ENGLISH = 0x0409
 HUB_PATH = "/devices/pci0000:00/0000:00:14.0/usb1"
+# Bus 1's root hub, where libusb looks for each device's parent.
+ROOT_HUB = (struct.pack("<BBHBBBBHHHBBBB", 18, 1, 0x0200, 9, 0, 0, 64, 0x1D6B, 2, 0x0601,
+                        3, 2, 1, 1)
+            + bytes.fromhex("09021900010100E0000904000001090000000705810304000C"))
+
+
+def devnum(port):
+    return port + 3
 
 
 def descriptors(device):
@@ -56,9 +67,9 @@ def descriptors(device):
     device_descriptor = struct.pack("<BBHBBBBHHHBBBB", 18, 1, 0x0200, 0, 0, 0, 64,
                                     device["vendor"], device["product"],
                                     device["bcd_device"], 0, 0, SERIAL_INDEX, 1)
-    if dfu is None:  # one boot keyboard interface and its report endpoint
+    if dfu is None:  # a boot keyboard: HID interface, HID descriptor, report endpoint
         body = (struct.pack("<9B", 9, 4, 0, 0, 1, 3, 1, 1, 0)
-                + bytes.fromhex("092111010001223F00") + bytes.fromhex("0705810308000A"))
+                + bytes.fromhex("092111010001223F00" "0705810308000A"))
     else:
         body = b"".join(struct.pack("<9B", 9, 4, 0, alt, 0, 0xFE, 1, 2,
                                     FIRST_ALT_NAME_INDEX + alt) + dfu
@@ -99,10 +110,6 @@ def capture(device, port):
     return struct.pack("<IHHiIII", 0xA1B2C3D4, 2, 4, 0, 0, 65535, 220) + records
 
 
-def devnum(port):
-    return port + 3
-
-
 def usb_device(path, port, number, descriptor_bytes):
     node = f"bus/usb/001/{number:03d}"
     return "\n".join([
@@ -115,11 +122,9 @@ def usb_device(path, port, number, descriptor_bytes):
 
 def write_set(name, devices, out):
     os.makedirs(out, exist_ok=True)
-    root_hub = (struct.pack("<BBHBBBBHHHBBBB", 18, 1, 0x0200, 9, 0, 0, 64, 0x1D6B, 2,
-                            0x0601, 3, 2, 1, 1)
-                + bytes.fromhex("09021900010100E0000904000001090000000705810304000C"))
-    records = [usb_device(HUB_PATH, 0, 1, root_hub)]
+    records = [usb_device(HUB_PATH, 0, 1, ROOT_HUB)]
     command = ["exec umockdev-run", f"-d '{out}/devices.umockdev'"]
+    program = 'dfu-util "$@"'
     for port, device in devices.items():
         path = f"{HUB_PATH}/1-{port}"
         records.append(usb_device(path, port, devnum(port), descriptors(device)))
@@ -127,12 +132,18 @@ def write_set(name, devices, out):
             with open(f"{out}/1-{port}.pcap", "wb") as pcap:
                 pcap.write(capture(device, port))
             command.append(f"-p '/sys{path}={out}/1-{port}.pcap'")
+        if device.get("no_access"):
+            # Not as root, who may open any node.
+            command[0] = "exec $(test $(id -u) != 0 || echo setpriv --reuid=nobody " \
+                         "--regid=nogroup --clear-groups) umockdev-run"
+            node = f"$UMOCKDEV_DIR/dev/bus/usb/001/{devnum(port):03d}"
+            program = f"sh -c 'chmod 000 \"{node}\" && exec {program}' sh \"$@\""
     with open(f"{out}/devices.umockdev", "w") as description:
         description.write("\n".join(records))
     script = f"{out}/dfu-util-static"
     with open(script, "w") as wrapper:
         wrapper.write(f"#!/bin/sh\n# Debian's dfu-util among the emulated devices of the set "
-                      f"\"{name}\".\n{' '.join(command)} -- dfu-util \"$@\"\n")
+                      f"\"{name}\".\n{' '.join(command)} -- {program}\n")
     os.chmod(script, 0o755)
 
 
@@ -141,6 +152,7 @@ def main():
         sys.exit(f"usage: {sys.argv[0]} OUT_DIR")
     for name, devices in SETS.items():
         write_set(name, devices, os.path.join(os.path.abspath(sys.argv[1]), name))
+
 
 if __name__ == "__main__":
     main()

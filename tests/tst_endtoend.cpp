@@ -272,6 +272,8 @@ void TestEndToEnd::realDfuUtil_data()
     // A HID interface only: dfu-util does not list it at all.
     QTest::newRow("keyboard not in DFU mode")
         << QStringLiteral("not-in-dfu-mode") << noDevice << none;
+    // As without the udev rule: dfu-util leaves the keyboard out of its listing.
+    QTest::newRow("keyboard not to be opened") << QStringLiteral("no-access") << noDevice << none;
     // The serial request is never answered; libusb gives up after a second.
     QTest::newRow("serial unreadable")
         << QStringLiteral("unreadable-serial") << foreignDevice << QStringLiteral("UNKNOWN");
