@@ -1,9 +1,10 @@
 #!/usr/bin/env bash
 # The tool's whole use on this machine, with nothing attached and no server:
-# a demo build that trusts a CA made here and a firmware signing key made here,
-# nginx serving a signed sample firmware on 127.0.0.1, and a dfu-util stand-in that lists an NV38K in DFU mode. With a
-# display you get the window to click; without one, a headless walkthrough
-# clicks for you and prints what happens.
+# a demo build that trusts a CA and a firmware signing key made here, nginx
+# serving a signed sample firmware on 127.0.0.1, and Debian's dfu-util finding
+# an NV38K in DFU mode that umockdev emulates (demo/emulated_keyboard.py).
+# With a display you get the window to click; without one, a headless
+# walkthrough clicks for you and prints what happens.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 source scripts/packages.sh
@@ -28,7 +29,7 @@ served=$(demo/make-sample-firmware.sh "$demo/www" "$demo/build/publish/nv38k-pub
 run=$demo/run
 rm -rf "$run/tmp"
 mkdir -p "$run/bin/x64"
-cp "$demo/build/demo/nv38k-simulated-dfu-util" "$run/bin/x64/dfu-util-static"
+cp "$demo/build/demo/keyboards/keyboard/dfu-util-static" "$run/bin/x64/dfu-util-static"
 
 trap stop_nginx EXIT
 trap 'exit 130' INT TERM

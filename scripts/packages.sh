@@ -2,8 +2,9 @@
 build_packages=(cmake make g++ qtbase5-dev qtbase5-dev-tools libqt5network5 libssl3 libssl-dev openssl ca-certificates)
 # A CJK font so that the window's Chinese texts render.
 font_packages=(fonts-wqy-microhei)
-# The real parts the demo and the end-to-end tests run against.
-server_packages=(nginx dfu-util)
+# The real parts the demo and the end-to-end tests run against; umockdev
+# emulates the keyboard for dfu-util (python3 writes the emulation).
+server_packages=(nginx dfu-util umockdev python3)
 # The 32-bit Windows build (scripts/build-windows.sh): the MinGW-w64 cross
 # compilers, what the builds of OpenSSL, Qt, libusb and dfu-util run on the
 # host, Wine with a virtual display to start the result, and NSIS and zip for

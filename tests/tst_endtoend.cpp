@@ -1,8 +1,9 @@
 // The whole use against real parts nobody here wrote: nginx as the firmware
-// server over HTTPS and Debian's dfu-util. In CI these must be installed; a
-// developer without them gets a skip. Under Wine there is no nginx: the
-// in-test HTTPS server stands in for it, and the real dfu-util is the Windows
-// build that ships beside the tool.
+// server over HTTPS and Debian's dfu-util, which finds the keyboard through
+// libusb in umockdev's emulation (demo/emulated_keyboard.py). In CI these must
+// be installed; a developer without them gets a skip. Under Wine there is no
+// nginx: the in-test HTTPS server stands in for it, and the real dfu-util is
+// the Windows build that ships beside the tool.
 #include "firmware_info/firmwareserver.h"
 #include "support/connecttunnel.h"
 #include "support/httpsserver.h"
@@ -134,15 +135,19 @@ private slots:
     void cleanup();
 
     void wholeUseAgainstNginx();
-    void realDfuUtilFindsNoKeyboard();
+    void realDfuUtil_data();
+    void realDfuUtil();
     void untrustedServerIsRefused();
 
 private:
     // Starts nginx presenting `certificate` and routes the tool's requests to it.
     bool serve(const QString &certificate);
+    // Puts dfu-util, listing the emulated devices of `deviceSet`, where the window runs it.
+    bool installEmulatedDfuUtil(const QString &deviceSet);
 
     QString m_nginx;
     QString m_dfuUtil;
+    QString m_umockdevRun;
     QTemporaryDir m_served;
     QString m_servedFirmware;
     ConnectTunnel m_tunnel;
@@ -165,6 +170,7 @@ void TestEndToEnd::initTestCase()
 #else
     m_nginx = findProgram(QStringLiteral("nginx"));
     m_dfuUtil = findProgram(QStringLiteral("dfu-util"));
+    m_umockdevRun = findProgram(QStringLiteral("umockdev-run"));
 
     // The demo's sample server tree: Version.txt and the firmware it names.
     QVERIFY(m_served.isValid());
@@ -197,9 +203,16 @@ bool TestEndToEnd::serve(const QString &certificate)
     return m_server->start(m_nginx, m_served.path(), certificate) && m_tunnel.start(m_server->port);
 }
 
+bool TestEndToEnd::installEmulatedDfuUtil(const QString &deviceSet)
+{
+    return m_driver->installUtility(QStringLiteral(NV38K_EMULATED_KEYBOARDS "/") + deviceSet
+                                    + QStringLiteral("/dfu-util-static"));
+}
+
 void TestEndToEnd::wholeUseAgainstNginx()
 {
     REQUIRE_NGINX();
+    REQUIRE_PROGRAM(m_umockdevRun, "umockdev");
     QVERIFY(serve(QStringLiteral("server")));
 
     // nv38k-publish finds the served release sound, through the same tunnel.
@@ -224,7 +237,7 @@ void TestEndToEnd::wholeUseAgainstNginx()
                  QStringLiteral(
                      "修复部分按键偶发失灵的问题\r\n提升USB连接的稳定性\r\n新增两种背光灯效")}));
 
-    QVERIFY(m_driver->installUtility(QStringLiteral(NV38K_SIMULATED_DFU_UTIL)));
+    QVERIFY(installEmulatedDfuUtil(QStringLiteral("keyboard")));
     QVERIFY(m_driver->checkDevice(true));
     QCOMPARE(m_driver->boxes(), QStringList{successBox()});
     QCOMPARE(readFile(QStringLiteral("tmp/Data.nv")), readFile(m_servedFirmware));
@@ -233,26 +246,71 @@ void TestEndToEnd::wholeUseAgainstNginx()
     QVERIFY(m_driver->repliesReleased());
 }
 
-// Under Wine, too, dfu-util finds no USB device, prints its banner and exits
-// with 0.
-void TestEndToEnd::realDfuUtilFindsNoKeyboard()
+void TestEndToEnd::realDfuUtil_data()
 {
+    QTest::addColumn<QString>("deviceSet"); // emulated; none: the machine's own USB
+    QTest::addColumn<QStringList>("boxes");
+    QTest::addColumn<QString>("lastLogged"); // a part of the last log line
+
+    const QStringList noDevice{
+        box("warning", "未检测到设备", "未检测到可升级的设备,请检查设备是否正确连接。")};
+    const QStringList foreignDevice{
+        box("warning", "未检测到设备", "未查找到相应设备，请检查设备是否与升级工具软件匹配。")};
+    const QStringList success{successBox()};
+    const QString none = QStringLiteral("None Device Found");
+    const QString stored = QStringLiteral("SaveFileSuccess");
+    // Under Wine, too, dfu-util finds no USB device, prints its banner and
+    // exits with 0.
+    QTest::newRow("no USB device") << QString() << noDevice << none;
+    QTest::newRow("keyboard") << QStringLiteral("keyboard") << success << stored;
+    QTest::newRow("keyboard beside another DFU device")
+        << QStringLiteral("keyboard-and-other-dfu") << success << stored;
+    QTest::newRow("keyboard with two alt settings")
+        << QStringLiteral("two-alt-settings") << success << stored;
+    QTest::newRow("keyboard with another serial")
+        << QStringLiteral("other-serial") << foreignDevice << QStringLiteral("205C38A0534B");
+    // A HID interface only: dfu-util does not list it at all.
+    QTest::newRow("keyboard not in DFU mode")
+        << QStringLiteral("not-in-dfu-mode") << noDevice << none;
+    // As without the udev rule: dfu-util leaves the keyboard out of its listing.
+    QTest::newRow("keyboard not to be opened") << QStringLiteral("no-access") << noDevice << none;
+    // The serial request is never answered; libusb gives up after a second.
+    QTest::newRow("serial unreadable")
+        << QStringLiteral("unreadable-serial") << foreignDevice << QStringLiteral("UNKNOWN");
+}
+
+void TestEndToEnd::realDfuUtil()
+{
+    QFETCH(QString, deviceSet);
+    QFETCH(QStringList, boxes);
+    QFETCH(QString, lastLogged);
 #ifdef Q_OS_WIN
+    // Wine has no usbfs, so the Windows dfu-util cannot see an emulated device.
+    if (!deviceSet.isEmpty())
+        QSKIP("Wine has no usbfs for umockdev to emulate");
     QVERIFY(m_driver->installUtility(m_dfuUtil));
 #else
     REQUIRE_PROGRAM(m_nginx, "nginx");
     REQUIRE_PROGRAM(m_dfuUtil, "dfu-util");
     QVERIFY(serve(QStringLiteral("server")));
-    QVERIFY(m_driver->installUtility(QString()));
-    QVERIFY(QFile::link(m_dfuUtil, QStringLiteral("bin/x64/dfu-util-static")));
+    if (deviceSet.isEmpty()) {
+        QVERIFY(m_driver->installUtility(QString()));
+        QVERIFY(QFile::link(m_dfuUtil, QStringLiteral("bin/x64/dfu-util-static")));
+    } else {
+        REQUIRE_PROGRAM(m_umockdevRun, "umockdev");
+        QVERIFY(installEmulatedDfuUtil(deviceSet));
+    }
 #endif
     QVERIFY(m_driver->fetchInformation());
     QCOMPARE(m_driver->boxes(), QStringList());
-    QVERIFY(m_driver->checkDevice(false));
-    QCOMPARE(m_driver->boxes(), QStringList{box("warning", "未检测到设备",
-                                                "未检测到可升级的设备,请检查设备是否正确连接。")});
-    QCOMPARE(m_driver->log().last(), logLine(QStringLiteral("None Device Found")));
-    QVERIFY(!QFileInfo::exists(QStringLiteral("tmp")));
+    const bool downloads = boxes == QStringList{successBox()};
+    QVERIFY(m_driver->checkDevice(downloads));
+    QCOMPARE(m_driver->boxes(), boxes);
+    if (downloads)
+        QCOMPARE(readFile(QStringLiteral("tmp/Data.nv")), readFile(m_servedFirmware));
+    else
+        QVERIFY(!QFileInfo::exists(QStringLiteral("tmp")));
+    QVERIFY2(m_driver->log().last().contains(lastLogged), qPrintable(m_driver->log().last()));
 }
 
 void TestEndToEnd::untrustedServerIsRefused()
