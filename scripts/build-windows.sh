@@ -114,6 +114,8 @@ exec 9>"$cache/.lock"
 flock 9
 unset CC CXX CFLAGS CXXFLAGS CPPFLAGS LDFLAGS QMAKESPEC QTDIR
 
+# What each cached_build used: "NAME PACKAGE VERSION SOURCE" lines.
+built=()
 # Sets $prefix to the cached build of the newest version of a source package
 # that is either cached already or served by the mirror and then built with
 # build_NAME SOURCE PREFIX. The prefix counts as built only once its .complete
@@ -124,18 +126,22 @@ cached_build() {
     shift 2
     while read -r version; do
         prefix=$cache/$name-${version//:/_}-$(key "$@")
-        [[ -f $prefix/.complete ]] && return
         source=$cache/src/$package-${version//:/_}
-        if ! unpack_source "$package" "$version" "$source"; then
-            echo "The mirror does not serve $package $version; trying an older version." >&2
-            continue
+        if [[ ! -f $prefix/.complete ]]; then
+            if ! unpack_source "$package" "$version" "$source"; then
+                echo "The mirror does not serve $package $version; trying an older version." >&2
+                continue
+            fi
+            step "Building $package $version into $prefix"
+            rm -rf "$prefix" "$cache/build/$name"
+            mkdir -p "$cache/build/$name"
+            (cd "$cache/build/$name" && "build_$name" "$source" "$prefix")
+            rm -rf "$cache/build/$name"
+            touch "$prefix/.complete"
         fi
-        step "Building $package $version into $prefix"
-        rm -rf "$prefix" "$cache/build/$name"
-        mkdir -p "$cache/build/$name"
-        (cd "$cache/build/$name" && "build_$name" "$source" "$prefix")
-        rm -rf "$cache/build/$name"
-        touch "$prefix/.complete"
+        # The notices are read from the source, which must still be there.
+        unpack_source "$package" "$version" "$source"
+        built+=("$name $package $version $source")
         return
     done < <(source_versions "$package")
     echo "No version of $package could be fetched." >&2
@@ -215,4 +221,23 @@ cmake -S . -B "$build" -DCMAKE_TOOLCHAIN_FILE="$top/cmake/mingw-w64-i686.cmake" 
     -DNV38K_WINDOWS_PREFIX="$qt_prefix;$openssl_prefix" -DCMAKE_BUILD_TYPE=Release \
     -DBUILD_TESTING=OFF "$@" >/dev/null
 cmake --build "$build" --parallel "$(nproc)"
+
+# What the programs were built from and how, for the sources archive
+# (packaging/windows/make-sources.sh), and the notices that ship beside them.
+printf '%s\n' "${built[@]}" >"$build/windows-sources.txt"
+configure_line() {
+    local name=$1 line
+    shift
+    line=$(printf ' %q' "$@")
+    echo "$name:${line//"$cache"/\$CACHE}"
+}
+{
+    configure_line openssl Configure "${openssl_options[@]}" --prefix="$openssl_prefix"
+    configure_line qt configure -prefix "$qt_prefix" "${qt_options[@]}"
+    configure_line libusb configure "${libusb_options[@]}" --prefix="$libusb_prefix"
+    configure_line dfu_util configure "${dfu_util_options[@]}"
+    configure_line tool cmake -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-w64-i686.cmake \
+        -DNV38K_WINDOWS_PREFIX="$qt_prefix;$openssl_prefix" -DCMAKE_BUILD_TYPE=Release -DBUILD_TESTING=OFF
+} >"$build/windows-configure.txt"
+python3 packaging/windows/notices.py "$build/windows-sources.txt" "$build/licenses"
 step "Built $build/nv38k-upgrade-tool.exe and $build/bin/x64/dfu-util-static.exe"
