@@ -201,7 +201,7 @@ cached_build libusb-1.0 libusb "${libusb_options[@]}"
 libusb_prefix=$prefix
 
 dfu_util_options=(--host=i686-w64-mingw32 "USB_CFLAGS=-I$libusb_prefix/include/libusb-1.0"
-                  "USB_LIBS=-L$libusb_prefix/lib -lusb-1.0" "LDFLAGS=-static -s")
+                  "USB_LIBS=-L$libusb_prefix/lib -lusb-1.0" "LDFLAGS=-static -s -Wl,--no-insert-timestamp")
 build_dfu_util() {
     logged configure.log "$1/configure" "${dfu_util_options[@]}" "--prefix=$2"
     logged make.log make -j"$jobs" -C src dfu-util.exe
