@@ -26,8 +26,8 @@ cmake --build "$linux" --parallel "$(nproc)"
 rm -rf "$linux/cpack"
 (cd "$linux" && cpack -G DEB -B "$linux/cpack" >/dev/null)
 deb=$(echo "$linux"/cpack/*.deb)
-# CPack's own archive writer stamps the time of the build; dpkg-deb takes
-# SOURCE_DATE_EPOCH, sorts the members and makes root their owner.
+# CPack writes its archive members in the order it finds them; dpkg-deb
+# sorts them, clamps their times to SOURCE_DATE_EPOCH and makes root the owner.
 rm -rf "$linux/deb-root"
 dpkg-deb -R "$deb" "$linux/deb-root"
 dpkg-deb --root-owner-group -Zxz --build "$linux/deb-root" "$out/$(basename "$deb")" >/dev/null
