@@ -20,6 +20,7 @@ mkdir -p "$work"
 
 build() {
     git clone -q "$top" "$work/clone" &&
+        git -C "$work/clone" checkout -q "$(git -C "$top" rev-parse HEAD)" &&
         NV38K_PACKAGES=$work/out "$work/clone/scripts/package.sh" "$@" >"$work/package.log" 2>&1
 }
 same() { cmp "$first/$1" "$work/out/$1"; }
