@@ -135,7 +135,10 @@ cached_build() {
             step "Building $package $version into $prefix"
             rm -rf "$prefix" "$cache/build/$name"
             mkdir -p "$cache/build/$name"
-            (cd "$cache/build/$name" && "build_$name" "$source" "$prefix")
+            # Time stamps that the build writes are the source package's.
+            (cd "$cache/build/$name" &&
+                SOURCE_DATE_EPOCH=$(dpkg-parsechangelog -l "$source/debian/changelog" -STimestamp) \
+                    "build_$name" "$source" "$prefix")
             rm -rf "$cache/build/$name"
             touch "$prefix/.complete"
         fi
@@ -190,8 +193,10 @@ qt_prefix=$prefix
 # dfu-util for Windows, which the tool runs as bin\x64\dfu-util-static.exe:
 # a static libusb (its Windows back end loads WinUSB and SetupAPI itself) and
 # dfu-util linked against it, C runtime and all, needing only Windows' DLLs.
+# The programs hold no path of the cache (libusb's asserts name their files).
+no_paths="CFLAGS=-O2 -ffile-prefix-map=$cache/="
 libusb_options=(--host=i686-w64-mingw32 --enable-static --disable-shared
-                --disable-examples-build --disable-tests-build)
+                --disable-examples-build --disable-tests-build "$no_paths")
 build_libusb() {
     logged configure.log "$1/configure" "${libusb_options[@]}" "--prefix=$2"
     logged make.log make -j"$jobs"
@@ -200,7 +205,7 @@ build_libusb() {
 cached_build libusb-1.0 libusb "${libusb_options[@]}"
 libusb_prefix=$prefix
 
-dfu_util_options=(--host=i686-w64-mingw32 "USB_CFLAGS=-I$libusb_prefix/include/libusb-1.0"
+dfu_util_options=(--host=i686-w64-mingw32 "$no_paths" "USB_CFLAGS=-I$libusb_prefix/include/libusb-1.0"
                   "USB_LIBS=-L$libusb_prefix/lib -lusb-1.0" "LDFLAGS=-static -s -Wl,--no-insert-timestamp")
 build_dfu_util() {
     logged configure.log "$1/configure" "${dfu_util_options[@]}" "--prefix=$2"
