@@ -35,6 +35,9 @@ cp -r "$exe_dir/licenses" "$folder/"
 chmod -R u=rwX,go=rX "$folder/licenses"
 sign=()
 if [[ -n ${NV38K_SIGN_PKCS12:-} ]]; then
+    # makensis runs the signing script in another folder.
+    NV38K_SIGN_PKCS12=$(realpath "$NV38K_SIGN_PKCS12")
+    [[ -z ${NV38K_SIGN_PASSWORD_FILE:-} ]] || NV38K_SIGN_PASSWORD_FILE=$(realpath "$NV38K_SIGN_PASSWORD_FILE")
     for file in "${programs[@]}"; do
         "$here/sign.sh" "$folder/$file"
     done
