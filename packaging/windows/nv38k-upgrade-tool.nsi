@@ -13,7 +13,7 @@ Unicode true
 !include FileFunc.nsh
 
 !ifndef VERSION | SOURCE | OUTFILE | LICENSES
-  !error "Define VERSION, SOURCE and OUTFILE (see make-packages.sh)"
+  !error "Define VERSION, SOURCE, LICENSES and OUTFILE (see make-packages.sh)"
 !endif
 
 !define TITLE "NV38K升级工具"
