@@ -22,7 +22,8 @@ set(CMAKE_FIND_ROOT_PATH_MODE_INCLUDE ONLY)
 set(CMAKE_FIND_ROOT_PATH_MODE_PACKAGE ONLY)
 
 # libgcc, libstdc++ and winpthread linked in: the .exe needs only Windows' DLLs.
-set(CMAKE_EXE_LINKER_FLAGS_INIT -static)
+# No link time in the PE header, so that a build can be reproduced.
+set(CMAKE_EXE_LINKER_FLAGS_INIT "-static -Wl,--no-insert-timestamp")
 # Release builds ship without the symbol table, a third of the file.
 set(CMAKE_EXE_LINKER_FLAGS_RELEASE_INIT -s)
 set(CMAKE_EXE_LINKER_FLAGS_MINSIZEREL_INIT -s)

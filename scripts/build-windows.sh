@@ -114,6 +114,8 @@ exec 9>"$cache/.lock"
 flock 9
 unset CC CXX CFLAGS CXXFLAGS CPPFLAGS LDFLAGS QMAKESPEC QTDIR
 
+# What each cached_build used: "NAME PACKAGE VERSION SOURCE" lines.
+built=()
 # Sets $prefix to the cached build of the newest version of a source package
 # that is either cached already or served by the mirror and then built with
 # build_NAME SOURCE PREFIX. The prefix counts as built only once its .complete
@@ -124,18 +126,25 @@ cached_build() {
     shift 2
     while read -r version; do
         prefix=$cache/$name-${version//:/_}-$(key "$@")
-        [[ -f $prefix/.complete ]] && return
         source=$cache/src/$package-${version//:/_}
-        if ! unpack_source "$package" "$version" "$source"; then
-            echo "The mirror does not serve $package $version; trying an older version." >&2
-            continue
+        if [[ ! -f $prefix/.complete ]]; then
+            if ! unpack_source "$package" "$version" "$source"; then
+                echo "The mirror does not serve $package $version; trying an older version." >&2
+                continue
+            fi
+            step "Building $package $version into $prefix"
+            rm -rf "$prefix" "$cache/build/$name"
+            mkdir -p "$cache/build/$name"
+            # Time stamps that the build writes are the source package's.
+            (cd "$cache/build/$name" &&
+                SOURCE_DATE_EPOCH=$(dpkg-parsechangelog -l "$source/debian/changelog" -STimestamp) \
+                    "build_$name" "$source" "$prefix")
+            rm -rf "$cache/build/$name"
+            touch "$prefix/.complete"
         fi
-        step "Building $package $version into $prefix"
-        rm -rf "$prefix" "$cache/build/$name"
-        mkdir -p "$cache/build/$name"
-        (cd "$cache/build/$name" && "build_$name" "$source" "$prefix")
-        rm -rf "$cache/build/$name"
-        touch "$prefix/.complete"
+        # The notices are read from the source, which must still be there.
+        unpack_source "$package" "$version" "$source"
+        built+=("$name $package $version $source")
         return
     done < <(source_versions "$package")
     echo "No version of $package could be fetched." >&2
@@ -184,8 +193,10 @@ qt_prefix=$prefix
 # dfu-util for Windows, which the tool runs as bin\x64\dfu-util-static.exe:
 # a static libusb (its Windows back end loads WinUSB and SetupAPI itself) and
 # dfu-util linked against it, C runtime and all, needing only Windows' DLLs.
+# The programs hold no path of the cache (libusb's asserts name their files).
+no_paths="CFLAGS=-O2 -ffile-prefix-map=$cache/="
 libusb_options=(--host=i686-w64-mingw32 --enable-static --disable-shared
-                --disable-examples-build --disable-tests-build)
+                --disable-examples-build --disable-tests-build "$no_paths")
 build_libusb() {
     logged configure.log "$1/configure" "${libusb_options[@]}" "--prefix=$2"
     logged make.log make -j"$jobs"
@@ -194,8 +205,8 @@ build_libusb() {
 cached_build libusb-1.0 libusb "${libusb_options[@]}"
 libusb_prefix=$prefix
 
-dfu_util_options=(--host=i686-w64-mingw32 "USB_CFLAGS=-I$libusb_prefix/include/libusb-1.0"
-                  "USB_LIBS=-L$libusb_prefix/lib -lusb-1.0" "LDFLAGS=-static -s")
+dfu_util_options=(--host=i686-w64-mingw32 "$no_paths" "USB_CFLAGS=-I$libusb_prefix/include/libusb-1.0"
+                  "USB_LIBS=-L$libusb_prefix/lib -lusb-1.0" "LDFLAGS=-static -s -Wl,--no-insert-timestamp")
 build_dfu_util() {
     logged configure.log "$1/configure" "${dfu_util_options[@]}" "--prefix=$2"
     logged make.log make -j"$jobs" -C src dfu-util.exe
@@ -215,4 +226,23 @@ cmake -S . -B "$build" -DCMAKE_TOOLCHAIN_FILE="$top/cmake/mingw-w64-i686.cmake" 
     -DNV38K_WINDOWS_PREFIX="$qt_prefix;$openssl_prefix" -DCMAKE_BUILD_TYPE=Release \
     -DBUILD_TESTING=OFF "$@" >/dev/null
 cmake --build "$build" --parallel "$(nproc)"
+
+# What the programs were built from and how, for the sources archive
+# (packaging/windows/make-sources.sh), and the notices that ship beside them.
+printf '%s\n' "${built[@]}" >"$build/windows-sources.txt"
+configure_line() {
+    local name=$1 line
+    shift
+    line=$(printf ' %q' "$@")
+    echo "$name:${line//"$cache"/\$CACHE}"
+}
+{
+    configure_line openssl Configure "${openssl_options[@]}" --prefix="$openssl_prefix"
+    configure_line qt configure -prefix "$qt_prefix" "${qt_options[@]}"
+    configure_line libusb configure "${libusb_options[@]}" --prefix="$libusb_prefix"
+    configure_line dfu_util configure "${dfu_util_options[@]}"
+    configure_line tool cmake -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-w64-i686.cmake \
+        -DNV38K_WINDOWS_PREFIX="$qt_prefix;$openssl_prefix" -DCMAKE_BUILD_TYPE=Release -DBUILD_TESTING=OFF
+} >"$build/windows-configure.txt"
+python3 packaging/windows/notices.py "$build/windows-sources.txt" "$build/licenses"
 step "Built $build/nv38k-upgrade-tool.exe and $build/bin/x64/dfu-util-static.exe"

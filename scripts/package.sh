@@ -1,12 +1,18 @@
 #!/usr/bin/env bash
-# Builds the three artefacts users install from, into build/packages (or
-# $NV38K_PACKAGES): the Windows installer and portable zip, and the Debian
-# package. Arguments go to both builds' CMake configure step, as for
-# scripts/build-windows.sh, e.g. -DNV38K_FIRMWARE_HOST=... -DNV38K_TRUSTED_CA=...
+# Builds the artefacts users install from, into build/packages (or
+# $NV38K_PACKAGES): the Windows installer and portable zip, the Debian
+# package, and the Windows programs' corresponding source. Arguments go to
+# both builds' CMake configure step, as for scripts/build-windows.sh, e.g.
+# -DNV38K_FIRMWARE_HOST=... -DNV38K_TRUSTED_CA=... The same commit and
+# arguments give the same files, wherever and whenever they are built; with
+# NV38K_SIGN_PKCS12 and its password in the environment the Windows programs
+# are signed (packaging/windows/sign.sh).
 set -euo pipefail
 cd "$(dirname "$0")/.."
 source scripts/packages.sh
 scripts/install-deps.sh "${build_packages[@]}" "${deb_packages[@]}"
+# Every time stamp that the build writes is the commit's.
+export SOURCE_DATE_EPOCH=${SOURCE_DATE_EPOCH:-$(git log -1 --format=%ct)}
 
 out=${NV38K_PACKAGES:-build/packages}
 mkdir -p "$out"
@@ -20,10 +26,15 @@ cmake --build "$linux" --parallel "$(nproc)"
 rm -rf "$linux/cpack"
 (cd "$linux" && cpack -G DEB -B "$linux/cpack" >/dev/null)
 deb=$(echo "$linux"/cpack/*.deb)
-cp "$deb" "$out/"
+# CPack writes its archive members in the order it finds them; dpkg-deb
+# sorts them, clamps their times to SOURCE_DATE_EPOCH and makes root the owner.
+rm -rf "$linux/deb-root"
+dpkg-deb -R "$deb" "$linux/deb-root"
+dpkg-deb --root-owner-group -Zxz --build "$linux/deb-root" "$out/$(basename "$deb")" >/dev/null
 # Errors fail the build; warnings are shown.
 lintian --fail-on error "$out/$(basename "$deb")"
 
 NV38K_WINDOWS_BUILD=$trees/windows scripts/build-windows.sh "$@"
 packaging/windows/make-packages.sh "$trees/windows" "$out"
-ls -l "$out"/*.deb "$out"/*.exe "$out"/*.zip
+packaging/windows/make-sources.sh "$trees/windows" "$out"
+ls -l "$out"/*.deb "$out"/*.exe "$out"/*.zip "$out"/*.tar.xz

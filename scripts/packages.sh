@@ -8,9 +8,10 @@ server_packages=(nginx dfu-util umockdev python3)
 # The 32-bit Windows build (scripts/build-windows.sh): the MinGW-w64 cross
 # compilers, what the builds of OpenSSL, Qt, libusb and dfu-util run on the
 # host, Wine with a virtual display to start the result, and NSIS and zip for
-# its installer and portable zip (packaging/windows/make-packages.sh).
+# its installer and portable zip (packaging/windows/make-packages.sh), and
+# osslsigncode to sign them.
 windows_packages=(g++-mingw-w64-i686-posix gcc-mingw-w64-i686-posix binutils-mingw-w64-i686
                   mingw-w64-tools g++ make cmake perl python3 dpkg-dev xz-utils icoutils
-                  wine wine32:i386 xvfb xauth nsis zip)
+                  wine wine32:i386 xvfb xauth nsis zip osslsigncode)
 # Making and checking the Debian package (scripts/package.sh).
 deb_packages=(dpkg-dev file lintian)

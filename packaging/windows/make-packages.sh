@@ -1,37 +1,68 @@
 #!/usr/bin/env bash
-# Makes the Windows packages from a build folder holding nv38k-upgrade-tool.exe
-# and bin/x64/dfu-util-static.exe (scripts/build-windows.sh makes one):
+# Makes the Windows packages from a build folder holding nv38k-upgrade-tool.exe,
+# bin/x64/dfu-util-static.exe and licenses/ (scripts/build-windows.sh makes one):
 #   OUT_DIR/nv38k-upgrade-tool-VERSION-setup.exe   per-user NSIS installer
 #   OUT_DIR/nv38k-upgrade-tool-VERSION-windows.zip the same folder, portable
-# VERSION is the CMake project's unless NV38K_VERSION says otherwise. Needs
-# Debian's nsis and zip.
+# VERSION is the CMake project's unless NV38K_VERSION says otherwise. With
+# NV38K_SIGN_PKCS12 set, the programs, the uninstaller and the installer are
+# signed (see sign.sh). Both packages come out the same for the same input
+# and SOURCE_DATE_EPOCH (the time of the last commit by default). Needs
+# Debian's nsis, zip and, for signing, osslsigncode.
 set -euo pipefail
 here=$(cd "$(dirname "$0")" && pwd)
 exe_dir=${1:?usage: $0 EXE_DIR OUT_DIR}
 out_dir=${2:?usage: $0 EXE_DIR OUT_DIR}
 version=${NV38K_VERSION:-$(sed -n 's/^project(nv38k-upgrade-tool VERSION \([0-9.]*\).*/\1/p' "$here/../../CMakeLists.txt")}
 [[ -n $version ]] || { echo "make-packages: no project version in CMakeLists.txt" >&2; exit 1; }
+export SOURCE_DATE_EPOCH=${SOURCE_DATE_EPOCH:-$(git -C "$here" log -1 --format=%ct)}
 
-files=(nv38k-upgrade-tool.exe bin/x64/dfu-util-static.exe)
-for file in "${files[@]}"; do
+programs=(nv38k-upgrade-tool.exe bin/x64/dfu-util-static.exe)
+for file in "${programs[@]}" licenses/THIRD-PARTY-NOTICES.txt; do
     [[ -f $exe_dir/$file ]] || { echo "make-packages: $exe_dir/$file is missing" >&2; exit 1; }
 done
 mkdir -p "$out_dir"
-exe_dir=$(cd "$exe_dir" && pwd)
 out_dir=$(cd "$out_dir" && pwd)
 name=nv38k-upgrade-tool-$version
 
-# -WX: any warning fails the build.
-makensis -V2 -WX -INPUTCHARSET UTF8 -DVERSION="$version" -DSOURCE="$exe_dir" \
-    -DOUTFILE="$out_dir/$name-setup.exe" "$here/nv38k-upgrade-tool.nsi"
-
-# The zip holds one folder, laid out as the tool runs from it.
+# The folder as it is installed, with fixed modes and times.
 stage=$(mktemp -d)
 trap 'rm -rf "$stage"' EXIT
-for file in "${files[@]}"; do
-    install -D -m 755 "$exe_dir/$file" "$stage/$name/$file"
+folder=$stage/$name
+for file in "${programs[@]}"; do
+    install -D -m 755 "$exe_dir/$file" "$folder/$file"
 done
+cp -r "$exe_dir/licenses" "$folder/"
+chmod -R u=rwX,go=rX "$folder/licenses"
+sign=()
+if [[ -n ${NV38K_SIGN_PKCS12:-} ]]; then
+    # makensis runs the signing script in another folder.
+    NV38K_SIGN_PKCS12=$(realpath "$NV38K_SIGN_PKCS12")
+    [[ -z ${NV38K_SIGN_PASSWORD_FILE:-} ]] || NV38K_SIGN_PASSWORD_FILE=$(realpath "$NV38K_SIGN_PASSWORD_FILE")
+    for file in "${programs[@]}"; do
+        "$here/sign.sh" "$folder/$file"
+    done
+    sign=(-DSIGN="$here/sign.sh")
+else
+    echo "make-packages: no NV38K_SIGN_PKCS12, so nothing is signed"
+fi
+find "$folder" -exec touch -h -d "@$SOURCE_DATE_EPOCH" {} +
+
+# The licence files in a fixed order, for the installer.
+(
+    cd "$folder"
+    find licenses -type d | LC_ALL=C sort | while read -r dir; do
+        echo "SetOutPath \"\$INSTDIR\\${dir//\//\\}\""
+        find "$dir" -maxdepth 1 -type f | LC_ALL=C sort | sed 's/.*/File "${SOURCE}\/&"/'
+    done
+) >"$stage/licenses.nsh"
+
+# -WX: any warning fails the build.
+makensis -V2 -WX -INPUTCHARSET UTF8 -DVERSION="$version" -DSOURCE="$folder" \
+    -DLICENSES="$stage/licenses.nsh" "${sign[@]}" \
+    -DOUTFILE="$out_dir/$name-setup.exe" "$here/nv38k-upgrade-tool.nsi"
+
+# The zip holds the one folder, in a fixed order and with times in UTC.
 rm -f "$out_dir/$name-windows.zip"
-(cd "$stage" && zip -q -X -r -9 "$out_dir/$name-windows.zip" "$name")
+(cd "$stage" && find "$name" | LC_ALL=C sort | TZ=UTC zip -q -X -9 -@ "$out_dir/$name-windows.zip")
 echo "$out_dir/$name-setup.exe"
 echo "$out_dir/$name-windows.zip"

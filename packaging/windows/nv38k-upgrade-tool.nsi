@@ -1,8 +1,10 @@
 ; Per-user installer of the NV38K upgrade tool for Windows, in Chinese like
 ; the tool. make-packages.sh builds it:
-;   makensis -INPUTCHARSET UTF8 -DVERSION=1.5 -DSOURCE=<folder> -DOUTFILE=<setup.exe> nv38k-upgrade-tool.nsi
-; makensis works in this folder. SOURCE holds nv38k-upgrade-tool.exe and
-; bin/x64/dfu-util-static.exe. The tool runs bin\x64\dfu-util-static.exe and
+;   makensis -INPUTCHARSET UTF8 -DVERSION=1.5 -DSOURCE=<folder> -DLICENSES=<licenses.nsh> -DOUTFILE=<setup.exe> nv38k-upgrade-tool.nsi
+; makensis works in this folder. SOURCE holds nv38k-upgrade-tool.exe,
+; bin/x64/dfu-util-static.exe and licenses/, whose files LICENSES lists as
+; SetOutPath and File lines; with SIGN, that script signs the uninstaller and
+; the installer. The tool runs bin\x64\dfu-util-static.exe and
 ; writes tmp\Data.nv relative to its working directory, so it is installed
 ; where its user may write, and its shortcut starts it there. /S installs
 ; (and, given to the uninstaller, uninstalls) silently.
@@ -10,8 +12,8 @@ Unicode true
 !include MUI2.nsh
 !include FileFunc.nsh
 
-!ifndef VERSION | SOURCE | OUTFILE
-  !error "Define VERSION, SOURCE and OUTFILE (see make-packages.sh)"
+!ifndef VERSION | SOURCE | OUTFILE | LICENSES
+  !error "Define VERSION, SOURCE, LICENSES and OUTFILE (see make-packages.sh)"
 !endif
 
 !define TITLE "NV38K升级工具"
@@ -25,6 +27,10 @@ RequestExecutionLevel user
 InstallDir "$LOCALAPPDATA\Programs\NV38K Upgrade Tool"
 InstallDirRegKey HKCU "${UNINSTALL_KEY}" "InstallLocation"
 SetCompressor /SOLID lzma
+!ifdef SIGN
+  !uninstfinalize '"${SIGN}" "%1"' = 0
+  !finalize '"${SIGN}" "%1"' = 0
+!endif
 ShowInstDetails show
 ShowUninstDetails show
 
@@ -40,7 +46,8 @@ ShowUninstDetails show
 !define MUI_FINISHPAGE_TEXT "\
 在 Windows 上，键盘在 DFU 模式下（USB 0483:df13）绑定 WinUSB 驱动后，dfu-util 才能找到它，\
 否则工具会提示“未检测到设备”。$\r$\n$\r$\n\
-请把键盘置于 DFU 模式，用 Zadig 等工具为它安装 WinUSB 驱动；每台电脑只需一次。"
+请把键盘置于 DFU 模式，用 Zadig 等工具为它安装 WinUSB 驱动；每台电脑只需一次。$\r$\n$\r$\n\
+本工具及其所含第三方软件的许可证和声明在安装文件夹的 licenses 文件夹中。"
 !define MUI_FINISHPAGE_RUN
 !define MUI_FINISHPAGE_RUN_TEXT "启动${TITLE}"
 !define MUI_FINISHPAGE_RUN_FUNCTION StartTool
@@ -63,6 +70,8 @@ Section "Install"
   File "${SOURCE}/bin/x64/dfu-util-static.exe"
   SetOutPath "$INSTDIR"
   File "${SOURCE}/${PROGRAM}"
+  !include "${LICENSES}"
+  SetOutPath "$INSTDIR"
   WriteUninstaller "$INSTDIR\uninstall.exe"
 
   ; The shortcut's working directory is the output path: the install folder.
@@ -91,6 +100,7 @@ Section "Uninstall"
   Delete "$INSTDIR\bin\x64\dfu-util-static.exe"
   RMDir "$INSTDIR\bin\x64"
   RMDir "$INSTDIR\bin"
+  RMDir /r "$INSTDIR\licenses"
   RMDir /r "$INSTDIR\tmp"
   Delete "$INSTDIR\uninstall.exe"
   RMDir "$INSTDIR"

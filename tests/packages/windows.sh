@@ -3,11 +3,16 @@
 # (build/wine-packages) on a virtual display: silent install, the installed
 # files, the Start-menu shortcut, the Uninstall registry entry, the tool
 # started from the shortcut's working directory, silent uninstall through the
-# registry's QuietUninstallString. Prints one line per row; stops at the
-# first that fails. Needs wine, xvfb, xdotool and python3.
-# Usage: tests/packages/windows.sh SETUP_EXE
+# registry's QuietUninstallString. The installer is a signed one: its
+# signatures are checked against the test root ROOT_PEM, and its programs
+# against those of UNSIGNED_DIR, where scripts/package.sh put the same
+# packages made without a certificate. Prints one line per row; stops at the
+# first that fails. Needs wine, xvfb, xdotool, osslsigncode and python3.
+# Usage: tests/packages/windows.sh SETUP_EXE ROOT_PEM UNSIGNED_DIR
 set -euo pipefail
-setup=$(realpath "${1:?usage: $0 SETUP_EXE}")
+setup=$(realpath "${1:?usage: $0 SETUP_EXE ROOT_PEM UNSIGNED_DIR}")
+root=$(realpath "$2")
+unsigned=$(realpath "$3")
 top=$(cd "$(dirname "$0")/../.." && pwd)
 title=NV38K升级工具V1.5
 program=nv38k-upgrade-tool.exe
@@ -85,13 +90,59 @@ install() {
         [[ -d $instdir ]]
 }
 
-# Just the tool, dfu-util where the tool runs it, and the uninstaller; the
-# installed dfu-util runs and prints its banner.
+# Besides the licences, just the tool, dfu-util where the tool runs it, and
+# the uninstaller; the installed dfu-util runs and prints its banner.
 files() {
-    [[ $(cd "$instdir" && find . -type f | sort | tr '\n' ' ') == \
+    [[ $(cd "$instdir" && find . -type f ! -path './licenses/*' | sort | tr '\n' ' ') == \
         "./bin/x64/dfu-util-static.exe ./$program ./uninstall.exe " ]] &&
         (cd "$instdir" && wine bin/x64/dfu-util-static.exe -l) >"$work/dfu-util.log" 2>&1 &&
         head -n 1 "$work/dfu-util.log" | grep -q '^dfu-util 0\.11'
+}
+
+# The tool's licence, and notices that name each package that went into the
+# programs and the installer at the version used, each text they cite there.
+licenses() {
+    local notices=$instdir/licenses/THIRD-PARTY-NOTICES.txt package version text
+    cmp -s "$instdir/licenses/LICENSE.txt" "$top/LICENSE" || return 1
+    while read -r _ package version _; do
+        grep -qF "(Debian source package $package $version)" "$notices" || return 1
+    done <"$unsigned/trees/windows/windows-sources.txt"
+    for package in mingw-w64-i686-dev gcc-mingw-w64-i686-posix-runtime nsis-common; do
+        version=$(dpkg-query -W -f='${Version}' "$package")
+        grep -qF "(Debian package $package $version)" "$notices" || return 1
+    done
+    while read -r text; do
+        [[ -s $instdir/licenses/$text ]] || return 1
+    done < <(tr -d '\r' <"$notices" | sed -n 's/^ *Texts\{0,1\}: //p' | sed 's/, /\n/g')
+}
+
+# Authenticode signatures that chain to the test root.
+verify() { osslsigncode verify -CAfile "$root" -in "$1" >"$work/verify.log" 2>&1; }
+signed() {
+    local file
+    for file in "$setup" "$instdir/$program" "$instdir/bin/x64/dfu-util-static.exe" "$instdir/uninstall.exe"; do
+        verify "$file" || return 1
+    done
+    # One byte of the code changed.
+    cp "$instdir/$program" "$work/changed.exe"
+    python3 -c 'import sys; f = open(sys.argv[1], "r+b"); f.seek(4096); b = f.read(1); f.seek(4096); f.write(bytes([b[0] ^ 1]))' "$work/changed.exe"
+    ! verify "$work/changed.exe"
+}
+
+# What anyone can check a release with: a signed program less its signature
+# is the unsigned build's, byte for byte.
+unsigned() {
+    local file
+    for file in "$program" bin/x64/dfu-util-static.exe; do
+        rm -f "$work/stripped.exe"
+        osslsigncode remove-signature -in "$instdir/$file" -out "$work/stripped.exe" >/dev/null &&
+            cmp "$work/stripped.exe" "$unsigned/trees/windows/$file" || return 1
+    done
+    # Packages made without a certificate hold no signature.
+    python3 -m zipfile -e "$unsigned"/*-windows.zip "$work/zip"
+    for file in "$unsigned"/*-setup.exe "$work"/zip/*/"$program" "$work"/zip/*/bin/x64/dfu-util-static.exe; do
+        [[ -f $file ]] && ! verify "$file" && grep -q 'No signature found' "$work/verify.log" || return 1
+    done
 }
 
 start_menu_shortcut() {
@@ -141,6 +192,9 @@ uninstall() {
 
 row "install: $(basename "$setup") /S" install
 row "files: the tool, bin\\x64\\dfu-util-static.exe (runs: dfu-util 0.11), uninstall.exe" files
+row "licenses: LICENSE.txt, notices naming each package built or embedded at its version, their texts" licenses
+row "signed: setup, tool, dfu-util and uninstall.exe verify against the test root; a changed byte does not" signed
+row "unsigned: signed programs less their signatures equal the unsigned build's; unsigned packages have none" unsigned
 row "shortcut: Start menu NV38K升级工具.lnk starts the tool in its install folder" start_menu_shortcut
 row "registry: Uninstall entry NV38K升级工具 1.5 by NV38K, quiet uninstall /S" registry
 row "start: the window \"$title\" shows and closes" start
