@@ -47,8 +47,10 @@ constexpr qint64 maxInfoBytes = 1024 * 1024;
 // Aborts `reply` once its announced or received body passes `maxBytes`; the
 // reply then finishes as failed, and firmwareReplyFailure() names the limit.
 void limitBodySize(QNetworkReply *reply, qint64 maxBytes);
-// The same, for a reader that takes the body as it comes and so keeps the
-// reply's buffer small: it counts, and cuts `reply` off once past `maxBytes`.
+// Aborts `reply` as past `maxBytes`, as limitBodySize() does. A reader that
+// takes the body as it arrives keeps the reply's buffer small, so
+// limitBodySize() never sees the size; such a reader counts what it took and
+// calls this itself.
 void cutOff(QNetworkReply *reply, qint64 maxBytes);
 // Whether a finished information reply failed: an error, or cut off at its
 // size limit. An answer with another status, a redirection say, has not
