@@ -64,6 +64,10 @@ Result Writer::commit()
         return m_failure;
     // Once committed, discard() has nothing left to undo.
     m_madeDirectory = false;
+    // QSaveFile::commit() does not fail when what is still buffered cannot be
+    // written out, as when the disk takes only part of a small last piece.
+    if (!m_file.flush())
+        m_file.cancelWriting();
     return m_file.commit() ? Result::Saved : Result::WriteFailed;
 }
 
