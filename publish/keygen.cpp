@@ -8,10 +8,34 @@
 #include <QDir>
 #include <QSaveFile>
 
+#ifdef Q_OS_UNIX
+#include <sys/stat.h>
+#endif
+
 namespace {
 
 const char privateKeyName[] = "firmware-signing.key";
 const char publicKeyName[] = "firmware-signing.pub";
+
+#ifdef Q_OS_UNIX
+// While alive, files this process creates start with no rights for group and
+// others. QSaveFile creates a new file with 0666 less the umask before
+// setPermissions() narrows it; under a permissive umask another user could
+// open the private key's file in that moment and read the key through it later.
+class OwnerOnlyFiles
+{
+public:
+    OwnerOnlyFiles()
+        : m_previous(umask(0077))
+    { }
+    ~OwnerOnlyFiles() { umask(m_previous); }
+    OwnerOnlyFiles(const OwnerOnlyFiles &) = delete;
+    OwnerOnlyFiles &operator=(const OwnerOnlyFiles &) = delete;
+
+private:
+    mode_t m_previous;
+};
+#endif
 
 bool writeKeyFile(const QString &path, const QByteArray &pem, QFileDevice::Permissions permissions)
 {
@@ -54,6 +78,9 @@ int keygenCommand(const QStringList &arguments, Console &console)
                             QStringLiteral("cannot create the folder %1").arg(dir.path()));
 
     const FirmwareSignature::SigningKey key = FirmwareSignature::generateSigningKey();
+#ifdef Q_OS_UNIX
+    const OwnerOnlyFiles ownerOnly;
+#endif
     if (!writeKeyFile(privatePath, key.privateKeyPem,
                       QFileDevice::ReadOwner | QFileDevice::WriteOwner)
         || !writeKeyFile(publicPath, key.publicKeyPem,

@@ -10,6 +10,10 @@
 #include <QSslKey>
 #include <QtTest>
 
+#ifdef Q_OS_UNIX
+#include <sys/stat.h>
+#endif
+
 namespace {
 
 const QString certificates = QStringLiteral(NV38K_TEST_CERT_DIR "/");
@@ -59,6 +63,8 @@ private slots:
     void roundTrip();
     void check_data();
     void check();
+    void keygen_data();
+    void keygen();
 
 private:
     QString path(const char *name) const { return m_dir.filePath(QLatin1String(name)); }
@@ -391,6 +397,52 @@ void TestPublish::check()
     QCOMPARE(run.exitCode, exitCode);
     QVERIFY2(run.out.contains(out), qPrintable(run.out));
     QVERIFY2(err.isEmpty() ? run.err.isEmpty() : run.err.contains(err), qPrintable(run.err));
+}
+
+void TestPublish::keygen_data()
+{
+    QTest::addColumn<QString>("present"); // in the folder before, holding its own name
+    QTest::addColumn<int>("exitCode");
+
+    QTest::newRow("private key there") << "firmware-signing.key" << 4;
+    QTest::newRow("public key there") << "firmware-signing.pub" << 4;
+    QTest::newRow("new pair under umask 000") << "" << 0;
+}
+
+void TestPublish::keygen()
+{
+    QFETCH(QString, present);
+    QFETCH(int, exitCode);
+
+    QDir keys(path("keys"));
+    QVERIFY(keys.removeRecursively() && QDir().mkpath(keys.path()));
+    if (!present.isEmpty())
+        QVERIFY(writeFile(keys.filePath(present), present.toUtf8()));
+#ifdef Q_OS_UNIX
+    const mode_t umaskBefore = umask(0);
+#endif
+    const Run run = publish({"keygen", "--out", keys.path()});
+#ifdef Q_OS_UNIX
+    umask(umaskBefore);
+#endif
+    QCOMPARE(run.exitCode, exitCode);
+    if (exitCode != 0) {
+        QCOMPARE(run.err, console("nv38k-publish: " + keys.filePath(present)
+                                  + " exists; it is not replaced\n"));
+        QCOMPARE(keys.entryList(QDir::Files | QDir::Hidden), QStringList{present});
+        QCOMPARE(readFile(keys.filePath(present)), present.toUtf8());
+        return;
+    }
+#ifdef Q_OS_UNIX
+    struct stat privateKey, publicKey;
+    QCOMPARE(stat(QFile::encodeName(keys.filePath("firmware-signing.key")), &privateKey), 0);
+    QCOMPARE(stat(QFile::encodeName(keys.filePath("firmware-signing.pub")), &publicKey), 0);
+    QCOMPARE(privateKey.st_mode & 0777, mode_t(0600));
+    QCOMPARE(publicKey.st_mode & 0777, mode_t(0644));
+#else
+    QSKIP("Qt's permissions on Windows only toggle the read-only attribute; the key takes the ACL "
+          "inherited from its folder, by default the user's profile, closed to other users");
+#endif
 }
 
 QTEST_MAIN(TestPublish)
