@@ -40,9 +40,10 @@ private:
 bool writeKeyFile(const QString &path, const QByteArray &pem, QFileDevice::Permissions permissions)
 {
     QSaveFile file(path);
-    // Narrowed before the key is in it.
+    // Narrowed before the key is in it. The flush is checked on its own:
+    // commit() does not fail when the buffered key cannot be written out.
     return file.open(QIODevice::WriteOnly) && file.setPermissions(permissions)
-           && file.write(pem) == pem.size() && file.commit();
+           && file.write(pem) == pem.size() && file.flush() && file.commit();
 }
 
 } // namespace

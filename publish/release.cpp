@@ -177,8 +177,10 @@ int publish(const Release &release, Console &console)
     QSaveFile infoFile(infoPath);
     QSaveFile firmwareFile(firmwarePath);
     QSaveFile signatureFile(signaturePath);
+    // Flushed here: commit() does not fail when buffered bytes cannot be written.
     const auto written = [](QSaveFile &file, const QByteArray &bytes) {
-        return file.open(QIODevice::WriteOnly) && file.write(bytes) == bytes.size();
+        return file.open(QIODevice::WriteOnly) && file.write(bytes) == bytes.size()
+               && file.flush();
     };
     const auto cannotWrite = [&console](const QSaveFile &file) {
         return console.fail(
