@@ -5,6 +5,8 @@
 #include <QIcon>
 
 #ifdef Q_OS_WIN
+#include <openssl/crypto.h>
+
 namespace {
 
 // The window's texts are all Chinese, but Qt 5 takes Windows' dialog font,
@@ -39,6 +41,14 @@ void useChineseUiFont()
 
 int main(int argc, char *argv[])
 {
+#ifdef Q_OS_WIN
+    // OpenSSL reads no configuration file here: the folder it would read one
+    // from is fixed when it is built, and a file another user put there could
+    // load code into the tool. Some of OpenSSL 3.0's calls load it even in a
+    // build that does not load it by itself, so it is ruled out before Qt
+    // starts TLS.
+    OPENSSL_init_crypto(OPENSSL_INIT_NO_LOAD_CONFIG, nullptr);
+#endif
     // The window has a fixed size: on a scaled display (150 %, 200 %) it
     // must grow with its fonts, by the exact factor, or its texts overflow.
     QApplication::setAttribute(Qt::AA_EnableHighDpiScaling);

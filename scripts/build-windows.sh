@@ -1,14 +1,20 @@
 #!/usr/bin/env bash
 # Cross-builds build/windows/nv38k-upgrade-tool.exe for 32-bit Windows on
 # Debian 12: one static executable that needs no DLL beyond Windows' own.
-# OpenSSL and Qt are built from Debian's source packages once and cached
-# outside the work tree; later runs rebuild only the tool. Arguments go to the
-# tool's CMake configure step, e.g. -DNV38K_FIRMWARE_HOST=...; the build
-# tree is build/windows unless NV38K_WINDOWS_BUILD names another.
+# OpenSSL and Qt are built once from the Debian source packages pinned in
+# packaging/windows/source-pins.txt and cached outside the work tree, in
+# $NV38K_WINDOWS_CACHE (by default ~/.cache/nv38k-windows); later runs
+# rebuild only the tool. The source packages are downloaded with apt-get
+# source or, when NV38K_SOURCE_PACKAGES names a folder holding them (as a
+# release's sources archive does), taken from there without any network.
+# Arguments go to the tool's CMake configure step, e.g.
+# -DNV38K_FIRMWARE_HOST=...; the build tree is build/windows unless
+# NV38K_WINDOWS_BUILD names another.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 top=$PWD
 source scripts/packages.sh
+source scripts/source-packages.sh
 
 sudo=()
 [[ $(id -u) -eq 0 ]] || sudo=(sudo)
@@ -30,11 +36,7 @@ logged() {
     fi
 }
 
-# Wine's 32-bit half, used to start the result, is an i386 package.
-if ! dpkg --print-foreign-architectures | grep -qx i386; then
-    "${sudo[@]}" dpkg --add-architecture i386
-fi
-scripts/install-deps.sh "${windows_packages[@]}"
+scripts/install-deps.sh "${windows_build_packages[@]}"
 
 # Qt's test library needs std::mutex, which only the POSIX thread model has.
 for tool in gcc g++; do
@@ -44,124 +46,127 @@ for tool in gcc g++; do
     fi
 done
 
-# Source packages: deb-src entries made from this machine's own deb entries.
-apt_lists=(/etc/apt/sources.list /etc/apt/sources.list.d/*.list)
-apt_sources=(/etc/apt/sources.list.d/*.sources)
-if ! grep -Eqs '^[[:space:]]*(deb-src[[:space:]]|Types:.*[[:space:]]deb-src([[:space:]]|$))' \
-        "${apt_lists[@]}" "${apt_sources[@]}"; then
-    step "Adding deb-src entries for apt-get source"
-    sources=$(awk 'BEGIN { RS = "" }
-        {
-            n = split($0, line, "\n"); out = ""; deb = 0; off = 0
-            for (i = 1; i <= n; i++) {
-                if (line[i] ~ /^#/) continue
-                if (line[i] ~ /^Types:/) {
-                    if (line[i] ~ /[[:space:]]deb([[:space:]]|$)/) deb = 1
-                    line[i] = "Types: deb-src"
-                }
-                if (tolower(line[i]) ~ /^enabled:[[:space:]]*no/) off = 1
-                out = out line[i] "\n"
-            }
-            if (deb && !off) printf "%s\n", out
-        }' "${apt_sources[@]}" 2>/dev/null || true)
-    lists=$(sed -n 's/^[[:space:]]*deb[[:space:]]/deb-src /p' "${apt_lists[@]}" 2>/dev/null || true)
-    [[ -n $sources || -n $lists ]] || { echo "No deb entry in the apt sources to derive deb-src from" >&2; exit 1; }
-    [[ -z $sources ]] || printf '%s\n' "$sources" | "${sudo[@]}" tee /etc/apt/sources.list.d/nv38k-deb-src.sources >/dev/null
-    [[ -z $lists ]] || printf '%s\n' "$lists" | "${sudo[@]}" tee /etc/apt/sources.list.d/nv38k-deb-src.list >/dev/null
-    "${sudo[@]}" apt-get update -qq
+local_sources=${NV38K_SOURCE_PACKAGES:-}
+if [[ -n $local_sources ]]; then
+    local_sources=$(realpath "$local_sources")
+else
+    ensure_deb_src
 fi
-
-# The versions of a source package that apt knows, newest first.
-source_versions() {
-    local versions=() version sorted=() i
-    if ! apt-cache showsrc --only-source "$1" 2>/dev/null | grep -q '^Version:'; then
-        "${sudo[@]}" apt-get update -qq
-    fi
-    mapfile -t versions < <(apt-cache showsrc --only-source "$1" | sed -n 's/^Version: //p' | sort -u)
-    for version in "${versions[@]}"; do
-        for ((i = 0; i < ${#sorted[@]}; i++)); do
-            dpkg --compare-versions "$version" gt "${sorted[i]}" && break
-        done
-        sorted=("${sorted[@]:0:i}" "$version" "${sorted[@]:i}")
-    done
-    [[ ${#sorted[@]} -gt 0 ]] || { echo "apt knows no source package $1" >&2; exit 1; }
-    printf '%s\n' "${sorted[@]}"
-}
-
-# Unpacks a source package, Debian's patches applied, unless already there.
-# Fails when the mirror does not serve that version.
-unpack_source() {
-    local package=$1 version=$2 dir=$3
-    [[ -d $dir ]] && return
-    rm -rf "$dir.part"
-    mkdir -p "$dir.part"
-    if ! (cd "$dir.part" && apt-get source -qq "$package=$version" >source.log 2>&1); then
-        rm -rf "$dir.part"
-        return 1
-    fi
-    mv "$(find "$dir.part" -mindepth 1 -maxdepth 1 -type d | head -n 1)" "$dir"
-    rm -rf "$dir.part"
-}
 
 cross=i686-w64-mingw32-
 compiler_id=$("${cross}g++" --version | head -n 1)$("${cross}g++" -v 2>&1 | grep -o 'Thread model: .*')
-key() { printf '%s\n' "$compiler_id" "$@" | sha256sum | cut -c 1-12; }
 
-cache=${XDG_CACHE_HOME:-$HOME/.cache}/nv38k-windows
+cache=$(realpath -m "${NV38K_WINDOWS_CACHE:-${XDG_CACHE_HOME:-$HOME/.cache}/nv38k-windows}")
 mkdir -p "$cache/src" "$cache/build"
 # One build at a time uses the cache.
 exec 9>"$cache/.lock"
 flock 9
 unset CC CXX CFLAGS CXXFLAGS CPPFLAGS LDFLAGS QMAKESPEC QTDIR
 
-# What each cached_build used: "NAME PACKAGE VERSION SOURCE" lines.
-built=()
-# Sets $prefix to the cached build of the newest version of a source package
-# that is either cached already or served by the mirror and then built with
-# build_NAME SOURCE PREFIX. The prefix counts as built only once its .complete
-# stamp, written last, is there. A mirror can list a version it does not
-# serve yet; then the next older one is used.
-cached_build() {
-    local package=$1 name=$2 version source
-    shift 2
-    while read -r version; do
-        prefix=$cache/$name-${version//:/_}-$(key "$@")
-        source=$cache/src/$package-${version//:/_}
-        if [[ ! -f $prefix/.complete ]]; then
-            if ! unpack_source "$package" "$version" "$source"; then
-                echo "The mirror does not serve $package $version; trying an older version." >&2
-                continue
-            fi
-            step "Building $package $version into $prefix"
-            rm -rf "$prefix" "$cache/build/$name"
-            mkdir -p "$cache/build/$name"
-            # Time stamps that the build writes are the source package's.
-            (cd "$cache/build/$name" &&
-                SOURCE_DATE_EPOCH=$(dpkg-parsechangelog -l "$source/debian/changelog" -STimestamp) \
-                    "build_$name" "$source" "$prefix")
-            rm -rf "$cache/build/$name"
-            touch "$prefix/.complete"
+# A cached build's key: the compiler, and the arguments with the cache's own
+# path left out, so that a cache moved elsewhere is still used.
+key() { printf '%s\n' "$compiler_id" "${@//"$cache"/CACHE}" | sha256sum | cut -c 1-12; }
+
+declare -A pinned_version pinned_dsc
+while read -r package version sha256; do
+    [[ -z $package || $package == \#* ]] && continue
+    pinned_version[$package]=$version
+    pinned_dsc[$package]=$sha256
+done <"$pins_file"
+
+# Sets $source to the unpacked source of PACKAGE at its pinned version, with
+# Debian's patches and then ours (packaging/windows/patches/PACKAGE-*.patch)
+# applied. The .dsc must have the pinned SHA-256; dpkg-source checks the
+# tarballs against it.
+fetch_source() {
+    local package=$1 version=${pinned_version[$1]:-} files newest dsc patches=() patch
+    [[ -n $version ]] || { echo "$pins_file pins no version of $package" >&2; exit 1; }
+    if [[ -n $local_sources ]]; then
+        files=$local_sources
+    else
+        files=$cache/debian-sources/$package-${version//:/_}
+        if ! download_source "$package" "$version" "$files"; then
+            echo "The mirror does not serve $package $version, the version pinned in $pins_file;" \
+                "scripts/update-source-pins.sh $package moves the pin to one it serves." >&2
+            exit 1
         fi
-        # The notices are read from the source, which must still be there.
-        unpack_source "$package" "$version" "$source"
-        built+=("$name $package $version $source")
-        return
-    done < <(source_versions "$package")
-    echo "No version of $package could be fetched." >&2
-    exit 1
+        newest=$(source_versions "$package" | head -n 1)
+        if dpkg --compare-versions "$newest" gt "$version"; then
+            echo "The mirror lists $package $newest; building the pinned $version" \
+                "(scripts/update-source-pins.sh $package moves the pin)."
+        fi
+    fi
+    dsc=$files/$(dsc_name "$package" "$version")
+    [[ -f $dsc ]] || { echo "$dsc is missing" >&2; exit 1; }
+    if [[ $(sha256sum <"$dsc" | cut -d ' ' -f 1) != "${pinned_dsc[$package]}" ]]; then
+        echo "$dsc does not have the SHA-256 pinned in $pins_file" >&2
+        exit 1
+    fi
+    shopt -s nullglob
+    patches=("$top/packaging/windows/patches/$package"-*.patch)
+    shopt -u nullglob
+    source=$cache/src/$package-${version//:/_}-$(cat "$dsc" "${patches[@]}" | sha256sum | cut -c 1-12)
+    [[ -d $source ]] && return
+    rm -rf "$source.part"
+    logged "$cache/src/$package.log" dpkg-source --no-copy -x "$dsc" "$source.part"
+    for patch in "${patches[@]}"; do
+        patch -d "$source.part" -p1 -s <"$patch"
+    done
+    mv "$source.part" "$source"
 }
 
-# OpenSSL, static, for QSslSocket.
-openssl_options=(mingw no-shared no-tests "--cross-compile-prefix=$cross" --libdir=lib)
+# What each cached_build used: "NAME PACKAGE VERSION SOURCE" lines.
+built=()
+# Sets $prefix to the cached build of PACKAGE's pinned version, built with
+# build_NAME SOURCE PREFIX unless cached already. The prefix counts as built
+# only once its .complete stamp, written last, is there.
+cached_build() {
+    local package=$1 name=$2 version
+    shift 2
+    fetch_source "$package"
+    version=${pinned_version[$package]}
+    prefix=$cache/$name-${version//:/_}-$(key "$source" "$@")
+    if [[ ! -f $prefix/.complete ]]; then
+        step "Building $package $version into $prefix"
+        rm -rf "$prefix" "$cache/build/$name"
+        mkdir -p "$cache/build/$name"
+        # Time stamps that the build writes are the source package's.
+        (cd "$cache/build/$name" &&
+            SOURCE_DATE_EPOCH=$(dpkg-parsechangelog -l "$source/debian/changelog" -STimestamp) \
+                "build_$name" "$source" "$prefix")
+        rm -rf "$cache/build/$name"
+        touch "$prefix/.complete"
+    fi
+    built+=("$name $package $version $source")
+}
+
+# OpenSSL, static, for QSslSocket and the tool's own SHA-256 and Ed25519.
+# Nothing in it may read a file or load a module at run time that another
+# user could plant: no configuration autoloading (the tool also turns it
+# off before Qt starts OpenSSL, since some of OpenSSL 3.0's calls load it
+# regardless), no engines and no DSO to load providers with, and folders
+# that only administrators may create (OpenSSL's own defaults for Windows,
+# 64-bit folders, which 32-bit Windows has too). No source file names.
+# Its Unix makefile takes C:/... for a relative path, so the folders are
+# given relative to the prefix: OPENSSLDIR C:/Program Files/Common Files/SSL,
+# ENGINESDIR and MODULESDIR in C:/Program Files/OpenSSL/lib.
+openssl_options=(mingw no-shared no-tests no-autoload-config no-engine no-dso no-filenames
+                 "--cross-compile-prefix=$cross" "--prefix=C:/Program Files"
+                 "--openssldir=Common Files/SSL" --libdir=OpenSSL/lib
+                 -ffunction-sections -fdata-sections -fno-asynchronous-unwind-tables)
 build_openssl() {
     # Debian's pic.patch makes the x86 assembler ELF-only (GOT-relative calls),
     # which COFF cannot represent; upstream's code is right for Windows.
     if patch -d "$1" -R -p1 -s -f --dry-run <"$1/debian/patches/pic.patch" >/dev/null; then
         patch -d "$1" -R -p1 -s -f <"$1/debian/patches/pic.patch"
     fi
-    logged configure.log "$1/Configure" "${openssl_options[@]}" "--prefix=$2"
+    logged configure.log "$1/Configure" "${openssl_options[@]}"
     logged make.log make -j"$jobs" build_libs
-    logged install.log make install_dev
+    # The prefix above is only what the library names; headers and
+    # libraries go into the cache.
+    mkdir -p "$2/include/openssl" "$2/lib"
+    cp "$1"/include/openssl/*.h include/openssl/*.h "$2/include/openssl/"
+    cp libcrypto.a libssl.a "$2/lib/"
 }
 cached_build openssl openssl "${openssl_options[@]}" "without debian/patches/pic.patch"
 openssl_prefix=$prefix
@@ -170,13 +175,28 @@ openssl_prefix=$prefix
 # the Windows platform plugin. Without ICU, Qt's own codecs provide GBK.
 qt_options=(
     -xplatform win32-g++ -device-option "CROSS_COMPILE=$cross"
+    # Source file names relative to the cache, and unwind tables only where
+    # exceptions need them.
+    -device-option "QMAKE_CFLAGS=-ffile-prefix-map=$cache/= -fno-asynchronous-unwind-tables"
     -static -release -opensource -confirm-license -nomake examples -nomake tests
+    # Qt's prefix is the program's own folder: nothing is looked up in the
+    # folder it was built in, which would be a folder on drive C: there.
+    -feature-relocatable
+    # Smaller: optimised for size, unused sections dropped at link time.
+    -optimize-size -gc-binaries
     -openssl-linked -feature-textcodec -feature-big_codecs
     # Debian's source lacks the tablet header that the Windows plugin includes.
     -no-feature-tabletevent
     -no-icu -no-opengl -no-direct2d -no-vulkan -no-dbus
     -no-feature-sql -no-feature-xml -no-feature-concurrent -no-feature-printer
     -no-feature-bearermanagement -no-feature-tuiotouch -no-gif -no-ico
+    # Widgets, formats and protocols that the tool never uses.
+    -no-feature-graphicsview -no-feature-mdiarea -no-feature-calendarwidget -no-feature-dockwidget
+    -no-feature-wizard -no-feature-undocommand -no-feature-lcdnumber -no-feature-dial
+    -no-feature-splashscreen -no-feature-keysequenceedit -no-feature-fontcombobox
+    -no-feature-columnview -no-feature-textodfwriter -no-feature-textmarkdownreader
+    -no-feature-textmarkdownwriter -no-feature-movie -no-feature-networkdiskcache -no-feature-ftp
+    -no-feature-dnslookup -no-feature-dtls
     -qt-zlib -qt-pcre -qt-libpng -no-libjpeg -qt-harfbuzz -qt-freetype
     "OPENSSL_PREFIX=$openssl_prefix"
     "OPENSSL_LIBS=-lssl -lcrypto -lws2_32 -lgdi32 -lcrypt32 -luser32 -ladvapi32"
@@ -237,12 +257,15 @@ configure_line() {
     echo "$name:${line//"$cache"/\$CACHE}"
 }
 {
-    configure_line openssl Configure "${openssl_options[@]}" --prefix="$openssl_prefix"
+    configure_line openssl Configure "${openssl_options[@]}"
     configure_line qt configure -prefix "$qt_prefix" "${qt_options[@]}"
     configure_line libusb configure "${libusb_options[@]}" --prefix="$libusb_prefix"
     configure_line dfu_util configure "${dfu_util_options[@]}"
     configure_line tool cmake -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-w64-i686.cmake \
         -DNV38K_WINDOWS_PREFIX="$qt_prefix;$openssl_prefix" -DCMAKE_BUILD_TYPE=Release -DBUILD_TESTING=OFF
 } >"$build/windows-configure.txt"
+# The toolchain's packages: another version compiles other bytes.
+dpkg-query -W -f='${Package} ${Version}\n' "${windows_build_packages[@]}" mingw-w64-i686-dev \
+    gcc-mingw-w64-base gcc-mingw-w64-i686-posix-runtime | sort -u >"$build/windows-toolchain.txt"
 python3 packaging/windows/notices.py "$build/windows-sources.txt" "$build/licenses"
 step "Built $build/nv38k-upgrade-tool.exe and $build/bin/x64/dfu-util-static.exe"

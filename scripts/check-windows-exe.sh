@@ -2,9 +2,10 @@
 # Checks from the file alone that a Windows build of the tool is what ships:
 # a 32-bit GUI program that imports only Windows' own DLLs (Qt, OpenSSL and
 # the C++ runtime linked in) and carries the icon and version 0.0.0.0 of
-# app/nv38k.rc. With --console, that a program shipped beside it (dfu-util)
-# is a 32-bit console program that imports only Windows' own DLLs. Needs
-# binutils-mingw-w64-i686 and icoutils.
+# app/nv38k.rc, and names no folder of the machine that built it. With
+# --console, that a program shipped beside it (dfu-util) is a 32-bit console
+# program that imports only Windows' own DLLs and names no such folder.
+# Needs binutils-mingw-w64-i686 and icoutils.
 set -euo pipefail
 console=false
 [[ ${1:-} != --console ]] || { console=true; shift; }
@@ -24,6 +25,14 @@ if $console; then
 else
     grep -Eq '^Subsystem[[:space:]]+0*2[[:space:]]' <<<"$dump" || fail "not a Windows GUI program (Subsystem 2)"
 fi
+
+# No folder of the machine that built it, in 8-bit or UTF-16 strings: not
+# this clone, not the build cache, not a home folder. On Windows, /x is C:\x.
+top=$(cd "$(dirname "$0")/.." && pwd)
+cache=$(realpath -m "${NV38K_WINDOWS_CACHE:-${XDG_CACHE_HOME:-$HOME/.cache}/nv38k-windows}")
+found=$({ strings -a "$exe"; strings -a -el "$exe"; } |
+    grep -F -e "$top" -e "$cache" -e "$HOME/" -e /home/ -e /root/ | head -n 3 || true)
+[[ -z $found ]] || fail "names a folder of the machine that built it: ${found//$'\n'/, }"
 
 mapfile -t dlls < <(sed -n 's/^[[:space:]]*DLL Name: //p' <<<"$dump" | sort -fu)
 [[ ${#dlls[@]} -gt 0 ]] || fail "no imported DLL found"

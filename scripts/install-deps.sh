@@ -16,5 +16,8 @@ echo "Installing: ${missing[*]}"
 sudo=()
 [[ $(id -u) -eq 0 ]] || sudo=(sudo)
 export DEBIAN_FRONTEND=noninteractive
-"${sudo[@]}" apt-get -o DPkg::Lock::Timeout=600 update -qq
-"${sudo[@]}" apt-get -o DPkg::Lock::Timeout=600 install -y -qq --no-install-recommends "${missing[@]}" >/dev/null
+if ! { "${sudo[@]}" apt-get -o DPkg::Lock::Timeout=600 update -qq &&
+    "${sudo[@]}" apt-get -o DPkg::Lock::Timeout=600 install -y -qq --no-install-recommends "${missing[@]}" >/dev/null; }; then
+    echo "Could not install these Debian packages; install them, then run this again: ${missing[*]}" >&2
+    exit 1
+fi

@@ -10,7 +10,7 @@
 set -euo pipefail
 cd "$(dirname "$0")/.."
 source scripts/packages.sh
-scripts/install-deps.sh "${build_packages[@]}" "${deb_packages[@]}"
+scripts/install-deps.sh "${build_packages[@]}" "${deb_packages[@]}" nsis zip osslsigncode
 # Every time stamp that the build writes is the commit's.
 export SOURCE_DATE_EPOCH=${SOURCE_DATE_EPOCH:-$(git log -1 --format=%ct)}
 

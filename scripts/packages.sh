@@ -6,12 +6,13 @@ font_packages=(fonts-wqy-microhei)
 # emulates the keyboard for dfu-util (python3 writes the emulation).
 server_packages=(nginx dfu-util umockdev python3)
 # The 32-bit Windows build (scripts/build-windows.sh): the MinGW-w64 cross
-# compilers, what the builds of OpenSSL, Qt, libusb and dfu-util run on the
-# host, Wine with a virtual display to start the result, and NSIS and zip for
-# its installer and portable zip (packaging/windows/make-packages.sh), and
-# osslsigncode to sign them.
-windows_packages=(g++-mingw-w64-i686-posix gcc-mingw-w64-i686-posix binutils-mingw-w64-i686
-                  mingw-w64-tools g++ make cmake perl python3 dpkg-dev xz-utils icoutils
-                  wine wine32:i386 xvfb xauth nsis zip osslsigncode)
+# compilers, and what the builds of OpenSSL, Qt, libusb and dfu-util run on
+# the host (dpkg-dev unpacks the source packages, icoutils checks the icon).
+windows_build_packages=(g++-mingw-w64-i686-posix gcc-mingw-w64-i686-posix binutils-mingw-w64-i686
+                        mingw-w64-tools g++ make cmake perl python3 dpkg-dev patch xz-utils icoutils)
+# Running and packaging the result: Wine (an i386 package) with a virtual
+# display that xdotool drives, NSIS and zip for the installer and portable zip
+# (packaging/windows/make-packages.sh), and osslsigncode to sign them.
+windows_packages=("${windows_build_packages[@]}" wine wine32:i386 xvfb xauth xdotool nsis zip osslsigncode)
 # Making and checking the Debian package (scripts/package.sh).
 deb_packages=(dpkg-dev file lintian)

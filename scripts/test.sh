@@ -2,13 +2,17 @@
 # Sets up a fresh Debian machine, builds the tool and its tests, runs the tests.
 # With --sanitize, the same under AddressSanitizer and UndefinedBehaviorSanitizer.
 # With --windows, the same suites cross-built for 32-bit Windows and run
-# under Wine (see scripts/build-windows.sh), and the release .exe checked.
+# under Wine (see scripts/build-windows.sh), the release .exe checked, and
+# the tool used with files planted where other users could put them
+# (tests/windows/hardening.sh).
 # With --packages, the packages of scripts/package.sh installed and used as
 # a user would (tests/packages/run.sh).
 set -euo pipefail
 cd "$(dirname "$0")/.."
 source scripts/packages.sh
 scripts/install-deps.sh "${build_packages[@]}" "${server_packages[@]}"
+sudo=()
+[[ $(id -u) -eq 0 ]] || sudo=(sudo)
 
 mode=${1:-}
 [[ $mode != --packages ]] || exec tests/packages/run.sh
@@ -27,6 +31,11 @@ certs=$PWD/$build/certs
 options+=(-DBUILD_TESTING=ON -DNV38K_TRUSTED_CA="$certs/ca.pem")
 
 if [[ $mode == --windows ]]; then
+    # Wine's 32-bit half, which runs the programs, is an i386 package.
+    if ! dpkg --print-foreign-architectures | grep -qx i386; then
+        "${sudo[@]}" dpkg --add-architecture i386
+    fi
+    scripts/install-deps.sh "${windows_packages[@]}"
     scripts/build-windows.sh
     scripts/check-windows-exe.sh build/windows/nv38k-upgrade-tool.exe
     NV38K_WINDOWS_BUILD=$build scripts/build-windows.sh "${options[@]}"
@@ -37,6 +46,8 @@ if [[ $mode == --windows ]]; then
     WINEPREFIX=$PWD/build/wine wineserver --persistent=60 || true
     xvfb-run -a -s "-screen 0 1024x768x24" \
         ctest --test-dir "$build" --output-on-failure --parallel "$(nproc)"
+    # The tool with files planted where other users could put them, traced.
+    tests/windows/hardening.sh
     exit
 fi
 cmake -S . -B "$build" -DCMAKE_BUILD_TYPE=RelWithDebInfo "${options[@]}" >/dev/null

@@ -3,9 +3,10 @@
 # source of the Windows programs in BUILD_DIR (scripts/build-windows.sh made
 # it and listed there what it compiled): the Debian source packages, each
 # .dsc with its tarballs as apt-get fetches them (kept in a cache by
-# version), the tool's own source at the commit built, and BUILDING.txt,
-# which says how the programs are built from them. The same commit gives the
-# same archive.
+# version), the tool's own source at the commit built, the build's settings
+# (firmware host, extra root, firmware signing keys), BUILDING.txt, which
+# says how the programs are built from them, and rebuild.sh, which does it
+# with no network. The same commit gives the same archive.
 set -euo pipefail
 top=$(cd "$(dirname "$0")/../.." && pwd)
 build=${1:?usage: $0 BUILD_DIR OUT_DIR}
@@ -14,7 +15,8 @@ version=$(sed -n 's/^project(nv38k-upgrade-tool VERSION \([0-9.]*\).*/\1/p' "$to
 export SOURCE_DATE_EPOCH=${SOURCE_DATE_EPOCH:-$(git -C "$top" log -1 --format=%ct)}
 commit=$(git -C "$top" rev-parse HEAD)
 name=nv38k-upgrade-tool-$version
-cache=${XDG_CACHE_HOME:-$HOME/.cache}/nv38k-windows/debian-sources
+source "$top/scripts/source-packages.sh"
+cache=${NV38K_WINDOWS_CACHE:-${XDG_CACHE_HOME:-$HOME/.cache}/nv38k-windows}/debian-sources
 
 stage=$(mktemp -d)
 trap 'rm -rf "$stage"' EXIT
@@ -23,43 +25,67 @@ mkdir -p "$root/debian"
 packages=
 while read -r _ package debian_version _; do
     dir=$cache/$package-${debian_version//:/_}
-    if [[ ! -f $dir/.complete ]]; then
-        rm -rf "$dir"
-        mkdir -p "$dir"
-        if ! (cd "$dir" && apt-get source -qq --download-only "$package=$debian_version") >"$stage/apt.log" 2>&1; then
-            cat "$stage/apt.log" >&2
-            exit 1
-        fi
-        touch "$dir/.complete"
+    if ! download_source "$package" "$debian_version" "$dir"; then
+        echo "The mirror does not serve $package $debian_version" >&2
+        exit 1
     fi
     cp "$dir"/* "$root/debian/"
     packages+="  $package $debian_version"$'\n'
 done <"$build/windows-sources.txt"
 git -C "$top" archive --prefix="$name/" "$commit" | tar -x -C "$root"
+install -m 755 "$top/packaging/windows/rebuild.sh" "$root/rebuild.sh"
+
+# The build's own settings, as its CMake cache holds them.
+setting() { sed -n "s/^$1:[A-Z]*=//p" "$build/CMakeCache.txt"; }
+mkdir -p "$root/settings"
+setting NV38K_FIRMWARE_HOST >"$root/settings/firmware-host"
+[[ -z $(setting NV38K_TRUSTED_CA) ]] || cp "$(setting NV38K_TRUSTED_CA)" "$root/settings/trusted-ca.pem"
+n=0
+IFS=';' read -r -a keys <<<"$(setting NV38K_FIRMWARE_SIGNING_KEY)"
+for key in "${keys[@]}"; do
+    n=$((n + 1))
+    cp "$key" "$root/settings/firmware-signing-$n.pub"
+done
+settings="firmware host $(cat "$root/settings/firmware-host")"
+[[ ! -f $root/settings/trusted-ca.pem ]] || settings+=", extra root trusted-ca.pem"
+[[ $n -eq 0 ]] || settings+=", $n firmware signing key(s) firmware-signing-N.pub"
 
 cat >"$root/BUILDING.txt" <<EOF
 How the Windows programs of the NV38K upgrade tool $version are built
 
-debian/ holds the Debian source packages that the build compiled:
+On Debian 12, with no network:
+
+  ./rebuild.sh OUT_DIR
+
+builds OUT_DIR/nv38k-upgrade-tool.exe and OUT_DIR/bin/x64/dfu-util-static.exe,
+equal byte for byte to the release's (once a signed program's signature is
+removed: osslsigncode remove-signature), in whatever folder this archive was
+unpacked and with whatever cache folder (NV38K_WINDOWS_CACHE). From a cold
+cache it compiles OpenSSL and Qt first, which takes about half an hour on
+two cores. It needs the toolchain that the release was built with, since
+other versions of these packages compile other bytes:
+
+$(sed 's/^/  /' "$build/windows-toolchain.txt")
+
+debian/ holds the Debian source packages that the build compiled, at the
+versions and .dsc checksums that $name/packaging/windows/source-pins.txt pins:
 $packages
 $name/ is the tool's own source at commit $commit.
+settings/ holds the release's build settings: $settings.
 
-On Debian 12, $name/scripts/build-windows.sh builds them all. It installs
-MinGW-w64 and the other tools it needs, unpacks each source package with
-its Debian patches applied (for OpenSSL it takes back debian/patches/pic.patch,
-whose assembler only ELF can represent), builds each with make and
-make install after the configure line below, \$CACHE being its cache
-~/.cache/nv38k-windows, and then builds the tool with CMake and the
-toolchain file cmake/mingw-w64-i686.cmake:
+$name/scripts/build-windows.sh unpacks each source package with its Debian
+patches applied, then applies the modifications in
+$name/packaging/windows/patches/ (Qt: no Unix certificate folders on
+Windows) and, for OpenSSL, takes back debian/patches/pic.patch, whose
+assembler only ELF can represent. It builds each with make after the
+configure line below (\$CACHE being the cache folder), and then the tool
+with CMake and the toolchain file cmake/mingw-w64-i686.cmake:
 
 $(cat "$build/windows-configure.txt")
 
-$name/scripts/package.sh, run with SOURCE_DATE_EPOCH=$SOURCE_DATE_EPOCH and the
-release's own -DNV38K_FIRMWARE_HOST=... and -DNV38K_TRUSTED_CA=... arguments,
-then makes the packages; the README's "Verifying a release" says how they
-compare with a release. To relink the tool against a changed Qt, OpenSSL or
-libusb, build the changed source into a prefix with the same configure line
-and run the tool's CMake line with NV38K_WINDOWS_PREFIX naming the prefixes.
+To relink the tool against a changed Qt, OpenSSL or libusb, build the
+changed source into a prefix with the same configure line and run the
+tool's CMake line with NV38K_WINDOWS_PREFIX naming the prefixes.
 EOF
 
 # Most of it is compressed already: the fastest level packs it as small, and

@@ -107,6 +107,7 @@ def main(sources_list, out_dir):
                  f"In: {where}, linked statically",
                  f"Licence: {licence}",
                  "Texts: " + ", ".join(str(t.relative_to(out)) for t in texts)]
+        text += modifications(package, archive)
         if name == "qt":
             text += qt_parts(source, folder / "3rdparty", out)
     for package, shown, where in INSTALLED:
@@ -121,6 +122,19 @@ def main(sources_list, out_dir):
                  f"In: {where}", f"Licence: {licence}",
                  f"Texts: {target.relative_to(out)}"]
     (out / "THIRD-PARTY-NOTICES.txt").write_text("\r\n".join(text) + "\r\n")
+
+
+def modifications(package, archive):
+    """Our changes to a package's source, as the LGPL asks: what each
+    patch changes and when, from its header."""
+    lines = []
+    for patch in sorted((TOP / "packaging/windows/patches").glob(f"{package}-*.patch")):
+        header = patch.read_text().split("\n---\n", 1)[0]
+        description = re.search(r"^Description: (.*)$", header, re.M).group(1)
+        date = re.search(r"^Last-Update: (.*)$", header, re.M).group(1)
+        lines.append(f"Modified by the NV38K upgrade tool's developers on {date}: {description}"
+                     f" (packaging/windows/patches/{patch.name} in {archive})")
+    return lines
 
 
 def qt_parts(source, folder, out):

@@ -111,6 +111,10 @@ licenses() {
         version=$(dpkg-query -W -f='${Version}' "$package")
         grep -qF "(Debian package $package $version)" "$notices" || return 1
     done
+    # Our modifications of a package's source are named, with their patch.
+    for text in "$top"/packaging/windows/patches/*.patch; do
+        grep -qF "packaging/windows/patches/$(basename "$text") in" "$notices" || return 1
+    done
     while read -r text; do
         [[ -s $instdir/licenses/$text ]] || return 1
     done < <(tr -d '\r' <"$notices" | sed -n 's/^ *Texts\{0,1\}: //p' | sed 's/, /\n/g')
@@ -192,7 +196,7 @@ uninstall() {
 
 row "install: $(basename "$setup") /S" install
 row "files: the tool, bin\\x64\\dfu-util-static.exe (runs: dfu-util 0.11), uninstall.exe" files
-row "licenses: LICENSE.txt, notices naming each package built or embedded at its version, their texts" licenses
+row "licenses: LICENSE.txt, notices naming each package built or embedded at its version, our modifications, their texts" licenses
 row "signed: setup, tool, dfu-util and uninstall.exe verify against the test root; a changed byte does not" signed
 row "unsigned: signed programs less their signatures equal the unsigned build's; unsigned packages have none" unsigned
 row "shortcut: Start menu NV38K升级工具.lnk starts the tool in its install folder" start_menu_shortcut
