@@ -176,8 +176,10 @@ openssl_prefix=$prefix
 qt_options=(
     -xplatform win32-g++ -device-option "CROSS_COMPILE=$cross"
     # Source file names relative to the cache, and unwind tables only where
-    # exceptions need them.
-    -device-option "QMAKE_CFLAGS=-ffile-prefix-map=$cache/= -fno-asynchronous-unwind-tables"
+    # exceptions need them. GCC 12's mod/ref analysis takes QByteArray's
+    # raw-data offsets for proof that a buffer is never read, and drops the
+    # stores into it (QByteArray::replace(char, ...) then replaces nothing).
+    -device-option "QMAKE_CFLAGS=-ffile-prefix-map=$cache/= -fno-asynchronous-unwind-tables -fno-ipa-modref"
     -static -release -opensource -confirm-license -nomake examples -nomake tests
     # Qt's prefix is the program's own folder: nothing is looked up in the
     # folder it was built in, which would be a folder on drive C: there.
@@ -242,6 +244,13 @@ build=${NV38K_WINDOWS_BUILD:-build/windows}
 # dfu-util goes where the tool looks for it, so the build tree is a folder the
 # tool runs from; the Windows tests run that copy.
 install -D -m 755 "$dfu_util" "$build/bin/x64/dfu-util-static.exe"
+# CMake keeps the packages it found by path: another Qt or OpenSSL needs a
+# fresh configure.
+if [[ -f $build/CMakeCache.txt ]] &&
+    ! { grep -qxF "Qt5_DIR:PATH=$qt_prefix/lib/cmake/Qt5" "$build/CMakeCache.txt" &&
+        grep -qxF "OPENSSL_INCLUDE_DIR:PATH=$openssl_prefix/include" "$build/CMakeCache.txt"; }; then
+    rm "$build/CMakeCache.txt"
+fi
 cmake -S . -B "$build" -DCMAKE_TOOLCHAIN_FILE="$top/cmake/mingw-w64-i686.cmake" \
     -DNV38K_WINDOWS_PREFIX="$qt_prefix;$openssl_prefix" -DCMAKE_BUILD_TYPE=Release \
     -DBUILD_TESTING=OFF "$@" >/dev/null
