@@ -39,6 +39,8 @@ install -m 755 "$top/packaging/windows/rebuild.sh" "$root/rebuild.sh"
 setting() { sed -n "s/^$1:[A-Z]*=//p" "$build/CMakeCache.txt"; }
 mkdir -p "$root/settings"
 setting NV38K_FIRMWARE_HOST >"$root/settings/firmware-host"
+# The time stamp that the build gave its resources (Qt's rcc takes it).
+echo "$SOURCE_DATE_EPOCH" >"$root/settings/source-date-epoch"
 [[ -z $(setting NV38K_TRUSTED_CA) ]] || cp "$(setting NV38K_TRUSTED_CA)" "$root/settings/trusted-ca.pem"
 n=0
 IFS=';' read -r -a keys <<<"$(setting NV38K_FIRMWARE_SIGNING_KEY)"
@@ -46,7 +48,7 @@ for key in "${keys[@]}"; do
     n=$((n + 1))
     cp "$key" "$root/settings/firmware-signing-$n.pub"
 done
-settings="firmware host $(cat "$root/settings/firmware-host")"
+settings="firmware host $(cat "$root/settings/firmware-host"), time stamp $SOURCE_DATE_EPOCH"
 [[ ! -f $root/settings/trusted-ca.pem ]] || settings+=", extra root trusted-ca.pem"
 [[ $n -eq 0 ]] || settings+=", $n firmware signing key(s) firmware-signing-N.pub"
 

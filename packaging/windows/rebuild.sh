@@ -4,9 +4,9 @@
 # OUT_DIR/bin/x64/dfu-util-static.exe, byte for byte the release's. The
 # Debian source packages come from debian/, the tool's source from the
 # folder beside it, and the release's build settings (firmware host, extra
-# root certificate, firmware signing keys) from settings/. OpenSSL and Qt are
-# built into $NV38K_WINDOWS_CACHE (by default ~/.cache/nv38k-windows) unless
-# cached there already. The toolchain packages that BUILDING.txt names are
+# root certificate, firmware signing keys, the time stamp its resources
+# carry) from settings/. OpenSSL and Qt are built into $NV38K_WINDOWS_CACHE
+# (by default ~/.cache/nv38k-windows) unless cached there already. The toolchain packages that BUILDING.txt names are
 # installed when missing, if apt can; otherwise their names are printed.
 # Usage: ./rebuild.sh OUT_DIR
 set -euo pipefail
@@ -22,7 +22,8 @@ options=(-DNV38K_FIRMWARE_HOST="$(cat "$here/settings/firmware-host")")
 keys=$(find "$here/settings" -name 'firmware-signing-*.pub' | LC_ALL=C sort | paste -sd ';')
 [[ -z $keys ]] || options+=(-DNV38K_FIRMWARE_SIGNING_KEY="$keys")
 
-NV38K_SOURCE_PACKAGES=$here/debian NV38K_WINDOWS_BUILD=$out/build \
+SOURCE_DATE_EPOCH=$(cat "$here/settings/source-date-epoch") \
+    NV38K_SOURCE_PACKAGES=$here/debian NV38K_WINDOWS_BUILD=$out/build \
     "$tree/scripts/build-windows.sh" "${options[@]}"
 install -D -m 755 "$out/build/nv38k-upgrade-tool.exe" "$out/nv38k-upgrade-tool.exe"
 install -D -m 755 "$out/build/bin/x64/dfu-util-static.exe" "$out/bin/x64/dfu-util-static.exe"
