@@ -24,14 +24,14 @@ rm -rf "$work"
 mkdir -p "$work"
 cache=$(realpath -m "${NV38K_WINDOWS_CACHE:-${XDG_CACHE_HOME:-$HOME/.cache}/nv38k-windows}")
 
-# The cached builds and downloaded source packages, linked, not copied.
+# The cached builds and downloaded source packages, linked where they can be.
 copy_cache() {
     local dir
     mkdir -p "$work/cache"
     for dir in "$cache"/*/; do
         case $(basename "$dir") in
         src | build) ;;
-        *) cp -al "$dir" "$work/cache/" ;;
+        *) cp -al "$dir" "$work/cache/" 2>/dev/null || cp -a "$dir" "$work/cache/" ;;
         esac
     done
 }
