@@ -56,7 +56,7 @@ fi
 cross=i686-w64-mingw32-
 compiler_id=$("${cross}g++" --version | head -n 1)$("${cross}g++" -v 2>&1 | grep -o 'Thread model: .*')
 
-cache=$(realpath -m "${NV38K_WINDOWS_CACHE:-${XDG_CACHE_HOME:-$HOME/.cache}/nv38k-windows}")
+cache=$windows_cache
 mkdir -p "$cache/src" "$cache/build"
 # One build at a time uses the cache.
 exec 9>"$cache/.lock"
@@ -145,8 +145,8 @@ cached_build() {
 # user could plant: no configuration autoloading (the tool also turns it
 # off before Qt starts OpenSSL, since some of OpenSSL 3.0's calls load it
 # regardless), no engines and no DSO to load providers with, and folders
-# that only administrators may create (OpenSSL's own defaults for Windows,
-# 64-bit folders, which 32-bit Windows has too). No source file names.
+# that only administrators may create (64-bit Windows' program folders,
+# which 32-bit Windows has too; not "(x86)"). No source file names.
 # Its Unix makefile takes C:/... for a relative path, so the folders are
 # given relative to the prefix: OPENSSLDIR C:/Program Files/Common Files/SSL,
 # ENGINESDIR and MODULESDIR in C:/Program Files/OpenSSL/lib.

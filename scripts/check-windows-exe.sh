@@ -29,9 +29,9 @@ fi
 # No folder of the machine that built it, in 8-bit or UTF-16 strings: not
 # this clone, not the build cache, not a home folder. On Windows, /x is C:\x.
 top=$(cd "$(dirname "$0")/.." && pwd)
-cache=$(realpath -m "${NV38K_WINDOWS_CACHE:-${XDG_CACHE_HOME:-$HOME/.cache}/nv38k-windows}")
+source "$top/scripts/source-packages.sh"
 found=$({ strings -a "$exe"; strings -a -el "$exe"; } |
-    grep -F -e "$top" -e "$cache" -e "$HOME/" -e /home/ -e /root/ | head -n 3 || true)
+    grep -F -e "$top" -e "$windows_cache" -e "$HOME/" -e /home/ -e /root/ | head -n 3 || true)
 [[ -z $found ]] || fail "names a folder of the machine that built it: ${found//$'\n'/, }"
 
 mapfile -t dlls < <(sed -n 's/^[[:space:]]*DLL Name: //p' <<<"$dump" | sort -fu)

@@ -1,6 +1,9 @@
 # Debian source packages for the Windows build, sourced by
 # scripts/build-windows.sh and scripts/update-source-pins.sh.
 pins_file=packaging/windows/source-pins.txt
+# Where the Windows build caches its Qt, OpenSSL, libusb and dfu-util, and
+# the source packages it downloads.
+windows_cache=$(realpath -m "${NV38K_WINDOWS_CACHE:-${XDG_CACHE_HOME:-$HOME/.cache}/nv38k-windows}")
 
 # Adds deb-src entries made from this machine's own deb entries, unless
 # apt has some already.

@@ -16,7 +16,7 @@ export SOURCE_DATE_EPOCH=${SOURCE_DATE_EPOCH:-$(git -C "$top" log -1 --format=%c
 commit=$(git -C "$top" rev-parse HEAD)
 name=nv38k-upgrade-tool-$version
 source "$top/scripts/source-packages.sh"
-cache=${NV38K_WINDOWS_CACHE:-${XDG_CACHE_HOME:-$HOME/.cache}/nv38k-windows}/debian-sources
+cache=$windows_cache/debian-sources
 
 stage=$(mktemp -d)
 trap 'rm -rf "$stage"' EXIT
@@ -64,8 +64,8 @@ equal byte for byte to the release's (once a signed program's signature is
 removed: osslsigncode remove-signature), in whatever folder this archive was
 unpacked and with whatever cache folder (NV38K_WINDOWS_CACHE). From a cold
 cache it compiles OpenSSL and Qt first, which takes about a quarter of an
-hour on two cores. It needs the toolchain that the release was built with, since
-other versions of these packages compile other bytes:
+hour on two cores. It needs the toolchain that the release was built with,
+since other versions of these packages compile other bytes:
 
 $(sed 's/^/  /' "$build/windows-toolchain.txt")
 
@@ -78,8 +78,8 @@ settings/ holds the release's build settings: $settings.
 $name/scripts/build-windows.sh unpacks each source package with its Debian
 patches applied, then applies the modifications in
 $name/packaging/windows/patches/ (Qt on Windows: no Unix certificate
-folders, no system-wide logging rules) and, for OpenSSL, takes back debian/patches/pic.patch, whose
-assembler only ELF can represent. It builds each with make after the
+folders, no system-wide logging rules) and, for OpenSSL, takes back
+debian/patches/pic.patch, whose assembler only ELF can represent. It builds each with make after the
 configure line below (\$CACHE being the cache folder), and then the tool
 with CMake and the toolchain file cmake/mingw-w64-i686.cmake:
 

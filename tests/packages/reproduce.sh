@@ -22,13 +22,13 @@ fi
 work=$top/build/packages-reproduce
 rm -rf "$work"
 mkdir -p "$work"
-cache=$(realpath -m "${NV38K_WINDOWS_CACHE:-${XDG_CACHE_HOME:-$HOME/.cache}/nv38k-windows}")
+source "$top/scripts/source-packages.sh"
 
 # The cached builds and downloaded source packages, linked where they can be.
 copy_cache() {
     local dir
     mkdir -p "$work/cache"
-    for dir in "$cache"/*/; do
+    for dir in "$windows_cache"/*/; do
         case $(basename "$dir") in
         src | build) ;;
         *) cp -al "$dir" "$work/cache/" 2>/dev/null || cp -a "$dir" "$work/cache/" ;;

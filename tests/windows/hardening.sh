@@ -54,7 +54,7 @@ build() {
         cmake --build "$linux" --target nv38k-publish --parallel "$(nproc)" >>"$work/build.log" &&
         served=$(demo/make-sample-firmware.sh "$work/www" "$linux/publish/nv38k-publish" \
             "$pki/signing.key" 2>>"$work/build.log") &&
-        i686-w64-mingw32-gcc -O2 -s -o "$work/dfu-util-stand-in.exe" tests/windows/dfu_util_stand_in.c &&
+        i686-w64-mingw32-g++ -O2 -s -static -o "$work/dfu-util-stand-in.exe" tests/helpers/fake_dfu_util.cpp &&
         i686-w64-mingw32-gcc -O2 -s -shared -o "$work/planted.dll" \
             -DPLANTED_MARK="\"Z:${work//\//\\\\}\\\\planted-dll-ran\"" tests/windows/planted_dll.c
 }
@@ -166,8 +166,12 @@ row "whole use, traced: the information, then no keyboard listed by the bundled 
 download() {
     local firmware
     firmware=$(basename "$served")
+    # Wine cannot emulate the keyboard: a stand-in prints what dfu-util 0.11
+    # lists for it, and the tool hands it its environment.
+    printf '%s\n' "dfu-util 0.11" "" "Found DFU: [0483:df13] ver=0200, devnum=7, cfg=1, intf=0, path=\"1-2\", alt=0, name=\"@NV38K Flash   /0x00000000/15*001Ka,155*001Kg\", serial=\"NV38K CUSTOMED KEYBOARD\"" \
+        >"$work/listing.txt"
     cp "$work/dfu-util-stand-in.exe" "$folder_unix/bin/x64/dfu-util-static.exe" &&
-        start_tool "$work/trace-2.log" &&
+        FAKE_DFU_LISTING=$(winepath -w "$work/listing.txt") start_tool "$work/trace-2.log" &&
         click 1 && sleep 2 && click 2 && answer 成功 && stop_tool &&
         requested "$firmware" 200 && requested "$firmware.sig" 200 &&
         cmp "$folder_unix/tmp/Data.nv" "$served"
