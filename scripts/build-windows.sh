@@ -150,7 +150,12 @@ cached_build() {
 # Its Unix makefile takes C:/... for a relative path, so the folders are
 # given relative to the prefix: OPENSSLDIR C:/Program Files/Common Files/SSL,
 # ENGINESDIR and MODULESDIR in C:/Program Files/OpenSSL/lib.
+# It accepts no more than Debian's build, which the tool uses on Linux: the
+# same algorithms and protocols left out (debian/rules), and security level 2
+# (debian-targets.patch) built in as the default, since no configuration is
+# read that could raise it: no RSA or DH key under 2048 bits.
 openssl_options=(mingw no-shared no-tests no-autoload-config no-engine no-dso no-filenames
+                 no-idea no-mdc2 no-rc5 no-zlib no-ssl3 no-ssl3-method -DOPENSSL_TLS_SECURITY_LEVEL=2
                  "--cross-compile-prefix=$cross" "--prefix=C:/Program Files"
                  "--openssldir=Common Files/SSL" --libdir=OpenSSL/lib
                  -ffunction-sections -fdata-sections -fno-asynchronous-unwind-tables)
