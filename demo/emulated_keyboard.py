@@ -44,6 +44,9 @@ SETS = {
                                  + ["@Option Bytes  /0x1FFFF800/01*016 e"])},
     # Its device node may not be opened, as without the udev rule.
     "no-access": {2: dict(KEYBOARD, no_access=True)},
+    # Another DFU device that may not be opened, beside the keyboard or alone.
+    "keyboard-and-unreachable-other": {2: KEYBOARD, 3: dict(OTHER_DFU, no_access=True)},
+    "unreachable-other": {3: dict(OTHER_DFU, no_access=True)},
 }
 
 SERIAL_INDEX = 3

@@ -1,5 +1,7 @@
 #include "device/dfulisting.h"
 
+#include <QRegularExpression>
+
 namespace DfuListing {
 
 QString program()
@@ -44,6 +46,20 @@ Verdict judge(const QString &listing)
     if (!containsAtLineEnd(listing, nameAndSerialText()))
         return Verdict::ForeignDevice;
     return Verdict::DevicePresent;
+}
+
+std::optional<QString> keyboardOpenError(const QString &standardError)
+{
+    // dfu-util's warnx() line, prefixed with the program's name where the C
+    // library does that (not on Windows).
+    static const QRegularExpression warning(
+        QStringLiteral(R"(^(?:\S+: )?Cannot open DFU device 0483:df13 found on devnum \d+ )"
+                       R"(\(([^()\s]+)\)\r?$)"),
+        QRegularExpression::MultilineOption);
+    const QRegularExpressionMatch match = warning.match(standardError);
+    if (!match.hasMatch())
+        return std::nullopt;
+    return match.captured(1);
 }
 
 } // namespace DfuListing

@@ -2,6 +2,7 @@
 
 #include <QString>
 #include <QStringList>
+#include <optional>
 
 // Running "dfu-util -l" and judging whether its listing shows the NV38K in
 // DFU mode.
@@ -25,5 +26,15 @@ enum class Verdict {
 // Both texts are searched case-sensitively anywhere in the listing; the name
 // and serial text must end its line (CR LF as on Windows, LF as elsewhere).
 Verdict judge(const QString &listing);
+
+// How much of dfu-util's standard error is kept: its warnings are a line per
+// USB device it could not open, so a flood is not worth keeping.
+constexpr int maxStandardErrorBytes = 1024 * 1024;
+
+// The libusb error name (such as "LIBUSB_ERROR_ACCESS") from dfu-util's
+// warning that it found a DFU device with the keyboard's identifiers but
+// could not open it, which leaves the keyboard out of the listing; the
+// first such warning counts. Nothing when standard error holds none.
+std::optional<QString> keyboardOpenError(const QString &standardError);
 
 } // namespace DfuListing

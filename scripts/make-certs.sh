@@ -7,6 +7,7 @@
 #   expired.pem/.key       for HOST, signed by the test CA, valid only in 2020
 #   wronghost.pem/.key     for another name, signed by the test CA
 #   selfsigned.pem/.key    for HOST, signed by itself
+#   weakkey.pem/.key       for HOST, signed by the test CA, but a 1024-bit RSA key
 #   signing.key/.pub       an Ed25519 key pair that signs test firmware
 #   other-signing.key      an Ed25519 key that nobody trusts
 #   rotation.pub           its public key, then signing.pub: two keys in one file
@@ -31,7 +32,7 @@ make_ca() { # name subject
 }
 
 sign() { # name ca san [startdate enddate]
-    openssl req -new -newkey rsa:2048 -nodes -sha256 -subj "/CN=NV38K test server" \
+    openssl req -new -newkey "rsa:${bits:-2048}" -nodes -sha256 -subj "/CN=NV38K test server" \
         -keyout "$1.key" -out "$work/$1.csr" 2>/dev/null
     cat >"$work/$1.ext" <<EXT
 basicConstraints=CA:FALSE
@@ -72,6 +73,7 @@ sign server ca "$host_san"
 sign untrusted other-ca "$host_san"
 sign expired ca "$host_san" 20200101000000Z 20201231000000Z
 sign wronghost ca "DNS:wrong.nv38k.example"
+bits=1024 sign weakkey ca "$host_san"
 openssl req -x509 -newkey rsa:2048 -nodes -sha256 -days 3650 -subj "/CN=$host" \
     -addext "subjectAltName=$host_san" -keyout selfsigned.key -out selfsigned.pem 2>/dev/null
 for key in signing other-signing; do

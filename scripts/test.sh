@@ -27,7 +27,7 @@ case $mode in
 esac
 # The test servers' root is compiled in, as a release build's extra root is.
 certs=$PWD/$build/certs
-[[ -f $certs/rotation.pub ]] || scripts/make-certs.sh "$certs" firmware.nv38k.example
+[[ -f $certs/weakkey.pem ]] || scripts/make-certs.sh "$certs" firmware.nv38k.example
 options+=(-DBUILD_TESTING=ON -DNV38K_TRUSTED_CA="$certs/ca.pem")
 
 if [[ $mode == --windows ]]; then

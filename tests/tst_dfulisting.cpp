@@ -1,10 +1,16 @@
-// Judging dfu-util's listing: the keyboard's identifiers, name and serial.
+// Judging dfu-util's listing: the keyboard's identifiers, name and serial;
+// and, when it cannot open the keyboard, what its warning makes the window say.
 #include "device/dfulisting.h"
+#include "device/unreachablekeyboard.h"
 
 #include <QtTest>
 
 using Verdict = DfuListing::Verdict;
+using UnreachableKeyboard::BoundDriver;
+using UnreachableKeyboard::Platform;
 Q_DECLARE_METATYPE(DfuListing::Verdict)
+Q_DECLARE_METATYPE(UnreachableKeyboard::Platform)
+Q_DECLARE_METATYPE(UnreachableKeyboard::BoundDriver)
 
 namespace {
 
@@ -37,6 +43,10 @@ private slots:
     void texts();
     void judge_data();
     void judge();
+    void keyboardOpenError_data();
+    void keyboardOpenError();
+    void unreachableBox_data();
+    void unreachableBox();
 };
 
 void TestDfuListing::texts()
@@ -93,6 +103,111 @@ void TestDfuListing::judge()
     QFETCH(Verdict, verdict);
 
     QCOMPARE(DfuListing::judge(listing), verdict);
+}
+
+void TestDfuListing::keyboardOpenError_data()
+{
+    QTest::addColumn<QString>("standardError");
+    QTest::addColumn<QString>("error"); // empty: none for the keyboard
+
+    const QString warning =
+        QStringLiteral("Cannot open DFU device 0483:df13 found on devnum 7 (LIBUSB_ERROR_ACCESS)");
+    const QString other = QString(warning).replace(QStringLiteral("df13"), QStringLiteral("df11"));
+    const QString access = QStringLiteral("LIBUSB_ERROR_ACCESS");
+    QTest::newRow("glibc's prefix, LF") << QStringLiteral("dfu-util: ") + warning + "\n" << access;
+    QTest::newRow("no prefix, CR LF") << warning + QStringLiteral("\r\n") << access;
+    QTest::newRow("the program's own name")
+        << QStringLiteral("dfu-util-static: ") + warning << access;
+    QTest::newRow("devnum 127, not supported")
+        << QStringLiteral("Cannot open DFU device 0483:df13 found on devnum 127 "
+                          "(LIBUSB_ERROR_NOT_SUPPORTED)\r\n")
+        << QStringLiteral("LIBUSB_ERROR_NOT_SUPPORTED");
+    QTest::newRow("after another device's warning")
+        << other + "\n" + QString(warning).replace(access, QStringLiteral("LIBUSB_ERROR_BUSY"))
+               + "\n" + warning + "\n"
+        << QStringLiteral("LIBUSB_ERROR_BUSY");
+
+    QTest::newRow("nothing") << QString() << QString();
+    QTest::newRow("another device only") << other + "\n" << QString();
+    QTest::newRow("identifiers in other case") << warning.toUpper() + "\n" << QString();
+    QTest::newRow("mid-line") << QStringLiteral("retried after ") + warning + "\n" << QString();
+    QTest::newRow("more after the error name") << warning + QStringLiteral(" again\n") << QString();
+}
+
+void TestDfuListing::keyboardOpenError()
+{
+    QFETCH(QString, standardError);
+    QFETCH(QString, error);
+
+    QCOMPARE(DfuListing::keyboardOpenError(standardError).value_or(QString()), error);
+}
+
+void TestDfuListing::unreachableBox_data()
+{
+    QTest::addColumn<Platform>("platform");
+    QTest::addColumn<QString>("error");
+    QTest::addColumn<BoundDriver>("driver");
+    QTest::addColumn<QStringList>("says"); // parts of the text, in order
+    QTest::addColumn<QStringList>("never");
+
+    const QString notSupported = QStringLiteral("LIBUSB_ERROR_NOT_SUPPORTED");
+    const QString access = QStringLiteral("LIBUSB_ERROR_ACCESS");
+    const BoundDriver unknown;
+    const BoundDriver none{BoundDriver::State::NotInstalled, {}};
+    const BoundDriver dfuSe{BoundDriver::State::Service, QStringLiteral("STTub30")};
+    const BoundDriver winUsb{BoundDriver::State::Service, QStringLiteral("WinUSB")};
+    const QStringList bindWinUsb{"DFU 模式", "没有 dfu-util 能用的驱动", "WinUSB", "Zadig",
+                                 "0483 DF13"};
+    const QStringList driverNamed{"驱动是", "尚未为它安装驱动"};
+    const auto with = [](QStringList parts, int at, const char *more) {
+        parts.insert(at, QString::fromUtf8(more));
+        return parts;
+    };
+
+    QTest::newRow("Windows, no usable driver, Windows cannot say")
+        << Platform::Windows << notSupported << unknown << bindWinUsb << driverNamed;
+    QTest::newRow("Windows, no driver at all")
+        << Platform::Windows << notSupported << none << with(bindWinUsb, 2, "尚未为它安装驱动")
+        << QStringList{"驱动是"};
+    QTest::newRow("Windows, a DfuSe driver")
+        << Platform::Windows << notSupported << dfuSe << with(bindWinUsb, 2, "驱动是 STTub30")
+        << QStringList{"尚未为它安装驱动"};
+    QTest::newRow("Windows, held by another program")
+        << Platform::Windows << access << winUsb
+        << QStringList{"DFU 模式", "其他程序占用", "驱动是 WinUSB", "关闭该程序"}
+        << QStringList{"Zadig", "udev"};
+    QTest::newRow("Windows, another error")
+        << Platform::Windows << QStringLiteral("LIBUSB_ERROR_IO") << unknown
+        << QStringList{"DFU 模式", "LIBUSB_ERROR_IO", "拔下键盘", "重新进入 DFU 模式"}
+        << QStringList{"Zadig", "驱动"};
+    QTest::newRow("Linux, no permission")
+        << Platform::Linux << access << unknown
+        << QStringList{"DFU 模式", "没有打开它的权限", "udev 规则", "README", "拔下键盘"}
+        << QStringList{"WinUSB", "占用"};
+    // A driver only Windows can name is never part of the Linux text.
+    QTest::newRow("Linux, another error")
+        << Platform::Linux << notSupported << winUsb
+        << QStringList{"DFU 模式", notSupported, "拔下键盘"} << QStringList{"WinUSB", "udev"};
+}
+
+void TestDfuListing::unreachableBox()
+{
+    QFETCH(Platform, platform);
+    QFETCH(QString, error);
+    QFETCH(BoundDriver, driver);
+    QFETCH(QStringList, says);
+    QFETCH(QStringList, never);
+
+    const WindowBox box = UnreachableKeyboard::box(platform, error, driver);
+    QCOMPARE(box.kind, WindowBox::Kind::Warning);
+    QCOMPARE(box.title, QStringLiteral("无法访问设备"));
+    int at = 0;
+    for (const QString &part : says) {
+        at = box.text.indexOf(part, at);
+        QVERIFY2(at >= 0, qPrintable(part + QStringLiteral(" in order in: ") + box.text));
+    }
+    for (const QString &part : never)
+        QVERIFY2(!box.text.contains(part), qPrintable(part + QStringLiteral(" in: ") + box.text));
 }
 
 QTEST_APPLESS_MAIN(TestDfuListing)

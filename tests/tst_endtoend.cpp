@@ -4,6 +4,7 @@
 // be installed; a developer without them gets a skip. Under Wine there is no
 // nginx: the in-test HTTPS server stands in for it, and the real dfu-util is
 // the Windows build that ships beside the tool.
+#include "device/unreachablekeyboard.h"
 #include "firmware_info/firmwareserver.h"
 #include "support/connecttunnel.h"
 #include "support/httpsserver.h"
@@ -53,10 +54,23 @@ quint16 freePort()
 class Nginx
 {
 public:
-    bool start(const QString &program, const QString &root, const QString &certificate)
+    // With `weakKeys`, nginx's OpenSSL starts at security level 0, so that it
+    // loads certificates which this machine's OpenSSL would refuse.
+    bool start(const QString &program, const QString &root, const QString &certificate,
+               bool weakKeys = false)
     {
         if (!m_prefix.isValid())
             return false;
+        if (weakKeys) {
+            const QString config = m_prefix.filePath(QStringLiteral("openssl.cnf"));
+            QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+            environment.insert(QStringLiteral("OPENSSL_CONF"), config);
+            m_process.setProcessEnvironment(environment);
+            if (!writeFile(config, "openssl_conf = init\n[init]\nssl_conf = ssl\n"
+                                   "[ssl]\nsystem_default = defaults\n"
+                                   "[defaults]\nCipherString = DEFAULT:@SECLEVEL=0\n"))
+                return false;
+        }
         QFile templateFile(QStringLiteral(NV38K_SOURCE_DIR "/demo/nginx.conf.in"));
         if (!templateFile.open(QIODevice::ReadOnly))
             return false;
@@ -64,10 +78,8 @@ public:
         QString config = QString::fromUtf8(templateFile.readAll());
         config.replace(QStringLiteral("@PORT@"), QString::number(port))
             .replace(QStringLiteral("@ROOT@"), root)
-            .replace(QStringLiteral("@CERT@"),
-                     certs + QLatin1Char('/') + certificate + QStringLiteral(".pem"))
-            .replace(QStringLiteral("@KEY@"),
-                     certs + QLatin1Char('/') + certificate + QStringLiteral(".key"))
+            .replace(QStringLiteral("@CERT@"), certificateFile(certificate, ".pem"))
+            .replace(QStringLiteral("@KEY@"), certificateFile(certificate, ".key"))
             .replace(QStringLiteral("@PREFIX@"), m_prefix.path())
             // As root, workers would otherwise become nobody, who cannot read the
             // test's private directories.
@@ -102,6 +114,11 @@ public:
     quint16 port = 0;
 
 private:
+    static QString certificateFile(const QString &certificate, const char *suffix)
+    {
+        return certs + QLatin1Char('/') + certificate + QLatin1String(suffix);
+    }
+
     QTemporaryDir m_prefix;
     QProcess m_process;
 };
@@ -137,11 +154,12 @@ private slots:
     void wholeUseAgainstNginx();
     void realDfuUtil_data();
     void realDfuUtil();
-    void untrustedServerIsRefused();
+    void refusedServer_data();
+    void refusedServer();
 
 private:
     // Starts nginx presenting `certificate` and routes the tool's requests to it.
-    bool serve(const QString &certificate);
+    bool serve(const QString &certificate, bool weakKeys = false);
     // Puts dfu-util, listing the emulated devices of `deviceSet`, where the window runs it.
     bool installEmulatedDfuUtil(const QString &deviceSet);
 
@@ -197,10 +215,11 @@ void TestEndToEnd::cleanup()
     m_server.reset();
 }
 
-bool TestEndToEnd::serve(const QString &certificate)
+bool TestEndToEnd::serve(const QString &certificate, bool weakKeys)
 {
     m_server = std::make_unique<Nginx>();
-    return m_server->start(m_nginx, m_served.path(), certificate) && m_tunnel.start(m_server->port);
+    return m_server->start(m_nginx, m_served.path(), certificate, weakKeys)
+           && m_tunnel.start(m_server->port);
 }
 
 bool TestEndToEnd::installEmulatedDfuUtil(const QString &deviceSet)
@@ -272,11 +291,20 @@ void TestEndToEnd::realDfuUtil_data()
     // A HID interface only: dfu-util does not list it at all.
     QTest::newRow("keyboard not in DFU mode")
         << QStringLiteral("not-in-dfu-mode") << noDevice << none;
-    // As without the udev rule: dfu-util leaves the keyboard out of its listing.
-    QTest::newRow("keyboard not to be opened") << QStringLiteral("no-access") << noDevice << none;
+    // As without the udev rule: dfu-util leaves the keyboard out of its
+    // listing and says why on standard error.
+    const WindowBox noAccess = UnreachableKeyboard::box(UnreachableKeyboard::Platform::Linux,
+                                                        QStringLiteral("LIBUSB_ERROR_ACCESS"));
+    QTest::newRow("keyboard not to be opened")
+        << QStringLiteral("no-access") << QStringList{box("warning", "无法访问设备", noAccess.text)}
+        << QStringLiteral("Device Not Accessible LIBUSB_ERROR_ACCESS");
+    QTest::newRow("keyboard beside a DFU device not to be opened")
+        << QStringLiteral("keyboard-and-unreachable-other") << success << stored;
+    QTest::newRow("only another DFU device not to be opened")
+        << QStringLiteral("unreachable-other") << noDevice << none;
     // The serial request is never answered; libusb gives up after a second.
-    QTest::newRow("serial unreadable")
-        << QStringLiteral("unreadable-serial") << foreignDevice << QStringLiteral("UNKNOWN");
+    QTest::newRow("serial unreadable") << QStringLiteral("unreadable-serial") << foreignDevice
+                                       << QStringLiteral("Failed to retrieve string descriptor");
 }
 
 void TestEndToEnd::realDfuUtil()
@@ -303,20 +331,33 @@ void TestEndToEnd::realDfuUtil()
 #endif
     QVERIFY(m_driver->fetchInformation());
     QCOMPARE(m_driver->boxes(), QStringList());
+    const QByteArray earlier("an earlier download");
+    QVERIFY(QDir().mkpath(QStringLiteral("tmp")));
+    QVERIFY(writeFile(QStringLiteral("tmp/Data.nv"), earlier));
     const bool downloads = boxes == QStringList{successBox()};
     QVERIFY(m_driver->checkDevice(downloads));
     QCOMPARE(m_driver->boxes(), boxes);
-    if (downloads)
-        QCOMPARE(readFile(QStringLiteral("tmp/Data.nv")), readFile(m_servedFirmware));
-    else
-        QVERIFY(!QFileInfo::exists(QStringLiteral("tmp")));
+    QCOMPARE(readFile(QStringLiteral("tmp/Data.nv")),
+             downloads ? readFile(m_servedFirmware) : earlier);
     QVERIFY2(m_driver->log().last().contains(lastLogged), qPrintable(m_driver->log().last()));
 }
 
-void TestEndToEnd::untrustedServerIsRefused()
+void TestEndToEnd::refusedServer_data()
 {
+    QTest::addColumn<QString>("certificate");
+    QTest::addColumn<bool>("weakKeys"); // whether nginx may present any key
+
+    QTest::newRow("root nobody trusts") << QStringLiteral("untrusted") << false;
+    // Signed by the trusted root, but too weak for security level 2.
+    QTest::newRow("1024-bit RSA key") << QStringLiteral("weakkey") << true;
+}
+
+void TestEndToEnd::refusedServer()
+{
+    QFETCH(QString, certificate);
+    QFETCH(bool, weakKeys);
     REQUIRE_NGINX();
-    QVERIFY(serve(QStringLiteral("untrusted")));
+    QVERIFY(serve(certificate, weakKeys));
 
     QVERIFY(m_driver->fetchInformation());
     QCOMPARE(m_driver->boxes(), QStringList{box("information", "error", "error")});

@@ -1,6 +1,7 @@
 // The real window end to end: a local HTTPS server, dfu-util stand-ins run as
 // real child processes, real files in a scratch working directory, and every
 // message box read and closed.
+#include "device/unreachablekeyboard.h"
 #include "firmware_info/firmwareserver.h"
 #include "firmware_info/firmwaresignature.h"
 #include "support/filesizelimit.h"
@@ -149,8 +150,8 @@ void TestWorkflow::init()
 void TestWorkflow::cleanup()
 {
     m_driver.reset();
-    for (const char *name :
-         {"FAKE_DFU_LISTING", "FAKE_DFU_EXIT", "FAKE_DFU_CRASH", "FAKE_DFU_SLEEP_MS"})
+    for (const char *name : {"FAKE_DFU_LISTING", "FAKE_DFU_ERRORS", "FAKE_DFU_EXIT",
+                             "FAKE_DFU_CRASH", "FAKE_DFU_SLEEP_MS"})
         qunsetenv(name);
 }
 
@@ -358,6 +359,7 @@ void TestWorkflow::deviceCheck_data()
     QTest::addColumn<QStringList>("log");
     QTest::addColumn<QByteArray>("info"); // read after the usual K1/2.0 file
     QTest::addColumn<QString>("firmwareRequest"); // the path the server is asked for
+    QTest::addColumn<QByteArray>("errors"); // what dfu-util writes to standard error
 
     const QString program = loggedString(QStringLiteral("./bin/x64/dfu-util-static"));
     const QString started = logLine(QStringLiteral("Proc Start"));
@@ -376,22 +378,22 @@ void TestWorkflow::deviceCheck_data()
 
     QTest::newRow("keyboard attached")
         << Utility::Prints << keyboardListing << 0 << false << QStringList{successBox()}
-        << downloadOf(QStringLiteral("K1_2.0.nv")) << versionFile << firmwarePath;
+        << downloadOf(QStringLiteral("K1_2.0.nv")) << versionFile << firmwarePath << QByteArray();
     // Model and version go into the address verbatim; tolerant parsing
     // decides what the server is asked for.
     QTest::newRow("second file's address")
         << Utility::Prints << keyboardListing << 0 << false << QStringList{successBox()}
         << downloadOf(QStringLiteral("K2_3.0.nv")) << QByteArray("[Device]=K2\r\n[Version]=3.0")
-        << QStringLiteral("/NV38Firmware/N3KFirmware/K2_3.0.nv");
+        << QStringLiteral("/NV38Firmware/N3KFirmware/K2_3.0.nv") << QByteArray();
     QTest::newRow("blanks in the address")
         << Utility::Prints << keyboardListing << 0 << false << QStringList{successBox()}
         << downloadOf(QStringLiteral(" K 1_2.0 beta.nv"))
         << QByteArray("[Device]= K 1\r\n[Version]=2.0 beta")
-        << QStringLiteral("/NV38Firmware/N3KFirmware/%20K%201_2.0%20beta.nv");
+        << QStringLiteral("/NV38Firmware/N3KFirmware/%20K%201_2.0%20beta.nv") << QByteArray();
     QTest::newRow("reserved characters in the address")
         << Utility::Prints << keyboardListing << 0 << false << QStringList{successBox()}
         << downloadOf(QStringLiteral("K?1_2#0.nv")) << QByteArray("[Device]=K?1\r\n[Version]=2#0")
-        << QStringLiteral("/NV38Firmware/N3KFirmware/K?1_2");
+        << QStringLiteral("/NV38Firmware/N3KFirmware/K?1_2") << QByteArray();
     const QByteArray noKeyboard("dfu-util 0.11\n\n");
     QTest::newRow("no device") << Utility::Prints << noKeyboard << 0 << false
                                << QStringList{box("warning", "未检测到设备",
@@ -399,14 +401,58 @@ void TestWorkflow::deviceCheck_data()
                                << QStringList{program, started,
                                               loggedString(QString::fromLatin1(noKeyboard)),
                                               logLine(QStringLiteral("None Device Found"))}
-                               << versionFile << firmwarePath;
+                               << versionFile << firmwarePath << QByteArray();
     const QByteArray foreign = QByteArray(keyboardListing).replace("KEYBOARD\"", "KEYBOARD2\"");
     QTest::newRow("foreign device")
         << Utility::Prints << foreign << 0 << false
         << QStringList{box("warning", "未检测到设备",
                            "未查找到相应设备，请检查设备是否与升级工具软件匹配。")}
         << QStringList{program, started, loggedString(QString::fromLatin1(foreign))} << versionFile
-        << firmwarePath;
+        << firmwarePath << QByteArray();
+    // dfu-util found the keyboard but could not open it, and said so.
+    const QByteArray noDriver("dfu-util: Cannot open DFU device 0483:df13 found on devnum 7 "
+                              "(LIBUSB_ERROR_NOT_SUPPORTED)\n");
+    const QByteArray heldElsewhere("Cannot open DFU device 0483:df13 found on devnum 12 "
+                                   "(LIBUSB_ERROR_ACCESS)\r\n");
+    const QByteArray otherDevice = QByteArray(noDriver).replace("df13", "df11");
+    const auto unreachable = [&](const char *error) {
+        const WindowBox shown = UnreachableKeyboard::box(UnreachableKeyboard::currentPlatform(),
+                                                         QString::fromLatin1(error));
+        return QStringList{box("warning", "无法访问设备", shown.text)};
+    };
+    const auto unreachableLog = [&](const QByteArray &errors, const char *error) {
+        return QStringList{program, started, loggedString(QString::fromLatin1(noKeyboard)),
+                           loggedString(QString::fromLatin1(errors)),
+                           logLine(QStringLiteral("Device Not Accessible "))
+                               + QLatin1String(error)};
+    };
+    QTest::newRow("keyboard without a usable driver")
+        << Utility::Prints << noKeyboard << 0 << false << unreachable("LIBUSB_ERROR_NOT_SUPPORTED")
+        << unreachableLog(noDriver, "LIBUSB_ERROR_NOT_SUPPORTED") << versionFile << firmwarePath
+        << noDriver;
+    QTest::newRow("keyboard held by another program")
+        << Utility::Prints << noKeyboard << 0 << false << unreachable("LIBUSB_ERROR_ACCESS")
+        << unreachableLog(heldElsewhere, "LIBUSB_ERROR_ACCESS") << versionFile << firmwarePath
+        << heldElsewhere;
+    QTest::newRow("another device not opened")
+        << Utility::Prints << noKeyboard << 0 << false
+        << QStringList{box("warning", "未检测到设备",
+                           "未检测到可升级的设备,请检查设备是否正确连接。")}
+        << QStringList{program, started, loggedString(QString::fromLatin1(noKeyboard)),
+                       loggedString(QString::fromLatin1(otherDevice)),
+                       logLine(QStringLiteral("None Device Found"))}
+        << versionFile << firmwarePath << otherDevice;
+    // Listed after all: the warning came from another interface or a retry.
+    QTest::newRow("keyboard listed despite a warning")
+        << Utility::Prints << keyboardListing << 0 << false << QStringList{successBox()}
+        << QStringList{program,
+                       started,
+                       listing,
+                       loggedString(QString::fromLatin1(noDriver)),
+                       loggedString(FirmwareServer::baseUrl() + QStringLiteral("K1_2.0.nv")),
+                       logLine(QStringLiteral("收到固件大小: ")) + size,
+                       logLine(QStringLiteral("SaveFileSuccess ")) + size}
+        << versionFile << firmwarePath << noDriver;
     QByteArray garbage(64 * 1024, Qt::Uninitialized);
     for (int i = 0; i < garbage.size(); ++i)
         garbage[i] = char(i * 131 + (i >> 8));
@@ -417,21 +463,22 @@ void TestWorkflow::deviceCheck_data()
         << QStringList{program, started,
                        loggedString(QTextCodec::codecForName("GBK")->toUnicode(garbage)),
                        logLine(QStringLiteral("None Device Found"))}
-        << versionFile << firmwarePath;
+        << versionFile << firmwarePath << QByteArray();
     QTest::newRow("non-zero exit")
         << Utility::Prints << keyboardListing << 74 << false << QStringList()
-        << QStringList{program, started} << versionFile << firmwarePath;
+        << QStringList{program, started} << versionFile << firmwarePath << QByteArray();
     QTest::newRow("crash") << Utility::Prints << keyboardListing << 0 << true
                            << QStringList{brokenBox}
                            << QStringList{program, started, logLine(QStringLiteral("error"))}
-                           << versionFile << firmwarePath;
+                           << versionFile << firmwarePath << QByteArray();
     QTest::newRow("missing") << Utility::Missing << QByteArray() << 0 << false
                              << QStringList{brokenBox}
                              << QStringList{program, logLine(QStringLiteral("error"))}
-                             << versionFile << firmwarePath;
+                             << versionFile << firmwarePath << QByteArray();
     QTest::newRow("not executable")
         << Utility::NotExecutable << QByteArray() << 0 << false << QStringList{brokenBox}
-        << QStringList{program, logLine(QStringLiteral("error"))} << versionFile << firmwarePath;
+        << QStringList{program, logLine(QStringLiteral("error"))} << versionFile << firmwarePath
+        << QByteArray();
 }
 
 void TestWorkflow::deviceCheck()
@@ -444,6 +491,7 @@ void TestWorkflow::deviceCheck()
     QFETCH(QStringList, log);
     QFETCH(QByteArray, info);
     QFETCH(QString, firmwareRequest);
+    QFETCH(QByteArray, errors);
 #ifdef Q_OS_WIN
     if (utility == Utility::NotExecutable)
         QSKIP("Windows has no execute permission to take away");
@@ -457,6 +505,9 @@ void TestWorkflow::deviceCheck()
                              {CannedResponse::Kind::File, firmwareImage(170 * 1024)});
     }
     QVERIFY(installUtility(utility, listing, exitCode, crash));
+    QVERIFY(writeFile(QStringLiteral("errors.txt"), errors));
+    qputenv("FAKE_DFU_ERRORS",
+            QDir::current().absoluteFilePath(QStringLiteral("errors.txt")).toLocal8Bit());
     const bool downloads = boxes == QStringList{successBox()};
     QVERIFY(m_driver->checkDevice(downloads));
     QCOMPARE(m_driver->boxes(), boxes);

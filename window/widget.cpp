@@ -2,6 +2,7 @@
 #include "ui_widget.h"
 
 #include "device/dfulisting.h"
+#include "device/unreachablekeyboard.h"
 #include "firmware_info/firmwareserver.h"
 #include "firmware_info/firmwaresignature.h"
 #include "firmware_info/gbk.h"
@@ -15,6 +16,7 @@
 #include <QMessageBox>
 #include <QNetworkAccessManager>
 #include <QNetworkReply>
+#include <utility>
 
 namespace {
 
@@ -66,6 +68,11 @@ Widget::Widget(QWidget *parent)
     connect(listProcess, SIGNAL(started()), this, SLOT(ProcStart()));
     connect(listProcess, SIGNAL(error(QProcess::ProcessError)), this, SLOT(ProcError(QProcess::ProcessError)));
     // clang-format on
+    // dfu-util's warnings, taken as they come so that a flood cannot fill memory.
+    connect(listProcess, &QProcess::readyReadStandardError, this, [this] {
+        const QByteArray more = listProcess->readAllStandardError();
+        listErrors.append(more.left(DfuListing::maxStandardErrorBytes - listErrors.size()));
+    });
 }
 
 Widget::~Widget()
@@ -86,6 +93,7 @@ void Widget::on_btnUpdate_clicked()
 
 void Widget::readResult(int exitCode)
 {
+    const QByteArray errorBytes = std::exchange(listErrors, QByteArray());
     // dfu-util explains its own failures; a failed listing is not worth a box.
     if (exitCode != 0)
         return;
@@ -96,9 +104,20 @@ void Widget::readResult(int exitCode)
         return;
     }
     qDebug() << *listing;
+    const QString errors = decodeGbkForLog(errorBytes);
+    if (!errors.isEmpty())
+        qDebug() << errors;
 
     switch (DfuListing::judge(*listing)) {
     case DfuListing::Verdict::NoDevice:
+        // Attached, but dfu-util could not open it: a missing driver or
+        // permission, not the cable.
+        if (const std::optional<QString> error = DfuListing::keyboardOpenError(errors)) {
+            using namespace UnreachableKeyboard;
+            showBox(this, box(currentPlatform(), *error, boundDriver()));
+            qDebug().noquote() << "Device Not Accessible" << *error;
+            return;
+        }
         QMessageBox::warning(this, QStringLiteral("未检测到设备"),
                              QStringLiteral("未检测到可升级的设备,请检查设备是否正确连接。"));
         qDebug() << "None Device Found";

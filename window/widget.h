@@ -56,4 +56,5 @@ private:
     QString firmwareVersion;
     QString infoUrl;
     QFile *firmwareFile = nullptr;
+    QByteArray listErrors; // dfu-util's standard error in this run, bounded
 };

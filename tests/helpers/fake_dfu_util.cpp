@@ -1,6 +1,7 @@
 // Stands in for dfu-util in tests. Prints the file named by FAKE_DFU_LISTING
-// byte for byte, then exits with FAKE_DFU_EXIT (default 0); with FAKE_DFU_CRASH
-// set it crashes instead. FAKE_DFU_SLEEP_MS makes it take its time first.
+// byte for byte, and the one named by FAKE_DFU_ERRORS to standard error, then
+// exits with FAKE_DFU_EXIT (default 0); with FAKE_DFU_CRASH set it crashes
+// instead. FAKE_DFU_SLEEP_MS makes it take its time first.
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
@@ -23,25 +24,30 @@ namespace {
     std::abort();
 }
 
+void copy(const char *path, std::FILE *out)
+{
+    if (std::FILE *in = path ? std::fopen(path, "rb") : nullptr) {
+        char buffer[65536];
+        for (size_t n; (n = std::fread(buffer, 1, sizeof buffer, in)) > 0;)
+            std::fwrite(buffer, 1, n, out);
+        std::fclose(in);
+    }
+}
+
 } // namespace
 
 int main()
 {
 #ifdef _WIN32
     _setmode(_fileno(stdout), _O_BINARY); // no LF to CR LF translation
+    _setmode(_fileno(stderr), _O_BINARY);
 #endif
     if (const char *sleep = std::getenv("FAKE_DFU_SLEEP_MS"))
         std::this_thread::sleep_for(std::chrono::milliseconds(std::atoi(sleep)));
     if (std::getenv("FAKE_DFU_CRASH"))
         crash();
-    if (const char *path = std::getenv("FAKE_DFU_LISTING")) {
-        if (std::FILE *listing = std::fopen(path, "rb")) {
-            char buffer[65536];
-            for (size_t n; (n = std::fread(buffer, 1, sizeof buffer, listing)) > 0;)
-                std::fwrite(buffer, 1, n, stdout);
-            std::fclose(listing);
-        }
-    }
+    copy(std::getenv("FAKE_DFU_LISTING"), stdout);
+    copy(std::getenv("FAKE_DFU_ERRORS"), stderr);
     const char *exitCode = std::getenv("FAKE_DFU_EXIT");
     return exitCode ? std::atoi(exitCode) : 0;
 }

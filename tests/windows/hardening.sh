@@ -42,7 +42,7 @@ trap cleanup EXIT
 
 port=$(pick_port "$work/port")
 pki=$work/pki
-[[ -f $pki/signing.pub ]] || scripts/make-certs.sh "$pki" localhost >/dev/null
+[[ -f $pki/weakkey.pem ]] || scripts/make-certs.sh "$pki" localhost >/dev/null
 build=$work/build
 linux=$work/linux
 

@@ -1,0 +1,37 @@
+#pragma once
+
+#include "firmware_info/windowboxes.h"
+
+#include <QString>
+
+// The keyboard is in DFU mode, but dfu-util could not open it: which box
+// explains why, and the one thing that helps.
+namespace UnreachableKeyboard {
+
+enum class Platform { Windows, Linux };
+
+// The platform this build runs on; the BSDs and macOS count as Linux.
+Platform currentPlatform();
+
+// The driver that Windows has bound to the keyboard in DFU mode.
+struct BoundDriver
+{
+    enum class State {
+        Unknown, // Windows cannot say, or not Windows
+        NotInstalled, // device problem code 28
+        Service, // bound to `service`, such as WinUSB or STTub30
+    };
+
+    State state = State::Unknown;
+    QString service;
+};
+
+// Asks Windows (SetupAPI) about the attached USB\VID_0483&PID_DF13;
+// elsewhere, and when Windows cannot say, Unknown.
+BoundDriver boundDriver();
+
+// The box for dfu-util's libusb error `error` (such as
+// "LIBUSB_ERROR_NOT_SUPPORTED") on `platform`, naming `driver` when known.
+WindowBox box(Platform platform, const QString &error, const BoundDriver &driver = {});
+
+} // namespace UnreachableKeyboard
