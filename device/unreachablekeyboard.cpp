@@ -6,6 +6,7 @@
 #include <cfgmgr32.h>
 #include <setupapi.h>
 // clang-format on
+#include <QStringList>
 #include <vector>
 #endif
 

@@ -232,14 +232,19 @@ build_libusb() {
 cached_build libusb-1.0 libusb "${libusb_options[@]}"
 libusb_prefix=$prefix
 
+# It carries the application manifest that the tool carries, linked in as a
+# resource object made before configure, whose test links take it too.
+manifest=$top/packaging/windows/application.manifest
 dfu_util_options=(--host=i686-w64-mingw32 "$no_paths" "USB_CFLAGS=-I$libusb_prefix/include/libusb-1.0"
-                  "USB_LIBS=-L$libusb_prefix/lib -lusb-1.0" "LDFLAGS=-static -s -Wl,--no-insert-timestamp")
+                  "USB_LIBS=-L$libusb_prefix/lib -lusb-1.0"
+                  "LDFLAGS=-static -s -Wl,--no-insert-timestamp $cache/build/dfu_util/manifest.o")
 build_dfu_util() {
+    printf '1 24 "%s"\n' "$manifest" | "${cross}windres" -O coff -o manifest.o
     logged configure.log "$1/configure" "${dfu_util_options[@]}" "--prefix=$2"
     logged make.log make -j"$jobs" -C src dfu-util.exe
     install -D -m 755 src/dfu-util.exe "$2/bin/dfu-util.exe"
 }
-cached_build dfu-util dfu_util "${dfu_util_options[@]}"
+cached_build dfu-util dfu_util "${dfu_util_options[@]}" "manifest $(sha256sum <"$manifest")"
 dfu_util=$prefix/bin/dfu-util.exe
 scripts/check-windows-exe.sh --console "$dfu_util" >/dev/null
 

@@ -1,10 +1,11 @@
 #!/usr/bin/env bash
 # Checks from the file alone that a Windows build of the tool is what ships:
 # a 32-bit GUI program that imports only Windows' own DLLs (Qt, OpenSSL and
-# the C++ runtime linked in) and carries the icon and version 0.0.0.0 of
-# app/nv38k.rc, and names no folder of the machine that built it. With
-# --console, that a program shipped beside it (dfu-util) is a 32-bit console
-# program that imports only Windows' own DLLs and names no such folder.
+# the C++ runtime linked in), carries the icon and version 0.0.0.0 of
+# app/nv38k.rc and an application manifest, and names no folder of the
+# machine that built it. With --console, that a program shipped beside it
+# (dfu-util) is a 32-bit console program that imports only Windows' own DLLs,
+# carries the manifest and names no such folder.
 # Needs binutils-mingw-w64-i686 and icoutils.
 set -euo pipefail
 console=false
@@ -43,8 +44,19 @@ for dll in "${dlls[@]}"; do
     fi
     [[ ${dll,,} =~ ^($windows_dlls)(\.dll)?$ ]] || fail "needs $dll, which is not one of Windows' own DLLs"
 done
+# The manifest (RT_MANIFEST, 24): run as invoked, never as administrator, and
+# made for Windows 7, 8, 8.1 and 10/11.
+manifest=$(wrestool -x --raw --type=24 "$exe" 2>/dev/null | tr -d '\r') || true
+[[ -n $manifest ]] || fail "no application manifest"
+grep -q '<requestedExecutionLevel level="asInvoker"' <<<"$manifest" ||
+    fail "the manifest does not ask to run as invoked"
+for os in 35138b9a-5d96-4fbd-8e2d-a2440225f93a 4a2f28e3-53b9-4441-ba9c-d69d4a4a6e38 \
+    1f676c76-80e1-4239-95bb-83d0f6d0da78 8e0f7a12-bfb3-4fe8-b9a5-48fd50a15a9a; do
+    grep -qi "<supportedOS Id=\"{$os}\"/>" <<<"$manifest" || fail "the manifest lacks supportedOS {$os}"
+done
+
 if $console; then
-    echo "$exe: PE32 i386, Windows console, imports only ${dlls[*]}"
+    echo "$exe: PE32 i386, Windows console, imports only ${dlls[*]}; manifest asInvoker, Windows 7 to 11"
     exit
 fi
 
@@ -64,4 +76,5 @@ version=$(wrestool -x --raw --type=version "$exe" | od -An -v -tx1 | tr -d ' \n'
 [[ $version == *bd04effe00000100$(printf '0%.0s' {1..32})* ]] ||
     fail "the version resource does not say 0.0.0.0"
 
-echo "$exe: PE32 i386, Windows GUI, imports only ${dlls[*]}; icon ${icons//--/}; version 0.0.0.0"
+echo "$exe: PE32 i386, Windows GUI, imports only ${dlls[*]}; icon ${icons//--/}; version 0.0.0.0;" \
+    "manifest asInvoker, Windows 7 to 11"

@@ -81,7 +81,11 @@ $name/packaging/windows/patches/ (Qt on Windows: no Unix certificate
 folders, no system-wide logging rules) and, for OpenSSL, takes back
 debian/patches/pic.patch, whose assembler only ELF can represent. It builds each with make after the
 configure line below (\$CACHE being the cache folder), and then the tool
-with CMake and the toolchain file cmake/mingw-w64-i686.cmake:
+with CMake and the toolchain file cmake/mingw-w64-i686.cmake. OpenSSL's
+line leaves out the algorithms and protocols that Debian's build leaves out
+(its no-... options) and builds in Debian's TLS security level 2
+(-DOPENSSL_TLS_SECURITY_LEVEL=2), since the programs read no OpenSSL
+configuration that could set it:
 
 $(cat "$build/windows-configure.txt")
 

@@ -93,6 +93,9 @@ def main(sources_list, out_dir):
         "are built from them. With it, the tool can be rebuilt and relinked against",
         "a changed Qt, OpenSSL or libusb.",
     ]
+    # How each was configured, as scripts/build-windows.sh recorded it beside the list.
+    configured = dict(line.split(": ", 1) for line in
+                      (pathlib.Path(sources_list).parent / "windows-configure.txt").read_text().splitlines())
     for line in pathlib.Path(sources_list).read_text().splitlines():
         name, package, debian_version, source = line.split(" ", 3)
         source = pathlib.Path(source)
@@ -106,6 +109,7 @@ def main(sources_list, out_dir):
                  f"{shown} {upstream(debian_version)} (Debian source package {package} {debian_version})",
                  f"In: {where}, linked statically",
                  f"Licence: {licence}",
+                 f"Configured: {configured[name]}",
                  "Texts: " + ", ".join(str(t.relative_to(out)) for t in texts)]
         text += modifications(package, archive)
         if name == "qt":

@@ -44,9 +44,11 @@ ShowUninstDetails show
 !insertmacro MUI_PAGE_INSTFILES
 !define MUI_FINISHPAGE_TEXT_LARGE
 !define MUI_FINISHPAGE_TEXT "\
-在 Windows 上，键盘在 DFU 模式下（USB 0483:df13）绑定 WinUSB 驱动后，dfu-util 才能找到它，\
-否则工具会提示“未检测到设备”。$\r$\n$\r$\n\
-请把键盘置于 DFU 模式，用 Zadig 等工具为它安装 WinUSB 驱动；每台电脑只需一次。$\r$\n$\r$\n\
+在 Windows 上，键盘在 DFU 模式下（USB 0483:DF13）绑定 WinUSB 驱动后，dfu-util 才能访问它，\
+否则工具会提示“无法访问设备”。每台电脑只需绑定一次：$\r$\n\
+1. 保持键盘在 DFU 模式并连接电脑；$\r$\n\
+2. 运行 Zadig，在 Options 菜单中勾选 List All Devices，选择 USB ID 为 0483 DF13 的设备；$\r$\n\
+3. 驱动选择 WinUSB，点击 Replace Driver（或 Install Driver）。$\r$\n$\r$\n\
 本工具及其所含第三方软件的许可证和声明在安装文件夹的 licenses 文件夹中。"
 !define MUI_FINISHPAGE_RUN
 !define MUI_FINISHPAGE_RUN_TEXT "启动${TITLE}"

@@ -13,7 +13,8 @@
 #   - a qtlogging.ini, a qt.conf and plugin DLLs under the Qt build's prefix,
 #     on drive C:, and a qtlogging.ini in ProgramData\QtProject.
 # Nothing may change: the use works, no planted DLL runs, no logging rule
-# applies, a server whose root is planted is refused. All of it runs under
+# applies, a server whose root is planted is refused, and so is one whose key
+# is too weak for security level 2. All of it runs under
 # WINEDEBUG=+file,+loaddll, and every path that the tool's own process asks
 # for must lie in its folder, the user's profile, Windows' folders or the
 # program folders (tests/windows/trace_paths.py). One line per row; stops at
@@ -183,6 +184,16 @@ refused() {
         click 1 && answer error && stop_tool
 }
 row "refused: a server whose root lies in the Unix certificate folders on drive C:" refused
+
+# nginx's own OpenSSL is Debian's, at security level 2 like the tool's: for
+# this row it starts at level 0 so that it serves the weak key at all.
+weak_key() {
+    printf '%s\n' 'openssl_conf = init' '[init]' 'ssl_conf = ssl' '[ssl]' 'system_default = any' \
+        '[any]' 'CipherString = DEFAULT:@SECLEVEL=0' >"$work/any-key.cnf"
+    OPENSSL_CONF=$work/any-key.cnf serve weakkey && start_tool "$work/trace-4.log" &&
+        click 1 && answer error && stop_tool
+}
+row "refused: a server whose certificate, from the build's root, holds a 1024-bit RSA key" weak_key
 
 unchanged() {
     # Qt's own categories (qt.*) log only if a planted rule turned them on.
