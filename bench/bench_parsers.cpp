@@ -2,9 +2,9 @@
 // 100,000 lines; Google Benchmark fits the growth (expected: linear). Also
 // what checking a firmware's signature costs at 170 KB and at 16 MiB.
 #include "device/dfulisting.h"
-#include "firmware_info/firmwaresignature.h"
-#include "firmware_info/sha256.h"
-#include "firmware_info/versioninfo.h"
+#include "integrity/firmwaresignature.h"
+#include "integrity/sha256.h"
+#include "server/versioninfo.h"
 
 #include <QByteArray>
 #include <QString>

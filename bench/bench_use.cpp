@@ -11,6 +11,7 @@
 // the window's runs, so that both see the machine's load alike, and its
 // median and largest peak follow on the line.
 #include "timedcommand.h"
+#include "testkit/waituntil.h"
 #include "window/widget.h"
 
 #include <QApplication>
@@ -55,18 +56,6 @@ public:
         return false;
     }
 };
-
-// Sleeps between events: processEvents() with a time limit would not wait
-// for them but spin, and take a core from the tool and the server.
-bool waitUntil(const std::function<bool()> &done)
-{
-    QTimer deadline;
-    deadline.setSingleShot(true);
-    deadline.start(30000);
-    while (!done() && deadline.isActive())
-        QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents);
-    return done();
-}
 
 long statusKiB(const char *field)
 {

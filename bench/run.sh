@@ -44,7 +44,7 @@ mkdir -p "$run/bin/x64"
 emulated=$work/build/demo/keyboards/keyboard/dfu-util-static
 "$emulated" -l >"$work/listing.txt"
 export FAKE_DFU_LISTING=$work/listing.txt
-cp "$bin/bench_dfu_util_stand_in" "$run/bin/x64/dfu-util-static"
+cp "$work/build/testkit/fake_dfu_util" "$run/bin/x64/dfu-util-static"
 
 trap stop_nginx EXIT
 trap 'exit 130' INT TERM
@@ -56,7 +56,7 @@ curl_get() { echo curl -sS --fail --cacert "$work/pki/ca.pem" -o "$1" "$2"; }
 xvfb=(xvfb-run -a -s "-screen 0 1024x768x24")
 
 read -r emulated_ms _ stand_in_ms _ < <("$bin/bench_command" "$runs" "$emulated" -l \
-    --vs "$bin/bench_dfu_util_stand_in")
+    --vs "$work/build/testkit/fake_dfu_util")
 read -r tool_start bare_start < <("${xvfb[@]}" "$bin/bench_startup" "$runs" 2>>"$work/bench.log")
 
 if $windows; then

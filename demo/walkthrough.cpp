@@ -5,8 +5,9 @@
 //
 // Usage: nv38k-walkthrough SERVED_FIRMWARE SCREENSHOT_DIR
 // Run it in the tool's working directory (with bin/x64/dfu-util-static).
-#include "firmware_info/firmwaresignature.h"
-#include "support/messageboxcatcher.h"
+#include "integrity/firmwaresignature.h"
+#include "testkit/messageboxcatcher.h"
+#include "testkit/waituntil.h"
 #include "window/widget.h"
 
 #include <QApplication>
@@ -54,15 +55,6 @@ void clickLikeAUser(QPushButton *button)
                         Qt::NoModifier);
     QApplication::sendEvent(button, &press);
     QApplication::sendEvent(button, &release);
-}
-
-bool waitUntil(const std::function<bool()> &done, int milliseconds = 20000)
-{
-    QElapsedTimer timer;
-    timer.start();
-    while (!done() && timer.elapsed() < milliseconds)
-        QCoreApplication::processEvents(QEventLoop::AllEvents | QEventLoop::WaitForMoreEvents, 50);
-    return done();
 }
 
 QString describe(const CaughtBox &box)

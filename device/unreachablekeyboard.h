@@ -1,6 +1,6 @@
 #pragma once
 
-#include "firmware_info/windowboxes.h"
+#include "verdicts/windowboxes.h"
 
 #include <QString>
 

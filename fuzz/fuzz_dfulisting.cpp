@@ -1,7 +1,7 @@
 // libFuzzer target: judging dfu-util's listing, decoded from GBK as the tool
 // does. Checks the verdict against the two texts it is about.
 #include "device/dfulisting.h"
-#include "firmware_info/gbk.h"
+#include "encoding/gbk.h"
 
 #include <QByteArray>
 #include <cstdlib>

@@ -1,7 +1,7 @@
 // libFuzzer target: the information-file parser on arbitrary bytes. Besides
 // crashes and sanitizer reports it checks what a valid result promises.
-#include "firmware_info/gbk.h"
-#include "firmware_info/versioninfo.h"
+#include "encoding/gbk.h"
+#include "server/versioninfo.h"
 
 #include <QByteArray>
 #include <cstdlib>

@@ -3,11 +3,11 @@
 #include "console.h"
 #include "serverfiles.h"
 
-#include "firmware_info/firmwareserver.h"
-#include "firmware_info/firmwaresignature.h"
-#include "firmware_info/sha256.h"
-#include "firmware_info/versioninfo.h"
-#include "firmware_info/windowboxes.h"
+#include "server/firmwareserver.h"
+#include "integrity/firmwaresignature.h"
+#include "integrity/sha256.h"
+#include "server/versioninfo.h"
+#include "verdicts/windowboxes.h"
 
 #include <QCommandLineParser>
 #include <QDir>
@@ -155,18 +155,14 @@ int checkSignature(FirmwareSource &source, const QString &firmwareName, const An
     const Answer signature = source.fetch(FirmwareSignature::signatureFileName(firmwareName),
                                           FirmwareSignature::maxSignatureBytes);
     console.out << whatCame(signature);
-    const Verdict verdict =
-        signature.firmwareFailure
-            ? Verdict::Unavailable
-            : FirmwareSignature::verify(
-                FirmwareSignature::statement(release.deviceModel, release.version,
-                                             firmware.body.size(), Sha256::hash(firmware.body)),
-                signature.body, publicKeysPem);
-    if (verdict != Verdict::Valid) {
+    const FirmwareSignature::Check check = FirmwareSignature::check(
+        FirmwareSignature::statement(release.deviceModel, release.version, firmware.body.size(),
+                                     Sha256::hash(firmware.body)),
+        signature.body, signature.firmwareFailure, publicKeysPem);
+    if (check.verdict != Verdict::Valid) {
         console.out << '\n';
-        console.error(signature.firmwareFailure.value_or(
-            FirmwareSignature::describe(verdict, signature.body)));
-        return windowFails(console, WindowBoxes::firmwareSignatureFailed(verdict));
+        console.error(check.reason);
+        return windowFails(console, WindowBoxes::firmwareSignatureFailed(check.verdict));
     }
     console.out << ", verified\n";
     return int(ExitCode::Done);
@@ -185,12 +181,11 @@ int check(FirmwareSource &source, const QByteArray &publicKeysPem, Console &cons
         console.warn(finding);
 
     const VersionInfo parsed = parseVersionInfo(info.body);
-    // The window shows the model even when the version line fails.
-    if (parsed.status == VersionInfo::Status::BadVersionLine)
+    const WindowBoxes::InformationView view = WindowBoxes::forInformation(parsed);
+    if (view.showsModel)
         showModel(console, parsed.deviceModel);
-    if (const std::optional<WindowBox> box = WindowBoxes::forInformation(parsed.status))
-        return windowFails(console, *box);
-    showModel(console, parsed.deviceModel);
+    if (view.box)
+        return windowFails(console, *view.box);
     console.out << QStringLiteral("固件版本 (version):   ") << parsed.version << '\n'
                 << QStringLiteral("固件更新说明 (notes): ")
                 << QString(parsed.notes)

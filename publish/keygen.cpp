@@ -2,7 +2,7 @@
 
 #include "console.h"
 
-#include "firmware_info/firmwaresignature.h"
+#include "integrity/firmwaresignature.h"
 
 #include <QCommandLineParser>
 #include <QDir>

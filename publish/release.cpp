@@ -3,11 +3,11 @@
 #include "console.h"
 #include "serverfiles.h"
 
-#include "firmware_info/firmwareserver.h"
-#include "firmware_info/firmwaresignature.h"
-#include "firmware_info/gbk.h"
-#include "firmware_info/sha256.h"
-#include "firmware_info/versioninfo.h"
+#include "server/firmwareserver.h"
+#include "integrity/firmwaresignature.h"
+#include "encoding/gbk.h"
+#include "integrity/sha256.h"
+#include "server/versioninfo.h"
 
 #include <QCommandLineParser>
 #include <QDir>

@@ -1,9 +1,9 @@
 #include "serverfiles.h"
 
-#include "firmware_info/firmwareserver.h"
-#include "firmware_info/gbk.h"
-#include "firmware_info/versioninfo.h"
-#include "firmware_info/windowboxes.h"
+#include "server/firmwareserver.h"
+#include "encoding/gbk.h"
+#include "server/versioninfo.h"
+#include "verdicts/windowboxes.h"
 
 #include <QTextCodec>
 #include <QUrl>

@@ -5,7 +5,7 @@
 // nginx: the in-test HTTPS server stands in for it, and the real dfu-util is
 // the Windows build that ships beside the tool.
 #include "device/unreachablekeyboard.h"
-#include "firmware_info/firmwareserver.h"
+#include "server/firmwareserver.h"
 #include "support/connecttunnel.h"
 #include "support/httpsserver.h"
 #include "support/windowdriver.h"

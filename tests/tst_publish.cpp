@@ -1,8 +1,8 @@
 // nv38k-publish run as its users run it: exit codes, what it prints, the
 // files it writes, and `check` against a local HTTPS server under the
 // build's real host name.
-#include "firmware_info/firmwareserver.h"
-#include "firmware_info/versioninfo.h"
+#include "server/firmwareserver.h"
+#include "server/versioninfo.h"
 #include "support/httpsserver.h"
 #include "support/windowdriver.h"
 

@@ -1,5 +1,5 @@
 // Reading the server's "Version.txt": line splitting, keys, values, failures.
-#include "firmware_info/versioninfo.h"
+#include "server/versioninfo.h"
 
 #include <QTextCodec>
 #include <QtTest>

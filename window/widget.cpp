@@ -3,13 +3,12 @@
 
 #include "device/dfulisting.h"
 #include "device/unreachablekeyboard.h"
-#include "firmware_info/firmwareserver.h"
-#include "firmware_info/firmwaresignature.h"
-#include "firmware_info/gbk.h"
-#include "firmware_info/versioninfo.h"
-#include "firmware_info/windowboxes.h"
-#include "storage/firmwarereceiver.h"
+#include "download/firmwaredownload.h"
+#include "encoding/gbk.h"
+#include "server/firmwareserver.h"
+#include "server/versioninfo.h"
 #include "storage/firmwarestore.h"
+#include "verdicts/windowboxes.h"
 
 #include <QDebug>
 #include <QFile>
@@ -26,10 +25,6 @@ QByteArray pendingBytes(QProcess *process, QByteArray (QProcess::*read)())
 {
     return process->isOpen() ? (process->*read)() : QByteArray();
 }
-
-// Marks the reply that fetches a firmware's signature; the firmware's
-// receiver moves over to it and waits there, unstored.
-const char signatureReplyProperty[] = "nv38kSignatureReply";
 
 void showBox(QWidget *parent, const WindowBox &box)
 {
@@ -131,11 +126,8 @@ void Widget::readResult(int exitCode)
         break;
     }
 
-    const QNetworkRequest request = FirmwareServer::request(firmwareUrl);
     qDebug() << firmwareUrl;
-    QNetworkReply *reply = firmwareManager->get(request);
-    FirmwareServer::limitBodySize(reply, FirmwareServer::maxFirmwareBytes);
-    new FirmwareReceiver(reply, firmwareModel, firmwareVersion);
+    new FirmwareDownload(firmwareManager, firmwareUrl, firmwareModel, firmwareVersion);
 }
 
 void Widget::ProcStart()
@@ -164,15 +156,14 @@ void Widget::finishedSlot(QNetworkReply *reply)
     }
 
     const VersionInfo info = parseVersionInfo(reply->readAll());
-    // The model is shown even though the version is unusable.
-    if (info.status == VersionInfo::Status::BadVersionLine)
+    const WindowBoxes::InformationView view = WindowBoxes::forInformation(info);
+    if (view.showsModel)
         ui->lblDeviceType->setText(info.deviceModel);
-    if (const std::optional<WindowBox> box = WindowBoxes::forInformation(info.status)) {
-        showBox(this, *box);
+    if (view.box) {
+        showBox(this, *view.box);
         return;
     }
 
-    ui->lblDeviceType->setText(info.deviceModel);
     ui->lblFirmwareVersion->setText(info.version);
     firmwareUrl = FirmwareServer::firmwareUrl(info.deviceModel, info.version);
     firmwareModel = info.deviceModel;
@@ -184,69 +175,37 @@ void Widget::FinishedGetFirmware(QNetworkReply *reply)
 {
     // Released once this handler is done with it, whichever way it leaves.
     reply->deleteLater();
-    FirmwareReceiver *firmware = FirmwareReceiver::of(*reply);
-    if (reply->property(signatureReplyProperty).toBool()) {
-        checkSignature(*reply, *firmware);
+    FirmwareDownload *download = FirmwareDownload::of(*reply);
+    const std::optional<FirmwareDownload::Outcome> outcome =
+        download ? download->finished(reply) : std::nullopt;
+    if (!outcome)
         return;
-    }
 
-    firmware->finish();
-    if (const std::optional<QString> failure = FirmwareServer::firmwareReplyFailure(*reply)) {
-        firmware->discard();
-        showBox(this, WindowBoxes::firmwareDownloadFailed(*failure));
+    using Kind = FirmwareDownload::Outcome::Kind;
+    const bool received = outcome->kind != Kind::DownloadFailed
+                          && outcome->kind != Kind::SignatureRefused;
+    if (received) {
+        delete firmwareFile;
+        firmwareFile = new QFile(FirmwareStore::filePath(), this);
+    }
+    switch (outcome->kind) {
+    case Kind::DownloadFailed:
+        showBox(this, WindowBoxes::firmwareDownloadFailed(outcome->failure));
         return;
-    }
-    qDebug() << "收到固件大小:" << firmware->size();
-
-    if (FirmwareSignature::required()) {
-        // Asked for once the firmware is in, so it goes over the same
-        // connection: no second TLS handshake.
-        QNetworkReply *signature = firmwareManager->get(
-            FirmwareServer::request(FirmwareSignature::signatureUrl(reply->url())));
-        FirmwareServer::limitBodySize(signature, FirmwareSignature::maxSignatureBytes);
-        signature->setProperty(signatureReplyProperty, true);
-        firmware->setParent(signature);
+    case Kind::SignatureRefused:
+        showBox(this, WindowBoxes::firmwareSignatureFailed(outcome->verdict));
         return;
-    }
-    storeFirmware(*firmware);
-}
-
-void Widget::checkSignature(QNetworkReply &reply, FirmwareReceiver &firmware)
-{
-    using FirmwareSignature::Verdict;
-    const std::optional<QString> failure = FirmwareServer::firmwareReplyFailure(reply);
-    const QByteArray signature = failure ? QByteArray() : reply.readAll();
-    const Verdict verdict = failure ? Verdict::Unavailable
-                                    : FirmwareSignature::verify(firmware.statement(), signature,
-                                                                FirmwareSignature::buildKeys());
-    if (verdict != Verdict::Valid) {
-        firmware.discard();
-        qDebug() << "SignatureCheckFailed"
-                 << failure.value_or(FirmwareSignature::describe(verdict, signature));
-        showBox(this, WindowBoxes::firmwareSignatureFailed(verdict));
-        return;
-    }
-    qDebug() << "SignatureVerified";
-    storeFirmware(firmware);
-}
-
-void Widget::storeFirmware(FirmwareReceiver &firmware)
-{
-    delete firmwareFile;
-    firmwareFile = new QFile(FirmwareStore::filePath(), this);
-    switch (firmware.commit()) {
-    case FirmwareStore::Result::OpenFailed:
+    case Kind::OpenFailed:
         QMessageBox::information(nullptr, tr("File"), tr("File Open Failed."));
         return;
-    case FirmwareStore::Result::WriteFailed:
+    case Kind::WriteFailed:
         QMessageBox::information(nullptr, tr("File"), tr("File Write Failed."));
         return;
-    case FirmwareStore::Result::Saved:
+    case Kind::Stored:
         break;
     }
-
     listProcess->close();
-    qDebug() << "SaveFileSuccess" << firmware.size();
+    qDebug() << "SaveFileSuccess" << outcome->size;
     QMessageBox::information(this, QStringLiteral("成功"),
                              QStringLiteral("下载固件成功,请使用升级工具进行升级。"));
 }

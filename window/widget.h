@@ -4,7 +4,6 @@
 #include <QString>
 #include <QWidget>
 
-class FirmwareReceiver;
 class QFile;
 class QNetworkAccessManager;
 class QNetworkReply;
@@ -15,7 +14,7 @@ class Widget;
 
 // The tool's only window. It owns all state; every event arrives as one of
 // its private slots, which stay glue around the plain functions in
-// firmware_info/, device/ and storage/.
+// device/, download/, server/ and verdicts/.
 class Widget : public QWidget
 {
     Q_OBJECT
@@ -43,9 +42,6 @@ private slots:
     void UpdateStateChange(QProcess::ProcessState state);
 
 private:
-    void checkSignature(QNetworkReply &reply, FirmwareReceiver &firmware);
-    void storeFirmware(FirmwareReceiver &firmware);
-
     Ui::Widget *ui;
     QProcess *listProcess;
     QProcess *updateProcess; // only read by the UpdateProc* logging slots

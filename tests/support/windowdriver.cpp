@@ -1,7 +1,6 @@
 #include "windowdriver.h"
 
-#include "firmware_info/firmwaresignature.h"
-#include "firmware_info/sha256.h"
+#include "testkit/waituntil.h"
 #include "window/widget.h"
 
 #include <QDir>
@@ -17,22 +16,6 @@
 
 namespace {
 
-// Runs the event loop until `done`, without the pauses of QTest::qWaitFor,
-// which would add ten milliseconds for every chunk a pipe or socket delivers.
-bool waitUntil(const std::function<bool()> &done, int timeout = 20000)
-{
-    QEventLoop loop;
-    QTimer poll;
-    QObject::connect(&poll, &QTimer::timeout, &loop, [&] {
-        if (done())
-            loop.quit();
-    });
-    poll.start(1);
-    QTimer::singleShot(timeout, &loop, &QEventLoop::quit);
-    if (!done())
-        loop.exec();
-    return done();
-}
 
 } // namespace
 
@@ -186,36 +169,4 @@ QString loggedString(const QString &text)
     QString out;
     QDebug(&out).nospace() << text;
     return logLine(out);
-}
-
-QByteArray firmwareImage(int size)
-{
-    QByteArray bytes(size, Qt::Uninitialized);
-    for (int i = 0; i < size; ++i)
-        bytes[i] = char((i * 31 + (i >> 9)) & 0xff);
-    return bytes;
-}
-
-QByteArray firmwareSignature(const QByteArray &firmware, const char *key, const QString &version)
-{
-    QString error;
-    const auto signingKey =
-        FirmwareSignature::readSigningKey(readFile(QStringLiteral(NV38K_TEST_CERT_DIR "/")
-                                                   + QLatin1String(key) + QStringLiteral(".key")),
-                                          error);
-    const QByteArray statement = FirmwareSignature::statement(
-        QStringLiteral("K1"), version, firmware.size(), Sha256::hash(firmware));
-    return signingKey ? FirmwareSignature::sign(statement, *signingKey) : QByteArray();
-}
-
-QByteArray readFile(const QString &path)
-{
-    QFile file(path);
-    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray("<no file>");
-}
-
-bool writeFile(const QString &path, const QByteArray &bytes)
-{
-    QFile file(path);
-    return file.open(QIODevice::WriteOnly) && file.write(bytes) == bytes.size();
 }

@@ -1,7 +1,8 @@
 #pragma once
 
+#include "fixtures.h"
 #include "logcapture.h"
-#include "messageboxcatcher.h"
+#include "testkit/messageboxcatcher.h"
 
 #include <QProcess>
 #include <QStringList>
@@ -69,13 +70,3 @@ QString successBox();
 // A log line as the debug stream writes a plain text, and a string value.
 QString logLine(const QString &text);
 QString loggedString(const QString &text);
-
-// A deterministic pseudo-firmware of `size` bytes.
-QByteArray firmwareImage(int size);
-// The signature of `firmware` as model K1 at `version`, by the test key
-// `key` ("signing", the trusted one, or "other-signing").
-QByteArray firmwareSignature(const QByteArray &firmware, const char *key = "signing",
-                             const QString &version = QStringLiteral("2.0"));
-
-QByteArray readFile(const QString &path);
-bool writeFile(const QString &path, const QByteArray &bytes);

@@ -55,7 +55,7 @@ build() {
         cmake --build "$linux" --target nv38k-publish --parallel "$(nproc)" >>"$work/build.log" &&
         served=$(demo/make-sample-firmware.sh "$work/www" "$linux/publish/nv38k-publish" \
             "$pki/signing.key" 2>>"$work/build.log") &&
-        i686-w64-mingw32-g++ -O2 -s -static -o "$work/dfu-util-stand-in.exe" tests/helpers/fake_dfu_util.cpp &&
+        i686-w64-mingw32-g++ -O2 -s -static -o "$work/dfu-util-stand-in.exe" testkit/fake_dfu_util.cpp &&
         i686-w64-mingw32-gcc -O2 -s -shared -o "$work/planted.dll" \
             -DPLANTED_MARK="\"Z:${work//\//\\\\}\\\\planted-dll-ran\"" tests/windows/planted_dll.c
 }

@@ -1,6 +1,6 @@
-#include "firmware_info/versioninfo.h"
+#include "server/versioninfo.h"
 
-#include "firmware_info/gbk.h"
+#include "encoding/gbk.h"
 
 #include <QStringList>
 #include <QVector>

@@ -1,4 +1,4 @@
-#include "firmware_info/windowboxes.h"
+#include "verdicts/windowboxes.h"
 
 namespace WindowBoxes {
 
@@ -7,21 +7,24 @@ WindowBox informationReplyFailed()
     return {WindowBox::Kind::Information, QStringLiteral("error"), QStringLiteral("error")};
 }
 
-std::optional<WindowBox> forInformation(VersionInfo::Status status)
+InformationView forInformation(const VersionInfo &info)
 {
-    switch (status) {
+    switch (info.status) {
     case VersionInfo::Status::Valid:
-        return std::nullopt;
+        return {std::nullopt, true};
     case VersionInfo::Status::NoGbkCodec:
-        return noGbkCodec();
+        return {noGbkCodec(), false};
     case VersionInfo::Status::BadDeviceLine:
-        return WindowBox{WindowBox::Kind::Critical, QStringLiteral("错误"),
-                         QStringLiteral("获取固件信息错误。")};
+        return {WindowBox{WindowBox::Kind::Critical, QStringLiteral("错误"),
+                          QStringLiteral("获取固件信息错误。")},
+                false};
     case VersionInfo::Status::BadVersionLine:
-        return WindowBox{WindowBox::Kind::Critical, QStringLiteral("错误"),
-                         QStringLiteral("获取固件版本错误。")};
+        // The model line was read before the version line failed.
+        return {WindowBox{WindowBox::Kind::Critical, QStringLiteral("错误"),
+                          QStringLiteral("获取固件版本错误。")},
+                true};
     }
-    return std::nullopt;
+    return {std::nullopt, false};
 }
 
 WindowBox noGbkCodec()

@@ -1,4 +1,4 @@
-#include "messageboxcatcher.h"
+#include "testkit/messageboxcatcher.h"
 
 #include <QAbstractButton>
 #include <QApplication>

@@ -1,7 +1,7 @@
 #pragma once
 
-#include "firmware_info/firmwaresignature.h"
-#include "firmware_info/versioninfo.h"
+#include "integrity/firmwaresignature.h"
+#include "server/versioninfo.h"
 
 #include <QString>
 #include <optional>
@@ -22,9 +22,15 @@ namespace WindowBoxes {
 // For an information reply that failed (FirmwareServer::informationReplyFailed).
 WindowBox informationReplyFailed();
 
-// Instead of the information, for a file the parser did not accept; nothing
-// for a valid one.
-std::optional<WindowBox> forInformation(VersionInfo::Status status);
+// What the window makes of a parsed information file: the box it shows
+// instead of the information (none for a valid file), and whether it shows
+// the model all the same.
+struct InformationView
+{
+    std::optional<WindowBox> box;
+    bool showsModel;
+};
+InformationView forInformation(const VersionInfo &info);
 
 // For any GBK text when this Qt build cannot decode GBK.
 WindowBox noGbkCodec();

@@ -1,6 +1,6 @@
-#include "firmware_info/firmwareserver.h"
+#include "server/firmwareserver.h"
 
-#include "firmware_info/buildsettings.h"
+#include "settings/buildsettings.h"
 
 #include <QNetworkReply>
 #include <QNetworkRequest>

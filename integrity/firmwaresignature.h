@@ -46,6 +46,18 @@ Verdict verify(const QByteArray &statement, const QByteArray &signature,
 // What went wrong, for the log; empty for a valid signature.
 QString describe(Verdict verdict, const QByteArray &signature);
 
+// A verdict with what went wrong, for the log; `reason` is empty when valid.
+struct Check
+{
+    Verdict verdict;
+    QString reason;
+};
+// The verdict on `signature` over `statement`, or, when it could not be
+// fetched for `fetchFailure`, Unavailable: what the window and nv38k-publish
+// both make of a release's signature.
+Check check(const QByteArray &statement, const QByteArray &signature,
+            const std::optional<QString> &fetchFailure, const QByteArray &publicKeysPem);
+
 // The public keys compiled into this build; empty when it requires no signature.
 QByteArray buildKeys();
 bool required();

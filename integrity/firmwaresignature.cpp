@@ -1,6 +1,6 @@
-#include "firmware_info/firmwaresignature.h"
+#include "integrity/firmwaresignature.h"
 
-#include "firmware_info/buildsettings.h"
+#include "settings/buildsettings.h"
 
 #include <QList>
 #include <QUrl>
@@ -147,6 +147,15 @@ QString describe(Verdict verdict, const QByteArray &signature)
         return QStringLiteral("no trusted key signed this firmware for this model and version");
     }
     return QString();
+}
+
+Check check(const QByteArray &statement, const QByteArray &signature,
+            const std::optional<QString> &fetchFailure, const QByteArray &publicKeysPem)
+{
+    if (fetchFailure)
+        return {Verdict::Unavailable, *fetchFailure};
+    const Verdict verdict = verify(statement, signature, publicKeysPem);
+    return {verdict, describe(verdict, signature)};
 }
 
 QByteArray buildKeys()

@@ -1,4 +1,4 @@
-#include "firmware_info/sha256.h"
+#include "integrity/sha256.h"
 
 #include <openssl/evp.h>
 

@@ -1,4 +1,4 @@
-#include "firmware_info/gbk.h"
+#include "encoding/gbk.h"
 
 #include <QByteArray>
 #include <QTextCodec>

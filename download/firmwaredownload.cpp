@@ -1,0 +1,117 @@
+#include "download/firmwaredownload.h"
+
+#include "server/firmwareserver.h"
+
+#include <QDebug>
+#include <QNetworkAccessManager>
+#include <QNetworkReply>
+
+FirmwareDownload::FirmwareDownload(QNetworkAccessManager *manager, const QString &firmwareUrl,
+                                   const QString &deviceModel, const QString &version)
+    : QObject(manager)
+    , m_manager(manager)
+    , m_deviceModel(deviceModel)
+    , m_version(version)
+    , m_writer(FirmwareStore::directory(), FirmwareStore::filePath())
+{
+    if (FirmwareSignature::required())
+        m_hash.emplace();
+    m_firmware = get(FirmwareServer::request(firmwareUrl), FirmwareServer::maxFirmwareBytes);
+    connect(m_firmware, &QNetworkReply::readyRead, this, &FirmwareDownload::take);
+}
+
+FirmwareDownload *FirmwareDownload::of(const QNetworkReply &reply)
+{
+    return qobject_cast<FirmwareDownload *>(reply.parent());
+}
+
+QNetworkReply *FirmwareDownload::get(const QNetworkRequest &request, qint64 maxBytes)
+{
+    QNetworkReply *reply = m_manager->get(request);
+    reply->setParent(this);
+    FirmwareServer::limitBodySize(reply, maxBytes);
+    return reply;
+}
+
+std::optional<FirmwareDownload::Outcome> FirmwareDownload::finished(QNetworkReply *reply)
+{
+    if (reply == m_firmware)
+        return firmwareFinished();
+    if (reply == m_signature)
+        return signatureFinished();
+    return std::nullopt;
+}
+
+std::optional<FirmwareDownload::Outcome> FirmwareDownload::firmwareFinished()
+{
+    take();
+    if (const std::optional<QString> failure = FirmwareServer::firmwareReplyFailure(*m_firmware))
+        return end({Outcome::Kind::DownloadFailed, m_size, *failure});
+    qDebug() << "收到固件大小:" << m_size;
+    if (!m_hash)
+        return end(commit());
+    // Asked for once the firmware is in, so it goes over the same
+    // connection: no second TLS handshake.
+    m_signature =
+        get(FirmwareServer::request(FirmwareSignature::signatureUrl(m_firmware->url())),
+            FirmwareSignature::maxSignatureBytes);
+    return std::nullopt;
+}
+
+std::optional<FirmwareDownload::Outcome> FirmwareDownload::signatureFinished()
+{
+    const std::optional<QString> failure = FirmwareServer::firmwareReplyFailure(*m_signature);
+    const FirmwareSignature::Check check = FirmwareSignature::check(
+        FirmwareSignature::statement(m_deviceModel, m_version, m_size, m_hash->result()),
+        failure ? QByteArray() : m_signature->readAll(), failure, FirmwareSignature::buildKeys());
+    if (check.verdict != FirmwareSignature::Verdict::Valid) {
+        qDebug() << "SignatureCheckFailed" << check.reason;
+        return end({Outcome::Kind::SignatureRefused, m_size, {}, check.verdict});
+    }
+    qDebug() << "SignatureVerified";
+    return end(commit());
+}
+
+FirmwareDownload::Outcome FirmwareDownload::commit()
+{
+    switch (m_writer.commit()) {
+    case FirmwareStore::Result::OpenFailed:
+        return {Outcome::Kind::OpenFailed, m_size};
+    case FirmwareStore::Result::WriteFailed:
+        return {Outcome::Kind::WriteFailed, m_size};
+    case FirmwareStore::Result::Saved:
+        break;
+    }
+    return {Outcome::Kind::Stored, m_size};
+}
+
+FirmwareDownload::Outcome FirmwareDownload::end(const Outcome &outcome)
+{
+    // Uncommitted, the earlier firmware stays as it was; no temporary file
+    // is left behind while the window reports.
+    m_writer.discard();
+    deleteLater();
+    return outcome;
+}
+
+void FirmwareDownload::take()
+{
+    const int status = m_firmware->attribute(QNetworkRequest::HttpStatusCodeAttribute).toInt();
+    if (status < 200 || status > 299 || m_firmware->error() != QNetworkReply::NoError)
+        return;
+    // The body passes through, so the reply's buffer never shows its size;
+    // what was taken counts. Nothing past the limit is taken.
+    constexpr qint64 maxBytes = FirmwareServer::maxFirmwareBytes;
+    char chunk[64 * 1024];
+    qint64 room;
+    qint64 read;
+    while ((room = maxBytes + 1 - m_size) > 0
+           && (read = m_firmware->read(chunk, qMin<qint64>(sizeof chunk, room))) > 0) {
+        m_writer.write(chunk, read);
+        if (m_hash)
+            m_hash->addData(chunk, read);
+        m_size += read;
+    }
+    if (m_size > maxBytes)
+        FirmwareServer::cutOff(m_firmware, maxBytes);
+}

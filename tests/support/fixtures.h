@@ -1,0 +1,16 @@
+#pragma once
+
+#include <QByteArray>
+#include <QString>
+
+// Files and firmware that the tests make and read.
+
+// A deterministic pseudo-firmware of `size` bytes.
+QByteArray firmwareImage(int size);
+// The signature of `firmware` as model K1 at `version`, by the test key
+// `key` ("signing", the trusted one, or "other-signing").
+QByteArray firmwareSignature(const QByteArray &firmware, const char *key = "signing",
+                             const QString &version = QStringLiteral("2.0"));
+
+QByteArray readFile(const QString &path);
+bool writeFile(const QString &path, const QByteArray &bytes);
