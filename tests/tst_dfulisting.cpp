@@ -3,6 +3,7 @@
 #include "device/dfulisting.h"
 #include "device/unreachablekeyboard.h"
 
+#include <QSettings>
 #include <QtTest>
 
 using Verdict = DfuListing::Verdict;
@@ -47,6 +48,8 @@ private slots:
     void keyboardOpenError();
     void unreachableBox_data();
     void unreachableBox();
+    void boundDriver_data();
+    void boundDriver();
 };
 
 void TestDfuListing::texts()
@@ -208,6 +211,62 @@ void TestDfuListing::unreachableBox()
     }
     for (const QString &part : never)
         QVERIFY2(!box.text.contains(part), qPrintable(part + QStringLiteral(" in: ") + box.text));
+}
+
+void TestDfuListing::boundDriver_data()
+{
+    QTest::addColumn<QStringList>("hardwareIds"); // of a device planted in the registry
+    QTest::addColumn<QString>("service");
+    QTest::addColumn<int>("state");
+    QTest::addColumn<QString>("named");
+
+    const QStringList keyboard{"USB\\VID_0483&PID_DF13&REV_0200", "USB\\VID_0483&PID_DF13"};
+    const int service = int(BoundDriver::State::Service);
+    const int unknown = int(BoundDriver::State::Unknown);
+    QTest::newRow("nothing planted") << QStringList() << QString() << unknown << QString();
+    QTest::newRow("bound to WinUSB") << keyboard << "WinUSB" << service << "WinUSB";
+    QTest::newRow("bound to a DfuSe driver") << keyboard << "STTub30" << service << "STTub30";
+    QTest::newRow("no service named") << keyboard << QString() << unknown << QString();
+    QTest::newRow("another device bound")
+        << QStringList{"USB\\VID_0483&PID_DF11&REV_2200", "USB\\VID_0483&PID_DF11"} << "WinUSB"
+        << unknown << QString();
+}
+
+void TestDfuListing::boundDriver()
+{
+#ifndef Q_OS_WIN
+    QSKIP("Windows binds drivers to USB devices; Wine's SetupAPI reads the planted ones");
+#else
+    QFETCH(QStringList, hardwareIds);
+    QFETCH(QString, service);
+    QFETCH(int, state);
+    QFETCH(QString, named);
+    // Planted where Windows keeps the USB devices it has seen, and taken
+    // away again: CTest runs no other test that reads them meanwhile.
+    const QString devices =
+        QStringLiteral("HKEY_LOCAL_MACHINE\\System\\CurrentControlSet\\Enum\\USB");
+    const QString product =
+        devices + QLatin1Char('\\')
+        + hardwareIds.value(hardwareIds.size() - 1).section(QLatin1Char('\\'), 1);
+    const QString instance = QStringLiteral("NV38KTEST");
+    const bool planted = !hardwareIds.isEmpty();
+    if (planted) {
+        QSettings device(product + QLatin1Char('\\') + instance, QSettings::NativeFormat);
+        device.setValue(QStringLiteral("HardwareID"), hardwareIds);
+        // Wine lists only devices of a setup class; this is WinUSB's.
+        device.setValue(QStringLiteral("ClassGUID"),
+                        QStringLiteral("{88bae032-5a81-49f0-bc3d-a4ff138216d6}"));
+        if (!service.isEmpty())
+            device.setValue(QStringLiteral("Service"), service);
+        device.sync();
+        QCOMPARE(device.status(), QSettings::NoError);
+    }
+    const BoundDriver driver = UnreachableKeyboard::boundDriver();
+    if (planted)
+        QSettings(product, QSettings::NativeFormat).remove(instance);
+    QCOMPARE(int(driver.state), state);
+    QCOMPARE(driver.service, named);
+#endif
 }
 
 QTEST_APPLESS_MAIN(TestDfuListing)
