@@ -24,7 +24,7 @@ work=$PWD/build/bench
 mkdir -p "$work"
 port=$(pick_port "$work/port")
 [[ -f $work/pki/signing.pub ]] || scripts/make-certs.sh "$work/pki" localhost
-cmake -S . -B "$work/build" -DCMAKE_BUILD_TYPE=Release -DBUILD_TESTING=OFF -DNV38K_BENCH=ON \
+cmake --preset release -B "$work/build" -DNV38K_BENCH=ON \
     -DNV38K_FIRMWARE_HOST="localhost:$port" -DNV38K_TRUSTED_CA="$work/pki/ca.pem" \
     -DNV38K_BENCH_SIGNING_KEY="$work/pki/signing.pub" >/dev/null
 cmake --build "$work/build" --parallel "$(nproc)" >/dev/null

@@ -5,7 +5,7 @@ set(NV38K_PACKAGE_MAINTAINER "NV38K upgrade tool maintainers <maintainers@nv38k.
 
 # Debian wants the changelog and manual page compressed, reproducibly.
 configure_file(packaging/deb/changelog.in changelog @ONLY)
-configure_file(packaging/nv38k-upgrade-tool.1 nv38k-upgrade-tool.1 COPYONLY)
+configure_file(packaging/nv38k-upgrade-tool.1.in nv38k-upgrade-tool.1 @ONLY)
 foreach(file changelog nv38k-upgrade-tool.1)
     add_custom_command(OUTPUT ${file}.gz COMMAND gzip -9nc ${file} > ${file}.gz
                        DEPENDS ${CMAKE_CURRENT_BINARY_DIR}/${file})

@@ -19,9 +19,8 @@ port=$(pick_port "$demo/port")
 
 # The CA and the signing key pair are the demo's own, made once.
 [[ -f $demo/pki/signing.pub ]] || scripts/make-certs.sh "$demo/pki" localhost
-cmake -S . -B "$demo/build" -DCMAKE_BUILD_TYPE=RelWithDebInfo -DBUILD_TESTING=OFF \
-    -DNV38K_FIRMWARE_HOST="localhost:$port" -DNV38K_TRUSTED_CA="$demo/pki/ca.pem" \
-    -DNV38K_FIRMWARE_SIGNING_KEY="$demo/pki/signing.pub" >/dev/null
+cmake --preset demo -B "$demo/build" -DNV38K_FIRMWARE_HOST="localhost:$port" \
+    -DNV38K_TRUSTED_CA="$demo/pki/ca.pem" -DNV38K_FIRMWARE_SIGNING_KEY="$demo/pki/signing.pub" >/dev/null
 cmake --build "$demo/build" --parallel "$(nproc)"
 
 served=$(demo/make-sample-firmware.sh "$demo/www" "$demo/build/publish/nv38k-publish" \

@@ -9,8 +9,7 @@ source scripts/packages.sh
 scripts/install-deps.sh "${build_packages[@]}" clang-14 libclang-rt-14-dev
 
 build=build/fuzz
-CXX=clang++-14 cmake -S . -B "$build" -DCMAKE_BUILD_TYPE=RelWithDebInfo -DBUILD_TESTING=OFF \
-    -DNV38K_FUZZ=ON >/dev/null
+cmake --preset fuzz -B "$build" >/dev/null
 cmake --build "$build" --parallel "$(nproc)" --target fuzz_versioninfo fuzz_dfulisting
 
 for name in versioninfo dfulisting; do

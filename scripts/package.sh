@@ -20,8 +20,7 @@ out=$(realpath "$out")
 trees=$out/trees
 
 linux=$trees/linux
-cmake -S . -B "$linux" -DCMAKE_BUILD_TYPE=Release -DBUILD_TESTING=OFF \
-    -DCMAKE_INSTALL_PREFIX=/usr "$@" >/dev/null
+cmake --preset release -B "$linux" -DCMAKE_INSTALL_PREFIX=/usr "$@" >/dev/null
 cmake --build "$linux" --parallel "$(nproc)"
 rm -rf "$linux/cpack"
 (cd "$linux" && cpack -G DEB -B "$linux/cpack" >/dev/null)

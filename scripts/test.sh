@@ -17,18 +17,18 @@ sudo=()
 mode=${1:-}
 [[ $mode != --packages ]] || exec tests/packages/run.sh
 build=build/tests
-options=()
+preset=tests
 case $mode in
 --sanitize)
     build=build/sanitize
-    options=(-DNV38K_SANITIZE=ON)
+    preset=sanitize
     ;;
 --windows) build=build/windows-tests ;;
 esac
 # The test servers' root is compiled in, as a release build's extra root is.
 certs=$PWD/$build/certs
 [[ -f $certs/weakkey.pem ]] || scripts/make-certs.sh "$certs" firmware.nv38k.example
-options+=(-DBUILD_TESTING=ON -DNV38K_TRUSTED_CA="$certs/ca.pem")
+options=(-DBUILD_TESTING=ON -DNV38K_TRUSTED_CA="$certs/ca.pem")
 
 if [[ $mode == --windows ]]; then
     # Wine's 32-bit half, which runs the programs, is an i386 package.
@@ -50,6 +50,6 @@ if [[ $mode == --windows ]]; then
     tests/windows/hardening.sh
     exit
 fi
-cmake -S . -B "$build" -DCMAKE_BUILD_TYPE=RelWithDebInfo "${options[@]}" >/dev/null
+cmake --preset "$preset" -B "$build" "${options[@]}" >/dev/null
 cmake --build "$build" --parallel "$(nproc)"
 ctest --test-dir "$build" --output-on-failure --parallel "$(nproc)"

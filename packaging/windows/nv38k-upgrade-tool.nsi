@@ -1,6 +1,6 @@
 ; Per-user installer of the NV38K upgrade tool for Windows, in Chinese like
 ; the tool. make-packages.sh builds it:
-;   makensis -INPUTCHARSET UTF8 -DVERSION=1.5 -DSOURCE=<folder> -DLICENSES=<licenses.nsh> -DOUTFILE=<setup.exe> nv38k-upgrade-tool.nsi
+;   makensis -INPUTCHARSET UTF8 -DVERSION=<version> -DSOURCE=<folder> -DLICENSES=<licenses.nsh> -DOUTFILE=<setup.exe> nv38k-upgrade-tool.nsi
 ; makensis works in this folder. SOURCE holds nv38k-upgrade-tool.exe,
 ; bin/x64/dfu-util-static.exe and licenses/, whose files LICENSES lists as
 ; SetOutPath and File lines; with SIGN, that script signs the uninstaller and

@@ -11,6 +11,8 @@
 # Usage: tests/packages/windows.sh SETUP_EXE ROOT_PEM UNSIGNED_DIR
 set -euo pipefail
 setup=$(realpath "${1:?usage: $0 SETUP_EXE ROOT_PEM UNSIGNED_DIR}")
+# The installer's name carries the version that the registry must show.
+version=$(basename "$setup" | sed -n 's/^nv38k-upgrade-tool-\(.*\)-setup\.exe$/\1/p')
 root=$(realpath "$2")
 unsigned=$(realpath "$3")
 top=$(cd "$(dirname "$0")/../.." && pwd)
@@ -159,7 +161,7 @@ registry() {
     wine reg export "$key" "$work/key.reg" /y >/dev/null 2>&1 &&
         iconv -f UTF-16 -t UTF-8 "$work/key.reg" | tr -d '\r' >"$work/key.txt" &&
         [[ $(value DisplayName) == NV38K升级工具 ]] &&
-        [[ $(value DisplayVersion) == 1.5 ]] &&
+        [[ -n $version && $(value DisplayVersion) == "$version" ]] &&
         [[ $(value Publisher) == NV38K ]] &&
         [[ $(value DisplayIcon) == "$instdir_win\\$program,0" ]] &&
         [[ $(value InstallLocation) == "$instdir_win" ]] &&
@@ -200,6 +202,6 @@ row "licenses: LICENSE.txt, notices naming each package built or embedded at its
 row "signed: setup, tool, dfu-util and uninstall.exe verify against the test root; a changed byte does not" signed
 row "unsigned: signed programs less their signatures equal the unsigned build's; unsigned packages have none" unsigned
 row "shortcut: Start menu NV38K升级工具.lnk starts the tool in its install folder" start_menu_shortcut
-row "registry: Uninstall entry NV38K升级工具 1.5 by NV38K, quiet uninstall /S" registry
+row "registry: Uninstall entry NV38K升级工具 $version by NV38K, quiet uninstall /S" registry
 row "start: the window \"$title\" shows and closes" start
 row "uninstall: /S removes files, firmware cache, shortcut and registry key" uninstall

@@ -51,7 +51,7 @@ build() {
     NV38K_WINDOWS_BUILD=$build scripts/build-windows.sh -DNV38K_FIRMWARE_HOST="localhost:$port" \
         -DNV38K_TRUSTED_CA="$pki/ca.pem" -DNV38K_FIRMWARE_SIGNING_KEY="$pki/signing.pub" \
         >"$work/build.log" 2>&1 &&
-        cmake -S . -B "$linux" -DBUILD_TESTING=OFF >>"$work/build.log" &&
+        cmake --preset release -B "$linux" >>"$work/build.log" &&
         cmake --build "$linux" --target nv38k-publish --parallel "$(nproc)" >>"$work/build.log" &&
         served=$(demo/make-sample-firmware.sh "$work/www" "$linux/publish/nv38k-publish" \
             "$pki/signing.key" 2>>"$work/build.log") &&

@@ -1,0 +1,131 @@
+"""Debian source packages for the Windows build: the pins, the mirror's
+versions and the downloads. scripts/windows/build.py and
+scripts/update-source-pins.sh use it."""
+import functools
+import hashlib
+import os
+import pathlib
+import re
+import subprocess
+import sys
+
+TOP = pathlib.Path(__file__).resolve().parents[2]
+PINS = TOP / "packaging/windows/source-pins.txt"
+SUDO = [] if os.geteuid() == 0 else ["sudo"]
+
+
+def pins():
+    """{package: (version, .dsc SHA-256)} from the pins file."""
+    pinned = {}
+    for line in PINS.read_text().splitlines():
+        if line.strip() and not line.startswith("#"):
+            package, version, sha256 = line.split()
+            pinned[package] = (version, sha256)
+    return pinned
+
+
+def dsc_name(package, version):
+    """The .dsc's file name: no epoch in it."""
+    return f"{package}_{version.split(':', 1)[-1]}.dsc"
+
+
+def sha256(*paths):
+    digest = hashlib.sha256()
+    for path in paths:
+        digest.update(pathlib.Path(path).read_bytes())
+    return digest.hexdigest()
+
+
+def ensure_deb_src():
+    """Adds deb-src entries made from this machine's own deb entries, unless
+    apt has some already."""
+    lists = [pathlib.Path("/etc/apt/sources.list"), *pathlib.Path("/etc/apt/sources.list.d").glob("*.list")]
+    deb822 = list(pathlib.Path("/etc/apt/sources.list.d").glob("*.sources"))
+    texts = [path.read_text() for path in lists + deb822 if path.is_file()]
+    if any(re.search(r"^\s*(deb-src\s|Types:.*\sdeb-src(\s|$))", text, re.M) for text in texts):
+        return
+    print("Adding deb-src entries for apt-get source")
+    stanzas = []
+    for path in deb822:
+        for stanza in re.split(r"\n\s*\n", path.read_text()):
+            fields = [line for line in stanza.splitlines() if line and not line.startswith("#")]
+            types = next((line for line in fields if line.startswith("Types:")), "")
+            enabled = not any(re.match(r"(?i)enabled:\s*no", line) for line in fields)
+            if re.search(r"\sdeb(\s|$)", types) and enabled:
+                stanzas.append("\n".join("Types: deb-src" if line.startswith("Types:") else line
+                                         for line in fields))
+    one_line = [re.sub(r"^\s*deb\s", "deb-src ", line) for path in lists if path.is_file()
+                for line in path.read_text().splitlines() if re.match(r"^\s*deb\s", line)]
+    if not stanzas and not one_line:
+        sys.exit("No deb entry in the apt sources to derive deb-src from")
+    for name, entries in (("nv38k-deb-src.sources", "\n\n".join(stanzas)), ("nv38k-deb-src.list", "\n".join(one_line))):
+        if entries:
+            subprocess.run([*SUDO, "tee", f"/etc/apt/sources.list.d/{name}"], input=entries + "\n",
+                           text=True, stdout=subprocess.DEVNULL, check=True)
+    subprocess.run([*SUDO, "apt-get", "update", "-qq"], check=True)
+
+
+def _showsrc(package):
+    return subprocess.run(["apt-cache", "showsrc", "--only-source", package], capture_output=True,
+                          text=True).stdout
+
+
+def versions(package):
+    """The versions of PACKAGE that the mirror lists, newest first."""
+    listing = _showsrc(package)
+    if "Version:" not in listing:
+        subprocess.run([*SUDO, "apt-get", "update", "-qq"], check=True)
+        listing = _showsrc(package)
+    def compare(a, b):
+        if a == b:
+            return 0
+        newer = subprocess.run(["dpkg", "--compare-versions", a, "gt", b]).returncode == 0
+        return -1 if newer else 1
+    found = set(re.findall(r"^Version: (\S+)", listing, re.M))
+    return sorted(found, key=functools.cmp_to_key(compare))
+
+
+def download(package, version, folder):
+    """Downloads a source package version (.dsc and tarballs) into FOLDER,
+    unless it is there; False when the mirror does not serve it."""
+    folder = pathlib.Path(folder)
+    if (folder / ".complete").exists():
+        return True
+    subprocess.run(["rm", "-rf", str(folder)], check=True)
+    folder.mkdir(parents=True)
+    fetched = subprocess.run(["apt-get", "source", "-qq", "--download-only", f"{package}={version}"],
+                             cwd=folder, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+    if fetched.returncode != 0:
+        subprocess.run(["rm", "-rf", str(folder)], check=True)
+        return False
+    (folder / ".complete").touch()
+    return True
+
+
+def update_pins(wanted, work):
+    """Moves the pins of the packages WANTED (all when empty) to the newest
+    version that the mirror serves, and says what moved."""
+    ensure_deb_src()
+    subprocess.run([*SUDO, "apt-get", "update", "-qq"], check=True)
+    lines = []
+    for line in PINS.read_text().splitlines():
+        fields = line.split()
+        if not fields or line.startswith("#") or (wanted and fields[0] not in wanted):
+            lines.append(line)
+            continue
+        package, pinned = fields[0], fields[1]
+        # A mirror can list a version that it does not serve yet.
+        for candidate in versions(package):
+            if download(package, candidate, pathlib.Path(work) / package):
+                break
+            print(f"The mirror lists {package} {candidate} but does not serve it", file=sys.stderr)
+        else:
+            sys.exit(f"The mirror serves no version of {package}")
+        if candidate != pinned:
+            print(f"{package}: {pinned} -> {candidate}", file=sys.stderr)
+        lines.append(f"{package} {candidate} {sha256(pathlib.Path(work) / package / dsc_name(package, candidate))}")
+    PINS.write_text("\n".join(lines) + "\n")
+
+
+if __name__ == "__main__":
+    update_pins(set(sys.argv[2:]), sys.argv[1])
