@@ -109,7 +109,7 @@ def windows(build, out, version):
         }
         ours = [{"type": "unofficial",
                  "diff": {"text": {"contentType": "text/x-diff", "content": patch.read_text()},
-                          "url": str(patch.relative_to(TOP))}}
+                          "url": f"nv38k-upgrade-tool-{version}/{patch.relative_to(TOP)}"}}
                 for patch, _, _ in notices.patches(package)]
         if ours:
             component["pedigree"]["patches"] = ours
