@@ -125,13 +125,15 @@ def windows(build, out, version):
     for program, (suffix, linker) in PROGRAMS.items():
         root_ref = program.replace("\\", "/")
         root = {"type": "application", "bom-ref": root_ref, "name": root_ref, "version": version,
-                "description": f"Shipped with the NV38K upgrade tool {version}",
+                "description": f"Shipped with the NV38K upgrade tool {version}; the SHA-256 is the unsigned"
+                               " program's, which a signed one has once osslsigncode remove-signature"
+                               " has removed its signature",
                 "hashes": [{"alg": "SHA-256", "content": sha256(build / root_ref)}]}
         if linker in built:
             root["licenses"] = built[linker]["licenses"]
             dependencies = {root_ref: [refs[linker]]}
         else:
-            root["licenses"] = licences("Apache-2.0")
+            root["licenses"] = own_licence()
             dependencies = {root_ref: links[linker]}
         components = [built[name] for name in where[program]]
         for name in where[program]:
@@ -163,6 +165,10 @@ def windows(build, out, version):
     return written
 
 
+def own_licence():
+    return licences(notices.spdx(notices.dep5_licence((TOP / "packaging/deb/copyright").read_text())))
+
+
 def dsc_name(package, debian_version):
     return f"{package}_{re.sub(r'^[0-9]+:', '', debian_version)}.dsc"
 
@@ -181,9 +187,8 @@ def debian(deb, out):
         return subprocess.run(["dpkg-deb", "-f", str(deb), name],
                               check=True, capture_output=True, text=True).stdout.strip()
     package, version, arch = field("Package"), field("Version"), field("Architecture")
-    licence = notices.dep5_licence((TOP / "packaging/deb/copyright").read_text())
     root = {"type": "application", "bom-ref": package, "name": package, "version": version,
-            "licenses": licences(notices.spdx(licence)),
+            "licenses": own_licence(),
             "purl": f"pkg:deb/nv38k/{package}@{urllib.parse.quote(version, safe='')}?arch={arch}",
             "hashes": [{"alg": "SHA-256", "content": sha256(deb)}]}
     components, dependencies = [], {package: []}
