@@ -1,7 +1,9 @@
 #!/usr/bin/env bash
 # Builds the artefacts users install from, into build/packages (or
 # $NV38K_PACKAGES): the Windows installer and portable zip, the Debian
-# package, and the Windows programs' corresponding source. Arguments go to
+# package, the Windows programs' corresponding source, and the CycloneDX
+# SBOMs of the Windows tool, its dfu-util and the Debian package (*.cdx.json,
+# in the sources archive too). Arguments go to
 # both builds' CMake configure step, as for scripts/build-windows.sh, e.g.
 # -DNV38K_FIRMWARE_HOST=... -DNV38K_TRUSTED_CA=... The same commit and
 # arguments give the same files, wherever and whenever they are built; with
@@ -35,5 +37,7 @@ lintian --fail-on error "$out/$(basename "$deb")"
 
 NV38K_WINDOWS_BUILD=$trees/windows scripts/build-windows.sh "$@"
 packaging/windows/make-packages.sh "$trees/windows" "$out"
-packaging/windows/make-sources.sh "$trees/windows" "$out"
-ls -l "$out"/*.deb "$out"/*.exe "$out"/*.zip "$out"/*.tar.xz
+python3 packaging/sbom.py "$trees/windows" "$out" "$out/$(basename "$deb")" >"$trees/sboms.txt"
+mapfile -t sboms <"$trees/sboms.txt"
+packaging/windows/make-sources.sh "$trees/windows" "$out" "${sboms[@]}"
+ls -l "$out"/*.deb "$out"/*.exe "$out"/*.zip "$out"/*.tar.xz "$out"/*.cdx.json

@@ -5,12 +5,14 @@
 # .dsc with its tarballs as apt-get fetches them (kept in a cache by
 # version), the tool's own source at the commit built, the build's settings
 # (firmware host, extra root, firmware signing keys), BUILDING.txt, which
-# says how the programs are built from them, and rebuild.sh, which does it
-# with no network. The same commit gives the same archive.
+# says how the programs are built from them, rebuild.sh, which does it with
+# no network, and in sbom/ the SBOMs named after OUT_DIR. The same commit
+# gives the same archive.
 set -euo pipefail
 top=$(cd "$(dirname "$0")/../.." && pwd)
-build=${1:?usage: $0 BUILD_DIR OUT_DIR}
-out_dir=${2:?usage: $0 BUILD_DIR OUT_DIR}
+build=${1:?usage: $0 BUILD_DIR OUT_DIR [SBOM...]}
+out_dir=${2:?usage: $0 BUILD_DIR OUT_DIR [SBOM...]}
+shift 2
 version=$(sed -n 's/^project(nv38k-upgrade-tool VERSION \([0-9.]*\).*/\1/p' "$top/CMakeLists.txt")
 export SOURCE_DATE_EPOCH=${SOURCE_DATE_EPOCH:-$(git -C "$top" log -1 --format=%ct)}
 commit=$(git -C "$top" rev-parse HEAD)
@@ -34,6 +36,10 @@ while read -r _ package debian_version _; do
 done <"$build/windows-sources.txt"
 git -C "$top" archive --prefix="$name/" "$commit" | tar -x -C "$root"
 install -m 755 "$top/packaging/windows/rebuild.sh" "$root/rebuild.sh"
+if [[ $# -gt 0 ]]; then
+    mkdir -p "$root/sbom"
+    cp "$@" "$root/sbom/"
+fi
 
 # The build's own settings, as its CMake cache holds them.
 setting() { sed -n "s/^$1:[A-Z]*=//p" "$build/CMakeCache.txt"; }
@@ -74,6 +80,7 @@ versions and .dsc checksums that $name/packaging/windows/source-pins.txt pins:
 $packages
 $name/ is the tool's own source at commit $commit.
 settings/ holds the release's build settings: $settings.
+$([[ $# -eq 0 ]] || echo "sbom/ holds the CycloneDX SBOMs of the programs: $(cd "$root/sbom" && echo *).")
 
 $name/scripts/build-windows.sh unpacks each source package with its Debian
 patches applied, then applies the modifications in

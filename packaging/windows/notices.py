@@ -23,18 +23,21 @@ TOP = pathlib.Path(__file__).resolve().parents[2]
 EXE = "nv38k-upgrade-tool.exe"
 DFU = r"bin\x64\dfu-util-static.exe"
 
-# Built from source here: which programs hold each, and its licence texts.
+# Built from source here: which programs hold each, its licence texts, and
+# its licence where Debian's copyright file is not machine-readable.
 BUILT = {
-    "qt": ("Qt", EXE, ["LICENSE.LGPL3", "LICENSE.GPL3", "LICENSE.GPL2"]),
-    "openssl": ("OpenSSL", EXE, ["LICENSE.txt"]),
-    "dfu_util": ("dfu-util", DFU, ["COPYING"]),
-    "libusb": ("libusb", DFU, ["COPYING", "AUTHORS"]),
+    "qt": ("Qt", EXE, ["LICENSE.LGPL3", "LICENSE.GPL3", "LICENSE.GPL2"], None),
+    "openssl": ("OpenSSL", EXE, ["LICENSE.txt"], None),
+    "dfu_util": ("dfu-util", DFU, ["COPYING"], None),
+    "libusb": ("libusb", DFU, ["COPYING", "AUTHORS"], "LGPL-2.1-or-later"),
 }
-# Linked or embedded from Debian's installed packages.
+# Linked or embedded from Debian's installed packages, with the licence of
+# what is linked where Debian's copyright file is not machine-readable.
 INSTALLED = [
-    ("mingw-w64-i686-dev", "MinGW-w64 runtime (C runtime, winpthreads)", f"{EXE} and {DFU}"),
-    ("gcc-mingw-w64-i686-posix-runtime", "GCC runtime (libgcc, libstdc++)", f"{EXE} and {DFU}"),
-    ("nsis-common", "NSIS installer stub (LZMA decoder included)", "the installer and uninstall.exe"),
+    ("mingw-w64-i686-dev", "MinGW-w64 runtime (C runtime, winpthreads)", f"{EXE} and {DFU}", None),
+    ("gcc-mingw-w64-i686-posix-runtime", "GCC runtime (libgcc, libstdc++)", f"{EXE} and {DFU}",
+     "GPL-3.0-or-later WITH GCC-exception-3.1"),
+    ("nsis-common", "NSIS installer stub (LZMA decoder included)", "the installer and uninstall.exe", None),
 ]
 # qtbase's attributions for other platforms, for features this build
 # configures off (OpenGL, Vulkan, D-Bus, JPEG), or for Qt Test, which the
@@ -57,6 +60,27 @@ def dep5_licence(copyright_text):
     """The licence of "Files: *" in a machine-readable copyright file."""
     match = re.search(r"^Files: \*\n(?:[^\n]+\n)*?License: ([^\n]+)", copyright_text, re.M)
     return match.group(1).strip() if match else None
+
+
+def spdx(dep5):
+    """A Debian copyright file's licence as an SPDX expression:
+    "LGPL-3 or GPL-2" -> "LGPL-3.0-only OR GPL-2.0-only", "GPL-2+" ->
+    "GPL-2.0-or-later"; names SPDX spells the same pass through."""
+    def name(token):
+        if token.lower() in ("or", "and", "with"):
+            return token.upper()
+        later = token.endswith("+")
+        gnu = re.fullmatch(r"(A?GPL|LGPL|GFDL)-(\d+(?:\.\d+)?)\+?", token)
+        if gnu:
+            number = gnu.group(2) if "." in gnu.group(2) else gnu.group(2) + ".0"
+            return f"{gnu.group(1)}-{number}-{'or-later' if later else 'only'}"
+        return {"Expat": "MIT", "BSD-2-clause": "BSD-2-Clause", "BSD-3-clause": "BSD-3-Clause"}.get(token, token)
+    return " ".join(name(token) for token in dep5.split())
+
+
+def installed_version(package):
+    return subprocess.run(["dpkg-query", "-W", "-f=${Version}", package],
+                          check=True, capture_output=True, text=True).stdout
 
 
 def title(path):
@@ -99,7 +123,7 @@ def main(sources_list, out_dir):
     for line in pathlib.Path(sources_list).read_text().splitlines():
         name, package, debian_version, source = line.split(" ", 3)
         source = pathlib.Path(source)
-        shown, where, licence_files = BUILT[name]
+        shown, where, licence_files, _ = BUILT[name]
         folder = out / shown.lower()
         copyright_text = (source / "debian/copyright").read_text(errors="replace")
         texts = [copy(source / f, folder, f) for f in licence_files]
@@ -114,13 +138,12 @@ def main(sources_list, out_dir):
         text += modifications(package, archive)
         if name == "qt":
             text += qt_parts(source, folder / "3rdparty", out)
-    for package, shown, where in INSTALLED:
-        debian_version = subprocess.run(
-            ["dpkg-query", "-W", "-f=${Version}", package],
-            check=True, capture_output=True, text=True).stdout
+    for package, shown, where, linked_licence in INSTALLED:
+        debian_version = installed_version(package)
         doc = pathlib.Path("/usr/share/doc") / package / "copyright"
         target = copy(doc, out / package.split("-")[0], "copyright")
-        licence = dep5_licence(doc.read_text(errors="replace")) or f"see {target.relative_to(out)}"
+        licence = (dep5_licence(doc.read_text(errors="replace")) or
+                   f"{linked_licence or ''} (see {target.relative_to(out)})".lstrip())
         text += ["", "-" * 72,
                  f"{shown} {upstream(debian_version)} (Debian package {package} {debian_version})",
                  f"In: {where}", f"Licence: {licence}",
@@ -128,17 +151,21 @@ def main(sources_list, out_dir):
     (out / "THIRD-PARTY-NOTICES.txt").write_text("\r\n".join(text) + "\r\n")
 
 
-def modifications(package, archive):
-    """Our changes to a package's source, as the LGPL asks: what each
-    patch changes and when, from its header."""
-    lines = []
+def patches(package):
+    """Our patches of a package's source: each file, with what it changes
+    and when, from its header."""
     for patch in sorted((TOP / "packaging/windows/patches").glob(f"{package}-*.patch")):
         header = patch.read_text().split("\n---\n", 1)[0]
         description = re.search(r"^Description: (.*)$", header, re.M).group(1)
         date = re.search(r"^Last-Update: (.*)$", header, re.M).group(1)
-        lines.append(f"Modified by the NV38K upgrade tool's developers on {date}: {description}"
-                     f" (packaging/windows/patches/{patch.name} in {archive})")
-    return lines
+        yield patch, description, date
+
+
+def modifications(package, archive):
+    """Our changes to a package's source, as the LGPL asks."""
+    return [f"Modified by the NV38K upgrade tool's developers on {date}: {description}"
+            f" (packaging/windows/patches/{patch.name} in {archive})"
+            for patch, description, date in patches(package)]
 
 
 def qt_parts(source, folder, out):
@@ -153,18 +180,24 @@ def qt_parts(source, folder, out):
              "and its complete corresponding source is published:"]
     lines += [f"  {path}" for path in gpl]
     lines += ["", "Qt contains these parts, each under its own licence:"]
+    for path, entry in qt_attributions(source):
+        lines += ["", f"  {entry['Name']}" + (f" {entry['Version']}" if entry.get("Version") else ""),
+                  f"  Licence: {entry.get('License') or entry.get('LicenseId')}"]
+        lines += [f"  {line.strip()}" for line in entry.get("Copyright", "").splitlines() if line.strip()]
+        if entry.get("LicenseFile"):
+            target = copy(path.parent / entry["LicenseFile"], folder, entry["Id"])
+            lines.append(f"  Text: {target.relative_to(out)}")
+    return lines
+
+
+def qt_attributions(source):
+    """Qt's bundled parts that this build compiles: each qt_attribution.json
+    file, with one of its entries."""
     for path in sorted(source.glob("src/**/qt_attribution.json")):
         entries = json.loads(path.read_text(), strict=False)
         for entry in entries if isinstance(entries, list) else [entries]:
-            if any(fnmatch.fnmatch(entry["Id"], p) for p in QT_NOT_BUILT):
-                continue
-            lines += ["", f"  {entry['Name']}" + (f" {entry['Version']}" if entry.get("Version") else ""),
-                      f"  Licence: {entry.get('License') or entry.get('LicenseId')}"]
-            lines += [f"  {line.strip()}" for line in entry.get("Copyright", "").splitlines() if line.strip()]
-            if entry.get("LicenseFile"):
-                target = copy(path.parent / entry["LicenseFile"], folder, entry["Id"])
-                lines.append(f"  Text: {target.relative_to(out)}")
-    return lines
+            if not any(fnmatch.fnmatch(entry["Id"], p) for p in QT_NOT_BUILT):
+                yield path, entry
 
 
 if __name__ == "__main__":

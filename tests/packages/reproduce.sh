@@ -15,10 +15,7 @@ shift
 top=$(cd "$(dirname "$0")/../.." && pwd)
 suite=reproduce
 source "$top/tests/packages/rows.sh"
-if ! git -C "$top" diff --quiet HEAD; then
-    echo "skip  $suite  the working tree has changes that a clone of the commit lacks"
-    exit
-fi
+skip_unless_committed
 work=$top/build/packages-reproduce
 rm -rf "$work"
 mkdir -p "$work"
@@ -51,7 +48,9 @@ version=$(sed -n 's/^project(nv38k-upgrade-tool VERSION \([0-9.]*\).*/\1/p' "$to
 programs=(nv38k-upgrade-tool.exe bin/x64/dfu-util-static.exe)
 for file in "${programs[@]/#/trees/windows/}" \
     "nv38k-upgrade-tool-$version-setup.exe" "nv38k-upgrade-tool-$version-windows.zip" \
-    "nv38k-upgrade-tool_${version}_amd64.deb" "nv38k-upgrade-tool-$version-sources.tar.xz"; do
+    "nv38k-upgrade-tool_${version}_amd64.deb" "nv38k-upgrade-tool-$version-sources.tar.xz" \
+    "nv38k-upgrade-tool-$version-windows.cdx.json" "nv38k-upgrade-tool-$version-dfu-util.cdx.json" \
+    "nv38k-upgrade-tool_${version}_amd64.cdx.json"; do
     row "identical: $file" same "$file"
 done
 

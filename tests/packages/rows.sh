@@ -15,6 +15,14 @@ row() {
     fi
 }
 
+# Ends a test that builds from a clone of the commit ($top's HEAD) when the
+# working tree has changes that the clone would lack.
+skip_unless_committed() {
+    git -C "$top" diff --quiet HEAD && return
+    echo "skip  $suite  the working tree has changes that a clone of the commit lacks"
+    exit
+}
+
 # Starts Xvfb on a free display closed to the machine's other programs and
 # points DISPLAY and XAUTHORITY at it; sets xvfb_pid for the clean-up. Xvfb
 # takes every cookie in its file, whatever display it names, and says which

@@ -2,9 +2,11 @@
 # Builds the packages as scripts/package.sh does, for a firmware server on
 # this machine (nginx serving the demo release, with a CA made here), and
 # the Windows packages again, signed with a code-signing certificate made
-# here; then installs and uses each as a user would (tests/packages/deb.sh
-# and tests/packages/windows.sh) and builds them all a second time from
-# another clone to compare (tests/packages/reproduce.sh), one line per row.
+# here; then checks their SBOMs (tests/packages/sbom.sh), installs and uses
+# each as a user would (tests/packages/deb.sh and tests/packages/windows.sh),
+# builds them all a second time from another clone to compare
+# (tests/packages/reproduce.sh) and, there, tries a security update of a
+# pinned source package (tests/packages/update.sh), one line per row.
 # scripts/test.sh --packages runs this.
 set -euo pipefail
 cd "$(dirname "$0")/../.."
@@ -41,6 +43,8 @@ demo/make-sample-firmware.sh "$work/www" "$work/out/trees/linux/publish/nv38k-pu
 trap stop_nginx EXIT
 start_nginx "$port" "$work/www" "$work/pki/server.pem" "$work/pki/server.key" "$work/nginx"
 
+tests/packages/sbom.sh "$work/out"
 tests/packages/deb.sh "$work"/out/*.deb "$work/nginx/access.log"
 tests/packages/windows.sh "$work"/signed/*-setup.exe "$signing/root.pem" "$work/out"
 tests/packages/reproduce.sh "$work/out" "${options[@]}"
+tests/packages/update.sh build/packages-reproduce "${options[@]}"

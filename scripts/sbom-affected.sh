@@ -1,0 +1,65 @@
+#!/usr/bin/env bash
+# Says whether a release's SBOMs hold COMPONENT at a version in RANGE, as a
+# vendor asks when a vulnerability is published: one line per component
+# found, "yes" or "no", then exit status 0 if any is in the range, 1 if none
+# is, 2 if no SBOM names COMPONENT (check the spelling: such a "no" proves
+# nothing). COMPONENT is the name of a Debian package or of its upstream
+# (openssl, qtbase-opensource-src or Qt, libusb, ...) or of a part that Qt
+# bundles, in any case. RANGE is constraints joined by commas, such as
+# '<3.0.21' or '>=3.0.0,<3.0.21', compared as Debian compares versions,
+# with the upstream version; with --debian, with the Debian package's version
+# instead, as Debian's security tracker gives fixed versions (Debian
+# backports fixes without a new upstream version).
+# Usage: scripts/sbom-affected.sh [--debian] COMPONENT RANGE [SBOM...]
+# The SBOMs are build/packages/*.cdx.json unless named.
+set -euo pipefail
+usage() { echo "usage: $0 [--debian] COMPONENT RANGE [SBOM...]" >&2; exit 2; }
+debian=
+[[ ${1:-} != --debian ]] || { debian=1; shift; }
+[[ $# -ge 2 ]] || usage
+component=$1
+wanted=${1,,}
+range=$2
+shift 2
+sboms=("$@")
+[[ ${#sboms[@]} -gt 0 ]] || sboms=("$(dirname "$0")"/../build/packages/*.cdx.json)
+command -v jq >/dev/null || "$(dirname "$0")/install-deps.sh" jq
+
+declare -A operator=([<]=lt [<=]=le [>]=gt [>=]=ge [=]=eq [!=]=ne)
+IFS=, read -r -a constraints <<<"$range"
+for constraint in "${constraints[@]}"; do
+    [[ $constraint =~ ^(<=|>=|!=|<|>|=)([^[:space:]]+)$ ]] || usage
+done
+in_range() {
+    local constraint
+    for constraint in "${constraints[@]}"; do
+        [[ $constraint =~ ^(<=|>=|!=|<|>|=)(.+)$ ]]
+        dpkg --compare-versions "$1" "${operator[${BASH_REMATCH[1]}]}" "${BASH_REMATCH[2]}" 2>/dev/null || return 1
+    done
+}
+
+found=0 affected=0
+for sbom in "${sboms[@]}"; do
+    [[ -f $sbom ]] || { echo "$sbom: no such SBOM" >&2; exit 2; }
+    # Each component, parts included: name, upstream name, upstream version, version.
+    while IFS=$'\t' read -r name upstream upstream_version version; do
+        [[ ${name,,} == "$wanted" || ${upstream,,} == "$wanted" ]] || continue
+        [[ -n $version ]] || continue
+        found=1
+        compared=$upstream_version
+        [[ -z $debian ]] || compared=$version
+        answer=no
+        if in_range "$compared"; then
+            answer=yes
+            affected=1
+        fi
+        shown="$upstream $upstream_version (Debian $name $version)"
+        # A part that Qt bundles has no Debian version of its own.
+        [[ $name != "$upstream" || $version != "$upstream_version" ]] || shown="$name $version"
+        echo "$answer  $(basename "$sbom")  $shown"
+    done < <(jq -r '.. | objects | select(has("components")) | .components[]
+                    | [.name, (.pedigree.ancestors[0].name // .name),
+                       (.pedigree.ancestors[0].version // .version // ""), (.version // "")] | @tsv' "$sbom")
+done
+[[ $found -eq 1 ]] || { echo "no SBOM names $component: check the name" >&2; exit 2; }
+[[ $affected -eq 1 ]]
