@@ -8,4 +8,4 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
-python3 scripts/windows/debian_sources.py "$work" "$@"
+python3 scripts/windows/debian_sources.py update-pins "$work" "$@"

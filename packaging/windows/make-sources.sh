@@ -27,10 +27,7 @@ mkdir -p "$root/debian"
 packages=
 while read -r _ package debian_version _; do
     dir=$cache/$package-${debian_version//:/_}
-    if ! download_source "$package" "$debian_version" "$dir"; then
-        echo "The mirror does not serve $package $debian_version" >&2
-        exit 1
-    fi
+    python3 "$top/scripts/windows/debian_sources.py" download "$package" "$debian_version" "$dir"
     cp "$dir"/* "$root/debian/"
     packages+="  $package $debian_version"$'\n'
 done <"$build/windows-sources.txt"

@@ -1,6 +1,6 @@
 """Debian source packages for the Windows build: the pins, the mirror's
-versions and the downloads. scripts/windows/build.py and
-scripts/update-source-pins.sh use it."""
+versions and the downloads. scripts/windows/build.py imports it;
+scripts/update-source-pins.sh and packaging/windows/make-sources.sh run it."""
 import functools
 import hashlib
 import os
@@ -128,4 +128,8 @@ def update_pins(wanted, work):
 
 
 if __name__ == "__main__":
-    update_pins(set(sys.argv[2:]), sys.argv[1])
+    # update-pins WORK [PACKAGE...] | download PACKAGE VERSION FOLDER
+    if sys.argv[1] == "update-pins":
+        update_pins(set(sys.argv[3:]), sys.argv[2])
+    elif not download(*sys.argv[2:5]):
+        sys.exit(f"The mirror does not serve {sys.argv[2]} {sys.argv[3]}")
