@@ -10,9 +10,12 @@
 # Arguments go to the tool's CMake configure step, e.g.
 # -DNV38K_FIRMWARE_HOST=...; the build tree is build/windows unless
 # NV38K_WINDOWS_BUILD names another.
+# Usage: scripts/build-windows.sh [-DNAME=VALUE...]
 set -euo pipefail
 cd "$(dirname "$0")/.."
 top=$PWD
+source scripts/usage.sh
+take_arguments '-D?*' -- "$@"
 source scripts/packages.sh
 source scripts/source-packages.sh
 

@@ -5,8 +5,11 @@
 # an NV38K in DFU mode that umockdev emulates (demo/emulated_keyboard.py).
 # With a display you get the window to click; without one, a headless
 # walkthrough clicks for you and prints what happens.
+# Usage: scripts/demo.sh
 set -euo pipefail
 cd "$(dirname "$0")/.."
+source scripts/usage.sh
+take_arguments -- "$@"
 source scripts/packages.sh
 source scripts/start-nginx.sh
 scripts/install-deps.sh "${build_packages[@]}" "${font_packages[@]}" "${server_packages[@]}" xvfb xauth

@@ -2,8 +2,11 @@
 # Builds the libFuzzer targets with clang, AddressSanitizer and
 # UndefinedBehaviorSanitizer, and runs each for SECONDS (default 60) from the
 # seed corpus in fuzz/corpus. Prints each target's final statistics.
+# Usage: scripts/fuzz.sh [SECONDS]
 set -euo pipefail
 cd "$(dirname "$0")/.."
+source scripts/usage.sh
+take_arguments '[1-9]*' -- "$@"
 seconds=${1:-60}
 source scripts/packages.sh
 scripts/install-deps.sh "${build_packages[@]}" clang-14 libclang-rt-14-dev

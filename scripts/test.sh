@@ -7,8 +7,12 @@
 # (tests/windows/hardening.sh).
 # With --packages, the packages of scripts/package.sh installed and used as
 # a user would (tests/packages/run.sh).
+# Usage: scripts/test.sh [--sanitize | --windows | --packages]
 set -euo pipefail
 cd "$(dirname "$0")/.."
+source scripts/usage.sh
+take_arguments --sanitize --windows --packages -- "$@"
+[[ $# -le 1 ]] || { echo "test.sh: one mode at a time (see --help)" >&2; exit 2; }
 source scripts/packages.sh
 scripts/install-deps.sh "${build_packages[@]}" "${server_packages[@]}"
 sudo=()

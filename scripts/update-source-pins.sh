@@ -6,6 +6,8 @@
 # Usage: scripts/update-source-pins.sh [PACKAGE...]
 set -euo pipefail
 cd "$(dirname "$0")/.."
+source scripts/usage.sh
+take_arguments '[a-z0-9]*' -- "$@"
 source scripts/source-packages.sh
 sudo=()
 [[ $(id -u) -eq 0 ]] || sudo=(sudo)
