@@ -12,10 +12,10 @@
 # NV38K_WINDOWS_BUILD names another.
 # Usage: scripts/build-windows.sh [-DNAME=VALUE...]
 set -euo pipefail
+source "$(dirname "$0")/usage.sh"
+take_arguments '-D?*' -- "$@"
 cd "$(dirname "$0")/.."
 top=$PWD
-source scripts/usage.sh
-take_arguments '-D?*' -- "$@"
 source scripts/packages.sh
 source scripts/source-packages.sh
 

@@ -7,9 +7,9 @@
 # walkthrough clicks for you and prints what happens.
 # Usage: scripts/demo.sh
 set -euo pipefail
-cd "$(dirname "$0")/.."
-source scripts/usage.sh
+source "$(dirname "$0")/usage.sh"
 take_arguments -- "$@"
+cd "$(dirname "$0")/.."
 source scripts/packages.sh
 source scripts/start-nginx.sh
 scripts/install-deps.sh "${build_packages[@]}" "${font_packages[@]}" "${server_packages[@]}" xvfb xauth

@@ -4,9 +4,9 @@
 # seed corpus in fuzz/corpus. Prints each target's final statistics.
 # Usage: scripts/fuzz.sh [SECONDS]
 set -euo pipefail
-cd "$(dirname "$0")/.."
-source scripts/usage.sh
+source "$(dirname "$0")/usage.sh"
 take_arguments '[1-9]*' -- "$@"
+cd "$(dirname "$0")/.."
 seconds=${1:-60}
 source scripts/packages.sh
 scripts/install-deps.sh "${build_packages[@]}" clang-14 libclang-rt-14-dev

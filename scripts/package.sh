@@ -9,9 +9,9 @@
 # are signed (packaging/windows/sign.sh), and what was signed is listed.
 # Usage: scripts/package.sh [-DNAME=VALUE...]
 set -euo pipefail
-cd "$(dirname "$0")/.."
-source scripts/usage.sh
+source "$(dirname "$0")/usage.sh"
 take_arguments '-D?*' -- "$@"
+cd "$(dirname "$0")/.."
 source scripts/packages.sh
 scripts/install-deps.sh "${build_packages[@]}" "${deb_packages[@]}" nsis zip osslsigncode
 # Every time stamp that the build writes is the commit's.

@@ -9,10 +9,10 @@
 # a user would (tests/packages/run.sh).
 # Usage: scripts/test.sh [--sanitize | --windows | --packages]
 set -euo pipefail
-cd "$(dirname "$0")/.."
-source scripts/usage.sh
+source "$(dirname "$0")/usage.sh"
 take_arguments --sanitize --windows --packages -- "$@"
 [[ $# -le 1 ]] || { echo "test.sh: one mode at a time (see --help)" >&2; exit 2; }
+cd "$(dirname "$0")/.."
 source scripts/packages.sh
 scripts/install-deps.sh "${build_packages[@]}" "${server_packages[@]}"
 sudo=()
