@@ -24,7 +24,7 @@ rm -rf "$work"
 mkdir -p "$work"
 source "$top/scripts/source-packages.sh"
 version=$(sed -n 's/^project(nv38k-upgrade-tool VERSION \([0-9.]*\).*/\1/p' "$top/CMakeLists.txt")
-name=nv38k-upgrade-tool-$version
+archive=nv38k-upgrade-tool-$version
 
 # The cached builds and downloaded source packages, linked where they can be.
 copy_cache() {
@@ -39,9 +39,9 @@ copy_cache() {
 }
 # BUILDING.txt's command, its first line naming the clone.
 build() {
-    local sources=$work/sources/$name-sources commit
+    local sources=$work/sources/$archive-sources commit
     mkdir -p "$work/sources" &&
-        tar -xf "$first/$name-sources.tar.xz" -C "$work/sources" &&
+        tar -xf "$first/$archive-sources.tar.xz" -C "$work/sources" &&
         commit=$(sed -n 's|^  clone=/path/to/a/clone/at/||p' "$sources/BUILDING.txt") &&
         git clone -q "$top" "$work/clone" && git -C "$work/clone" checkout -q "$commit" &&
         sed -n '/^  clone=/,/^$/p' "$sources/BUILDING.txt" |
@@ -63,19 +63,19 @@ row "second build: BUILDING.txt's command, in a clone in $work/clone" build
 echo "      $suite  (the second build took $((SECONDS - started)) s)"
 programs=(nv38k-upgrade-tool.exe bin/x64/dfu-util-static.exe)
 for file in "${programs[@]/#/trees/windows/}" "nv38k-upgrade-tool_${version}_amd64.deb" \
-    "$name-sources.tar.xz"; do
+    "$archive-sources.tar.xz"; do
     row "identical: $file" same "$file"
 done
 row "the rebuilt programs signed with the release's certificate, no timestamp" sign_again
-for file in "$name-setup.exe" "$name-windows.zip"; do
+for file in "$archive-setup.exe" "$archive-windows.zip"; do
     row "identical: signed $file" cmp "$first/$file" "$work/signed/$file"
 done
 
 rebuild() {
     mkdir -p "$work/unpacked" &&
-        tar -xf "$first/$name-sources.tar.xz" -C "$work/unpacked" &&
+        tar -xf "$first/$archive-sources.tar.xz" -C "$work/unpacked" &&
         NV38K_WINDOWS_CACHE=$work/cache unshare --net \
-            "$work/unpacked/$name-sources/rebuild.sh" "$work/rebuilt" >"$work/rebuild.log" 2>&1
+            "$work/unpacked/$archive-sources/rebuild.sh" "$work/rebuilt" >"$work/rebuild.log" 2>&1
 }
 started=$SECONDS
 row "rebuild.sh from the sources archive in $work/unpacked, with no network" rebuild
