@@ -51,9 +51,11 @@ build() {
 }
 second=$work/clone/build/packages
 same() { cmp "$first/$1" "$second/$1"; }
+# With the release's time stamp, which is also its signing time.
 sign_again() {
-    NV38K_SIGN_PKCS12=$pkcs12 NV38K_SIGN_PASSWORD_FILE=$password_file \
-        "$top/packaging/windows/make-packages.sh" "$second/trees/windows" "$work/signed" \
+    SOURCE_DATE_EPOCH=$(cat "$work/sources/$archive-sources/settings/source-date-epoch") \
+        NV38K_SIGN_PKCS12=$pkcs12 NV38K_SIGN_PASSWORD_FILE=$password_file \
+        "$work/clone/packaging/windows/make-packages.sh" "$second/trees/windows" "$work/signed" \
         >"$work/sign.log" 2>&1
 }
 
