@@ -93,7 +93,8 @@ fetch_source() {
                 "scripts/update-source-pins.sh $package moves the pin to one it serves." >&2
             exit 1
         fi
-        newest=$(source_versions "$package" | head -n 1)
+        # sed reads to the end: head would leave source_versions a closed pipe.
+        newest=$(source_versions "$package" | sed -n 1p)
         if dpkg --compare-versions "$newest" gt "$version"; then
             echo "The mirror lists $package $newest; building the pinned $version" \
                 "(scripts/update-source-pins.sh $package moves the pin)."

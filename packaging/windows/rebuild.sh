@@ -22,7 +22,7 @@ out=${1:?usage: $0 OUT_DIR}
 missing=()
 while read -r package version; do
     installed=$(dpkg-query -W -f='${db:Status-Abbrev}${Version}\n' "$package" 2>/dev/null |
-        sed -n 's/^ii *//p' | head -n 1)
+        awk '/^ii / && !seen++ { print $2 }' || true)
     if [[ -z $installed ]]; then
         missing+=("$package=$version")
     elif [[ $installed != "$version" ]]; then

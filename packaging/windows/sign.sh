@@ -16,7 +16,7 @@ if [[ ${1:-} == --summary ]]; then
     for file in "$@"; do
         # Read, not judged: the chain may end at a root this machine lacks.
         report=$(osslsigncode verify -in "$file" 2>&1 || true)
-        field() { sed -n "s/^[[:space:]]*$1: //p" <<<"$report" | head -n 1; }
+        field() { sed -n "/^[[:space:]]*$1: /{s///p;q}" <<<"$report"; }
         stamp=$(field 'Timestamp time')
         if [[ -z $stamp ]]; then
             stamp="no timestamp"
