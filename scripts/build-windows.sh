@@ -10,7 +10,10 @@
 # Arguments go to the tool's CMake configure step, e.g.
 # -DNV38K_FIRMWARE_HOST=...; the build tree is build/windows unless
 # NV38K_WINDOWS_BUILD names another.
+# Usage: scripts/build-windows.sh [-DNAME=VALUE...]
 set -euo pipefail
+source "$(dirname "$0")/usage.sh"
+take_arguments '-D?*' -- "$@"
 cd "$(dirname "$0")/.."
 top=$PWD
 source scripts/packages.sh
@@ -90,7 +93,8 @@ fetch_source() {
                 "scripts/update-source-pins.sh $package moves the pin to one it serves." >&2
             exit 1
         fi
-        newest=$(source_versions "$package" | head -n 1)
+        # sed reads to the end: head would leave source_versions a closed pipe.
+        newest=$(source_versions "$package" | sed -n 1p)
         if dpkg --compare-versions "$newest" gt "$version"; then
             echo "The mirror lists $package $newest; building the pinned $version" \
                 "(scripts/update-source-pins.sh $package moves the pin)."
