@@ -3,18 +3,22 @@
 set(NV38K_PACKAGE_MAINTAINER "NV38K upgrade tool maintainers <maintainers@nv38k.example>"
     CACHE STRING "Maintainer named in the Debian package")
 
-# Debian wants the changelog and manual page compressed, reproducibly.
+# Debian wants the changelog and manual pages compressed, reproducibly.
 configure_file(packaging/deb/changelog.in changelog @ONLY)
-configure_file(packaging/nv38k-upgrade-tool.1.in nv38k-upgrade-tool.1 @ONLY)
-foreach(file changelog nv38k-upgrade-tool.1)
+set(manual_pages nv38k-upgrade-tool.1 nv38k-publish.1)
+foreach(page ${manual_pages})
+    configure_file(packaging/${page}.in ${page} @ONLY)
+endforeach()
+foreach(file changelog ${manual_pages})
     add_custom_command(OUTPUT ${file}.gz COMMAND gzip -9nc ${file} > ${file}.gz
                        DEPENDS ${CMAKE_CURRENT_BINARY_DIR}/${file})
 endforeach()
-add_custom_target(nv38k_compressed_docs ALL DEPENDS changelog.gz nv38k-upgrade-tool.1.gz)
+list(TRANSFORM manual_pages APPEND .gz)
+add_custom_target(nv38k_compressed_docs ALL DEPENDS changelog.gz ${manual_pages})
 install(FILES ${CMAKE_CURRENT_BINARY_DIR}/changelog.gz packaging/deb/copyright
         DESTINATION ${CMAKE_INSTALL_DOCDIR})
-install(FILES ${CMAKE_CURRENT_BINARY_DIR}/nv38k-upgrade-tool.1.gz
-        DESTINATION ${CMAKE_INSTALL_MANDIR}/man1)
+list(TRANSFORM manual_pages PREPEND ${CMAKE_CURRENT_BINARY_DIR}/)
+install(FILES ${manual_pages} DESTINATION ${CMAKE_INSTALL_MANDIR}/man1)
 
 set(CPACK_GENERATOR DEB)
 set(CPACK_PACKAGE_NAME nv38k-upgrade-tool)
@@ -24,7 +28,8 @@ set(CPACK_PACKAGE_DESCRIPTION
     "Shows the current firmware information for the NV38K USB keyboard from\n"
     "the vendor's server, checks through dfu-util that the keyboard is\n"
     "attached in DFU mode and downloads the firmware for the flashing tool.\n"
-    "It never writes to the device.")
+    "It never writes to the device.\n"
+    "nv38k-publish, for the vendor, writes and checks the server's files.")
 string(REPLACE ";" "" CPACK_PACKAGE_DESCRIPTION "${CPACK_PACKAGE_DESCRIPTION}")
 set(CPACK_PACKAGING_INSTALL_PREFIX ${CMAKE_INSTALL_PREFIX})
 set(CPACK_STRIP_FILES ON)

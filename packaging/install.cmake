@@ -1,12 +1,14 @@
 # What `cmake --install` puts where on Linux: the program, the launcher that
-# the menu entry runs, the entry and its icon, and the udev rule that lets the
-# logged-in user reach the keyboard. `cpack -G DEB` packages the same.
+# the menu entry runs, the entry and its icon, the udev rule that lets the
+# logged-in user reach the keyboard, and nv38k-publish, which vendors publish
+# with. `cpack -G DEB` packages the same.
 include(GNUInstallDirs)
 install(TARGETS nv38k-upgrade-tool RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
 
 if(NOT UNIX OR APPLE)
     return()
 endif()
+install(TARGETS nv38k-publish RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
 
 # udev reads rules only from /usr/lib and /etc, whatever the prefix.
 if(CMAKE_INSTALL_PREFIX STREQUAL "/usr")

@@ -17,6 +17,7 @@
 #include <QNetworkProxyFactory>
 #include <QNetworkReply>
 #include <QSslCertificate>
+#include <QSslError>
 #include <QTimer>
 
 namespace {
@@ -32,7 +33,31 @@ struct Answer
     bool informationFailed = false; // as FirmwareServer::informationReplyFailed() says
     std::optional<QString> firmwareFailure; // as FirmwareServer::firmwareReplyFailure() says
     QByteArray body;
+    QString advice; // what to do about a failure, where this check can tell
 };
+
+// A handshake failure names neither the issuer nor the way out; this does,
+// for a server certificate that no root trusted here vouches for.
+QString untrustedIssuerAdvice(const QList<QSslError> &errors)
+{
+    for (const QSslError &error : errors) {
+        switch (error.error()) {
+        case QSslError::SelfSignedCertificate:
+        case QSslError::SelfSignedCertificateInChain:
+        case QSslError::UnableToGetIssuerCertificate:
+        case QSslError::UnableToGetLocalIssuerCertificate:
+        case QSslError::UnableToVerifyFirstCertificate:
+            return QStringLiteral("the server's certificate comes from an unknown issuer, \"%1\"; "
+                                  "pass that issuer's root certificate with --ca FILE to check "
+                                  "the server with it (the window trusts it only in a build "
+                                  "made with it as NV38K_TRUSTED_CA)")
+                .arg(error.certificate().issuerDisplayName());
+        default:
+            break;
+        }
+    }
+    return {};
+}
 
 Answer fetchOverHttps(QNetworkAccessManager &manager, const QString &address, qint64 maxBytes)
 {
@@ -49,12 +74,18 @@ Answer fetchOverHttps(QNetworkAccessManager &manager, const QString &address, qi
     QObject::connect(reply, &QNetworkReply::downloadProgress, &silence,
                      qOverload<>(&QTimer::start));
     QObject::connect(reply, &QNetworkReply::finished, &loop, &QEventLoop::quit);
+    QList<QSslError> sslErrors;
+    QObject::connect(reply, &QNetworkReply::sslErrors, &loop,
+                     [&](const QList<QSslError> &errors) { sslErrors = errors; });
     silence.start(silenceLimitMs);
     loop.exec();
 
-    Answer answer{address, reply->attribute(QNetworkRequest::HttpStatusCodeAttribute).toInt(),
+    Answer answer{address,
+                  reply->attribute(QNetworkRequest::HttpStatusCodeAttribute).toInt(),
                   FirmwareServer::informationReplyFailed(*reply),
-                  FirmwareServer::firmwareReplyFailure(*reply), reply->readAll()};
+                  FirmwareServer::firmwareReplyFailure(*reply),
+                  reply->readAll(),
+                  untrustedIssuerAdvice(sslErrors)};
     reply->deleteLater();
     if (fellSilent)
         answer.firmwareFailure =
@@ -141,8 +172,10 @@ void showModel(Console &console, const QString &model)
     console.out << QStringLiteral("设备型号 (model):     ") << model << '\n';
 }
 
-int windowFails(Console &console, const WindowBox &box)
+int windowFails(Console &console, const WindowBox &box, const QString &advice = {})
 {
+    if (!advice.isEmpty())
+        console.error(advice);
     return console.fail(ExitCode::WindowFails,
                         QStringLiteral("the window shows this ") + ServerFiles::describe(box));
 }
@@ -173,7 +206,7 @@ int check(FirmwareSource &source, const QByteArray &publicKeysPem, Console &cons
     const Answer info = source.fetch(FirmwareServer::infoFileName(), FirmwareServer::maxInfoBytes);
     console.out << whatCame(info) << '\n';
     if (info.informationFailed)
-        return windowFails(console, WindowBoxes::informationReplyFailed());
+        return windowFails(console, WindowBoxes::informationReplyFailed(), info.advice);
     if (info.httpStatus >= 300)
         console.warn(QStringLiteral("the window reads the body of this HTTP %1 answer as the file")
                          .arg(info.httpStatus));
@@ -198,14 +231,22 @@ int check(FirmwareSource &source, const QByteArray &publicKeysPem, Console &cons
     console.out << whatCame(firmware);
     if (firmware.firmwareFailure) {
         console.out << '\n';
-        return windowFails(console, WindowBoxes::firmwareDownloadFailed(*firmware.firmwareFailure));
+        return windowFails(console, WindowBoxes::firmwareDownloadFailed(*firmware.firmwareFailure),
+                           firmware.advice);
     }
     console.out << ", SHA-256 " << Sha256::hash(firmware.body).toHex() << '\n';
     if (firmware.body.isEmpty())
         console.warn(QStringLiteral("the firmware is empty; the window stores it all the same"));
-    // A build without keys never asks for a signature.
-    if (publicKeysPem.isEmpty())
+    // A build without keys never asks for a signature; one that is served all
+    // the same must not pass for a checked one.
+    if (publicKeysPem.isEmpty()) {
+        const Answer signature = source.fetch(FirmwareSignature::signatureFileName(firmwareName),
+                                              FirmwareSignature::maxSignatureBytes);
+        if (!signature.firmwareFailure)
+            console.out << whatCame(signature)
+                        << ", signature present, not checked (no public key)\n";
         return int(ExitCode::Done);
+    }
     return checkSignature(source, firmwareName, firmware, parsed, publicKeysPem, console);
 }
 

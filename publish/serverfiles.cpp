@@ -9,6 +9,8 @@
 #include <QUrl>
 #include <QVector>
 #include <algorithm>
+#include <iterator>
+#include <utility>
 
 namespace ServerFiles {
 
@@ -58,6 +60,36 @@ bool looksLikeUtf8(const QByteArray &body)
     QTextCodec::ConverterState state;
     QTextCodec::codecForName("UTF-8")->toUnicode(body.constData(), body.size(), &state);
     return beyondAscii && state.invalidChars == 0;
+}
+
+// The notes box shows about 190 pixels of a line before it has to be scrolled
+// sideways: the window's 9 pt face draws a Chinese character 12 pixels wide
+// and a Latin one about 6. A note is measured in columns of 6 pixels, which
+// this tool can count without a font.
+constexpr int notesBoxColumns = 30;
+
+bool isWide(uint codePoint)
+{
+    // East Asian wide and full-width ranges: Hangul Jamo, CJK symbols,
+    // kana and ideographs, Yi, Hangul syllables, compatibility ideographs,
+    // vertical and small forms, full-width forms, the supplementary planes'
+    // ideographs.
+    static constexpr std::pair<uint, uint> wide[] = {
+        {0x1100, 0x115F}, {0x2E80, 0x303E}, {0x3041, 0x33FF}, {0x3400, 0x4DBF},
+        {0x4E00, 0x9FFF}, {0xA000, 0xA4CF}, {0xAC00, 0xD7A3}, {0xF900, 0xFAFF},
+        {0xFE30, 0xFE4F}, {0xFF00, 0xFF60}, {0xFFE0, 0xFFE6}, {0x20000, 0x3FFFD},
+    };
+    return std::any_of(std::begin(wide), std::end(wide), [codePoint](const auto &range) {
+        return codePoint >= range.first && codePoint <= range.second;
+    });
+}
+
+int columns(const QString &note)
+{
+    int count = 0;
+    for (const uint codePoint : note.toUcs4())
+        count += isWide(codePoint) ? 2 : 1;
+    return count;
 }
 
 // Findings about the bytes themselves, whatever the parser makes of them.
@@ -134,6 +166,13 @@ QStringList fragilities(const QByteArray &body)
                          + QStringLiteral("is no \"[Desc]=note\" line; the window passes it over");
         else if (note && !note->isEmpty() && note->back().isSpace())
             found << where + QStringLiteral("the note ends in a blank, which the window shows");
+        if (note && columns(*note) > notesBoxColumns)
+            found << where
+                         + QStringLiteral("the note is %1 columns wide (a Chinese character "
+                                          "takes two); the window's notes box shows about %2 "
+                                          "before the note must be scrolled sideways")
+                               .arg(columns(*note))
+                               .arg(notesBoxColumns);
     }
     return found;
 }

@@ -12,7 +12,10 @@
 # Arguments go to the tool's CMake configure step (preset "windows"), e.g.
 # -DNV38K_FIRMWARE_HOST=...; the build tree is build/windows unless
 # NV38K_WINDOWS_BUILD names another.
+# Usage: scripts/build-windows.sh [-DNAME=VALUE...]
 set -euo pipefail
+source "$(dirname "$0")/usage.sh"
+take_arguments '-D?*' -- "$@"
 cd "$(dirname "$0")/.."
 source scripts/packages.sh
 source scripts/source-packages.sh

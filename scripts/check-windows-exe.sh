@@ -7,7 +7,10 @@
 # (dfu-util) is a 32-bit console program that imports only Windows' own DLLs,
 # carries the manifest and names no such folder.
 # Needs binutils-mingw-w64-i686 and icoutils.
+# Usage: scripts/check-windows-exe.sh [--console] EXE
 set -euo pipefail
+source "$(dirname "$0")/usage.sh"
+take_arguments --console '[!-]*' -- "$@"
 console=false
 [[ ${1:-} != --console ]] || { console=true; shift; }
 exe=${1:?usage: $0 [--console] EXE}

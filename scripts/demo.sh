@@ -5,7 +5,10 @@
 # an NV38K in DFU mode that umockdev emulates (demo/emulated_keyboard.py).
 # With a display you get the window to click; without one, a headless
 # walkthrough clicks for you and prints what happens.
+# Usage: scripts/demo.sh
 set -euo pipefail
+source "$(dirname "$0")/usage.sh"
+take_arguments -- "$@"
 cd "$(dirname "$0")/.."
 source scripts/packages.sh
 source scripts/start-nginx.sh

@@ -2,7 +2,10 @@
 # Builds the libFuzzer targets with clang, AddressSanitizer and
 # UndefinedBehaviorSanitizer, and runs each for SECONDS (default 60) from the
 # seed corpus in fuzz/corpus. Prints each target's final statistics.
+# Usage: scripts/fuzz.sh [SECONDS]
 set -euo pipefail
+source "$(dirname "$0")/usage.sh"
+take_arguments '[1-9]*' -- "$@"
 cd "$(dirname "$0")/.."
 seconds=${1:-60}
 source scripts/packages.sh

@@ -1,7 +1,10 @@
 #!/usr/bin/env bash
 # Installs the Debian packages named on the command line that are not yet
 # installed; does nothing when all are there.
+# Usage: scripts/install-deps.sh PACKAGE...
 set -euo pipefail
+source "$(dirname "$0")/usage.sh"
+take_arguments '[a-z0-9]*' -- "$@"
 
 missing=()
 for package in "$@"; do

@@ -8,8 +8,11 @@
 # -DNV38K_FIRMWARE_HOST=... -DNV38K_TRUSTED_CA=... The same commit and
 # arguments give the same files, wherever and whenever they are built; with
 # NV38K_SIGN_PKCS12 and its password in the environment the Windows programs
-# are signed (packaging/windows/sign.sh).
+# are signed (packaging/windows/sign.sh), and what was signed is listed.
+# Usage: scripts/package.sh [-DNAME=VALUE...]
 set -euo pipefail
+source "$(dirname "$0")/usage.sh"
+take_arguments '-D?*' -- "$@"
 cd "$(dirname "$0")/.."
 source scripts/packages.sh
 scripts/install-deps.sh "${build_packages[@]}" "${deb_packages[@]}" nsis zip osslsigncode

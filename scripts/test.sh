@@ -5,9 +5,15 @@
 # under Wine (see scripts/build-windows.sh), the release .exe checked, and
 # the tool used with files planted where other users could put them
 # (tests/windows/hardening.sh).
-# With --packages, the packages of scripts/package.sh installed and used as
-# a user would (tests/packages/run.sh).
+# With --packages, a signed release made by the README's "Releasing, step
+# by step" in a clone of the commit (commit changes first), its packages
+# installed and used as a user would, and rebuilt and compared
+# (tests/packages/run.sh).
+# Usage: scripts/test.sh [--sanitize | --windows | --packages]
 set -euo pipefail
+source "$(dirname "$0")/usage.sh"
+take_arguments --sanitize --windows --packages -- "$@"
+[[ $# -le 1 ]] || { echo "test.sh: one mode at a time (see --help)" >&2; exit 2; }
 cd "$(dirname "$0")/.."
 source scripts/packages.sh
 scripts/install-deps.sh "${build_packages[@]}" "${server_packages[@]}"

@@ -5,6 +5,8 @@
 # rebuilt from the new sources (for Qt and OpenSSL, Debian's security updates).
 # Usage: scripts/update-source-pins.sh [PACKAGE...]
 set -euo pipefail
+source "$(dirname "$0")/usage.sh"
+take_arguments '[a-z0-9]*' -- "$@"
 cd "$(dirname "$0")/.."
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT

@@ -199,6 +199,12 @@ void TestPublish::roundTrip_data()
     QTest::addColumn<QString>("warnings");
     QTest::addColumn<bool>("signedRelease");
 
+    const auto tooWide = [](int columns) {
+        return QStringLiteral("nv38k-publish: warning: Version.txt line 3: the note is %1 columns "
+                              "wide (a Chinese character takes two); the window's notes box shows "
+                              "about 30 before the note must be scrolled sideways\n")
+            .arg(columns);
+    };
     QTest::newRow("plain") << "K2"
                            << "2.0" << QByteArray("first\nsecond\n") << 1000 << "first\r\nsecond"
                            << "" << false;
@@ -224,9 +230,19 @@ void TestPublish::roundTrip_data()
         << "nv38k-publish: warning: Version.txt line 3: the note ends in a blank, which the "
            "window shows\n"
         << false;
-    QTest::newRow("Version.txt of 1 MiB") << "K2"
-                                          << "2.0" << QByteArray(1024 * 1024 - 37, 'x') << 1000
-                                          << QString(1024 * 1024 - 37, 'x') << "" << false;
+    QTest::newRow("Version.txt of 1 MiB")
+        << "K2"
+        << "2.0" << QByteArray(1024 * 1024 - 37, 'x') << 1000 << QString(1024 * 1024 - 37, 'x')
+        << tooWide(1024 * 1024 - 37) << false;
+    QTest::newRow("note as wide as the notes box")
+        << "K2"
+        << "2.0" << QByteArray("提升稳定性，新增两种背光灯效A1\n") << 1000
+        << "提升稳定性，新增两种背光灯效A1"
+        << "" << true;
+    QTest::newRow("note wider than the notes box")
+        << "K2"
+        << "2.0" << QByteArray("提升稳定性，新增两种背光灯效ABC\n") << 1000
+        << "提升稳定性，新增两种背光灯效ABC" << tooWide(31) << true;
     QTest::newRow("firmware of 16 MiB") << "K2"
                                         << "2.0" << QByteArray("n\n") << 16 * 1024 * 1024 << "n"
                                         << "" << true;
@@ -341,6 +357,10 @@ void TestPublish::check_data()
                                 << failed;
     QTest::newRow("untrusted server")
         << "untrusted" << check << valid << image << 1 << "" << failed;
+    QTest::newRow("untrusted server: its issuer named, --ca suggested")
+        << "untrusted" << check << valid << image << 1 << ""
+        << "the server's certificate comes from an unknown issuer, \"Untrusted test CA\"; pass "
+           "that issuer's root certificate with --ca FILE";
     QTest::newRow("untrusted server, its root given")
         << "untrusted" << QStringList{"check", "--ca", certificates + "other-ca.pem"} << valid
         << image << 0 << "K1_2.0.nv: HTTP 200, 1000 bytes"
@@ -356,6 +376,10 @@ void TestPublish::check_data()
         << ok << check << CannedResponse{Kind::File, valid.body + "[Desc]=a=b\r\n[Desc]=x \r\n"}
         << image << 0 << ""
         << "line 3: is no \"[Desc]=note\" line";
+    QTest::newRow("signature present, no key to check it")
+        << ok << check << valid << image << 0
+        << "K1_2.0.nv.sig: HTTP 200, 64 bytes, signature present, not checked (no public key)\n"
+        << "";
     const QStringList signatureCheck{"check", "--public-key", certificates + "signing.pub"};
     QTest::newRow("signature verified") << ok << signatureCheck << valid << image << 0
                                         << "K1_2.0.nv.sig: HTTP 200, 64 bytes, verified\n"

@@ -5,11 +5,16 @@
 #   OUT_DIR/nv38k-upgrade-tool-VERSION-windows.zip the same folder, portable
 # VERSION is the CMake project's unless NV38K_VERSION says otherwise. With
 # NV38K_SIGN_PKCS12 set, the programs, the uninstaller and the installer are
-# signed (see sign.sh). Both packages come out the same for the same input
-# and SOURCE_DATE_EPOCH (the time of the last commit by default). Needs
-# Debian's nsis, zip and, for signing, osslsigncode.
+# signed (see sign.sh), and each signature is summed up: the certificate's
+# subject, the signing time and whether a timestamp backs it. Both packages
+# come out the same for the same input and SOURCE_DATE_EPOCH (the time of the
+# last commit by default). Needs Debian's nsis, zip and, for signing,
+# osslsigncode.
+# Usage: packaging/windows/make-packages.sh EXE_DIR OUT_DIR
 set -euo pipefail
 here=$(cd "$(dirname "$0")" && pwd)
+source "$here/../../scripts/usage.sh"
+take_arguments '[!-]*' -- "$@"
 exe_dir=${1:?usage: $0 EXE_DIR OUT_DIR}
 out_dir=${2:?usage: $0 EXE_DIR OUT_DIR}
 version=${NV38K_VERSION:-$(sed -n 's/^project(nv38k-upgrade-tool VERSION \([0-9.]*\).*/\1/p' "$here/../../CMakeLists.txt")}
@@ -66,3 +71,4 @@ rm -f "$out_dir/$name-windows.zip"
 (cd "$stage" && find "$name" | LC_ALL=C sort | TZ=UTC zip -q -X -9 -@ "$out_dir/$name-windows.zip")
 echo "$out_dir/$name-setup.exe"
 echo "$out_dir/$name-windows.zip"
+[[ -z ${sign[*]} ]] || "$here/sign.sh" --summary "${programs[@]/#/$folder/}" "$out_dir/$name-setup.exe"

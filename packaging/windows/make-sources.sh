@@ -5,8 +5,10 @@
 # .dsc with its tarballs as apt-get fetches them (kept in a cache by
 # version), the tool's own source at the commit built, the build's settings
 # (firmware host, extra root, firmware signing keys), BUILDING.txt, which
-# says how the programs are built from them, rebuild.sh, which does it with
-# no network, and in sbom/ the SBOMs named after OUT_DIR. The same commit
+# says how the programs are built from them and prints the command that
+# rebuilds all of the release's packages from a clone, toolchain.txt,
+# rebuild.sh, which builds the programs with no network, and in sbom/ the
+# SBOMs named after OUT_DIR. The same commit
 # gives the same archive.
 set -euo pipefail
 top=$(cd "$(dirname "$0")/../.." && pwd)
@@ -33,6 +35,7 @@ while read -r _ package debian_version _; do
 done <"$build/windows-sources.txt"
 git -C "$top" archive --prefix="$name/" "$commit" | tar -x -C "$root"
 install -m 755 "$top/packaging/windows/rebuild.sh" "$root/rebuild.sh"
+cp "$build/windows-toolchain.txt" "$root/toolchain.txt"
 if [[ $# -gt 0 ]]; then
     mkdir -p "$root/sbom"
     cp "$@" "$root/sbom/"
@@ -51,24 +54,56 @@ for key in "${keys[@]}"; do
     n=$((n + 1))
     cp "$key" "$root/settings/firmware-signing-$n.pub"
 done
+# The .deb's maintainer, when the release named one.
+[[ -z $(setting NV38K_PACKAGE_MAINTAINER) ]] ||
+    setting NV38K_PACKAGE_MAINTAINER >"$root/settings/package-maintainer"
 settings="firmware host $(cat "$root/settings/firmware-host"), time stamp $SOURCE_DATE_EPOCH"
 [[ ! -f $root/settings/trusted-ca.pem ]] || settings+=", extra root trusted-ca.pem"
 [[ $n -eq 0 ]] || settings+=", $n firmware signing key(s) firmware-signing-N.pub"
+[[ ! -f $root/settings/package-maintainer ]] || settings+=", the .deb's maintainer"
+
+# scripts/package.sh as the release ran it, each setting read from settings/,
+# to be run where this archive is unpacked (tests/packages/reproduce.sh runs it).
+package_command="  clone=/path/to/a/clone/at/$commit
+  SOURCE_DATE_EPOCH=$SOURCE_DATE_EPOCH \"\$clone/scripts/package.sh\" \\
+      -DNV38K_FIRMWARE_HOST=\"$(cat "$root/settings/firmware-host")\""
+[[ ! -f $root/settings/trusted-ca.pem ]] ||
+    package_command+=" \\"$'\n'"      -DNV38K_TRUSTED_CA=\"\$PWD/settings/trusted-ca.pem\""
+if [[ $n -gt 0 ]]; then
+    keys=$(seq -f '$PWD/settings/firmware-signing-%g.pub' "$n" | paste -sd ';')
+    package_command+=" \\"$'\n'"      -DNV38K_FIRMWARE_SIGNING_KEY=\"$keys\""
+fi
+[[ ! -f $root/settings/package-maintainer ]] ||
+    package_command+=" \\"$'\n'"      -DNV38K_PACKAGE_MAINTAINER=\"\$(cat settings/package-maintainer)\""
 
 cat >"$root/BUILDING.txt" <<EOF
-How the Windows programs of the NV38K upgrade tool $version are built
+How the NV38K upgrade tool $version is built
 
-On Debian 12, with no network:
+All of the release's packages: on Debian 12, with the network, in a clone of
+the tool's repository checked out at commit $commit,
+run this in the folder where this archive is unpacked:
+
+$package_command
+
+It writes the packages into the clone's build/packages/. The .deb and this
+archive equal the release's byte for byte. The Windows programs in
+build/packages/trees/windows/ equal the release's once a signed program's
+signature is removed (osslsigncode remove-signature); the installer and the
+zip hold the signed programs, so they are equal only when NV38K_SIGN_PKCS12
+names the release's certificate and key and no timestamp server is used.
+
+The Windows programs alone: on Debian 12, with no network,
 
   ./rebuild.sh OUT_DIR
 
 builds OUT_DIR/nv38k-upgrade-tool.exe and OUT_DIR/bin/x64/dfu-util-static.exe,
 equal byte for byte to the release's (once a signed program's signature is
-removed: osslsigncode remove-signature), in whatever folder this archive was
-unpacked and with whatever cache folder (NV38K_WINDOWS_CACHE). From a cold
-cache it compiles OpenSSL and Qt first, which takes about a quarter of an
-hour on two cores. It needs the toolchain that the release was built with,
-since other versions of these packages compile other bytes:
+removed), in whatever folder this archive was unpacked and with whatever
+cache folder (NV38K_WINDOWS_CACHE). From a cold cache it compiles OpenSSL and
+Qt first, which takes about 20 minutes on two cores. It needs the toolchain
+that the release was built with, since other versions of these packages
+compile other bytes; toolchain.txt lists it, and rebuild.sh stops and prints
+the apt-get line that installs what is missing (which needs the network):
 
 $(sed 's/^/  /' "$build/windows-toolchain.txt")
 

@@ -6,17 +6,38 @@
 # folder beside it, and the release's build settings (firmware host, extra
 # root certificate, firmware signing keys, the time stamp its resources
 # carry) from settings/. OpenSSL and Qt are built into $NV38K_WINDOWS_CACHE
-# (by default ~/.cache/nv38k-windows) unless cached there already. The toolchain packages that BUILDING.txt names are
-# installed when missing, if apt can; otherwise their names are printed.
+# (by default ~/.cache/nv38k-windows) unless cached there already.
+# It installs nothing: when a toolchain package of toolchain.txt is missing,
+# it prints the apt-get line that installs it (which needs the network) and
+# stops; a package at another version is named, since it compiles other bytes.
 # Usage: ./rebuild.sh OUT_DIR
 set -euo pipefail
 here=$(cd "$(dirname "$0")" && pwd)
-out=${1:?usage: $0 OUT_DIR}
-mkdir -p "$out"
-out=$(cd "$out" && pwd)
 tree=$(dirname "$(echo "$here"/*/scripts/build-windows.sh)")/..
 tree=$(cd "$tree" && pwd)
+source "$tree/scripts/usage.sh"
+take_arguments '[!-]*' -- "$@"
+out=${1:?usage: $0 OUT_DIR}
 
+missing=()
+while read -r package version; do
+    installed=$(dpkg-query -W -f='${db:Status-Abbrev}${Version}\n' "$package" 2>/dev/null |
+        awk '/^ii / && !seen++ { print $2 }' || true)
+    if [[ -z $installed ]]; then
+        missing+=("$package=$version")
+    elif [[ $installed != "$version" ]]; then
+        echo "warning: $package is $installed here, $version in the release's build;" \
+            "the programs may differ" >&2
+    fi
+done <"$here/toolchain.txt"
+if [[ ${#missing[@]} -gt 0 ]]; then
+    echo "Missing toolchain packages; install them (this needs the network), then run this again:" >&2
+    echo "  apt-get install ${missing[*]}" >&2
+    exit 1
+fi
+
+mkdir -p "$out"
+out=$(cd "$out" && pwd)
 options=(-DNV38K_FIRMWARE_HOST="$(cat "$here/settings/firmware-host")")
 [[ ! -f $here/settings/trusted-ca.pem ]] || options+=(-DNV38K_TRUSTED_CA="$here/settings/trusted-ca.pem")
 keys=$(find "$here/settings" -name 'firmware-signing-*.pub' | LC_ALL=C sort | paste -sd ';')

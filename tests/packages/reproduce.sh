@@ -1,17 +1,21 @@
 #!/usr/bin/env bash
-# Builds the packages a second time, from a fresh clone of the commit at
-# another path with the build cache copied to another path too, and compares
-# each artefact with a first build's, byte for byte. Then rebuilds the
-# Windows programs a third time from the first build's sources archive
-# alone, unpacked at yet another path, with its rebuild.sh in a network
-# namespace of its own (no network at all), and compares those. The copied
-# cache holds the cached Qt, OpenSSL, libusb and dfu-util builds, not their
-# sources, which come from the archive. Prints one line per row; stops at
-# the first that fails.
-# Usage: tests/packages/reproduce.sh FIRST_OUT_DIR PACKAGE_SH_ARGUMENTS...
+# Rebuilds a release's packages (RELEASE_PACKAGES, as scripts/package.sh
+# wrote them) with the command that its sources archive's BUILDING.txt
+# prints, run where the archive is unpacked, in a fresh clone of the commit
+# at another path and with the build cache copied to another path too, and
+# compares each artefact with the release's, byte for byte; the Windows
+# packages once the rebuilt programs are signed with the release's PKCS12
+# and PASSWORD_FILE, as the release was, without a timestamp. Then rebuilds
+# the Windows programs a third time from the archive alone, unpacked at yet
+# another path, with its rebuild.sh in a network namespace of its own (no
+# network at all), and compares those. The copied cache holds the cached
+# Qt, OpenSSL, libusb and dfu-util builds, not their sources, which come
+# from the archive. Prints one line per row; stops at the first that fails.
+# Usage: tests/packages/reproduce.sh RELEASE_PACKAGES PKCS12 PASSWORD_FILE
 set -euo pipefail
-first=$(realpath "${1:?usage: $0 FIRST_OUT_DIR PACKAGE_SH_ARGUMENTS...}")
-shift
+first=$(realpath "${1:?usage: $0 RELEASE_PACKAGES PKCS12 PASSWORD_FILE}")
+pkcs12=$(realpath "$2")
+password_file=$(realpath "$3")
 top=$(cd "$(dirname "$0")/../.." && pwd)
 suite=reproduce
 source "$top/tests/packages/rows.sh"
@@ -20,6 +24,8 @@ work=$top/build/packages-reproduce
 rm -rf "$work"
 mkdir -p "$work"
 source "$top/scripts/source-packages.sh"
+version=$(sed -n 's/^project(nv38k-upgrade-tool VERSION \([0-9.]*\).*/\1/p' "$top/CMakeLists.txt")
+archive=nv38k-upgrade-tool-$version
 
 # The cached builds and downloaded source packages, linked where they can be.
 copy_cache() {
@@ -32,34 +38,48 @@ copy_cache() {
         esac
     done
 }
+# BUILDING.txt's command, its first line naming the clone.
 build() {
-    git clone -q "$top" "$work/clone" &&
-        git -C "$work/clone" checkout -q "$(git -C "$top" rev-parse HEAD)" &&
-        NV38K_WINDOWS_CACHE=$work/cache NV38K_PACKAGES=$work/out \
-            "$work/clone/scripts/package.sh" "$@" >"$work/package.log" 2>&1
+    local sources=$work/sources/$archive-sources commit
+    mkdir -p "$work/sources" &&
+        tar -xf "$first/$archive-sources.tar.xz" -C "$work/sources" &&
+        commit=$(sed -n 's|^  clone=/path/to/a/clone/at/||p' "$sources/BUILDING.txt") &&
+        git clone -q "$top" "$work/clone" && git -C "$work/clone" checkout -q "$commit" &&
+        sed -n '/^  clone=/,/^$/p' "$sources/BUILDING.txt" |
+        sed "1s|.*|clone=$work/clone|" >"$work/command.sh" &&
+        (cd "$sources" && NV38K_WINDOWS_CACHE=$work/cache bash -e "$work/command.sh") \
+            >"$work/package.log" 2>&1
 }
-same() { cmp "$first/$1" "$work/out/$1"; }
+second=$work/clone/build/packages
+same() { cmp "$first/$1" "$second/$1"; }
+# With the release's time stamp, which is also its signing time.
+sign_again() {
+    SOURCE_DATE_EPOCH=$(cat "$work/sources/$archive-sources/settings/source-date-epoch") \
+        NV38K_SIGN_PKCS12=$pkcs12 NV38K_SIGN_PASSWORD_FILE=$password_file \
+        "$work/clone/packaging/windows/make-packages.sh" "$second/trees/windows" "$work/signed" \
+        >"$work/sign.log" 2>&1
+}
 
 started=$SECONDS
 row "cache copied to $work/cache" copy_cache
-row "second build from a clone in $work/clone" build "$@"
+row "second build: BUILDING.txt's command, in a clone in $work/clone" build
 echo "      $suite  (the second build took $((SECONDS - started)) s)"
-version=$(sed -n 's/^project(nv38k-upgrade-tool VERSION \([0-9.]*\).*/\1/p' "$top/CMakeLists.txt")
 programs=(nv38k-upgrade-tool.exe bin/x64/dfu-util-static.exe)
-for file in "${programs[@]/#/trees/windows/}" \
-    "nv38k-upgrade-tool-$version-setup.exe" "nv38k-upgrade-tool-$version-windows.zip" \
-    "nv38k-upgrade-tool_${version}_amd64.deb" "nv38k-upgrade-tool-$version-sources.tar.xz" \
-    "nv38k-upgrade-tool-$version-windows.cdx.json" "nv38k-upgrade-tool-$version-dfu-util.cdx.json" \
+for file in "${programs[@]/#/trees/windows/}" "nv38k-upgrade-tool_${version}_amd64.deb" \
+    "$archive-sources.tar.xz" "$archive-windows.cdx.json" "$archive-dfu-util.cdx.json" \
     "nv38k-upgrade-tool_${version}_amd64.cdx.json"; do
     row "identical: $file" same "$file"
+done
+row "the rebuilt programs signed with the release's certificate, no timestamp" sign_again
+for file in "$archive-setup.exe" "$archive-windows.zip"; do
+    row "identical: signed $file" cmp "$first/$file" "$work/signed/$file"
 done
 
 rebuild() {
     mkdir -p "$work/unpacked" &&
-        tar -xf "$first/nv38k-upgrade-tool-$version-sources.tar.xz" -C "$work/unpacked" &&
+        tar -xf "$first/$archive-sources.tar.xz" -C "$work/unpacked" &&
         NV38K_WINDOWS_CACHE=$work/cache unshare --net \
-            "$work/unpacked/nv38k-upgrade-tool-$version-sources/rebuild.sh" "$work/rebuilt" \
-            >"$work/rebuild.log" 2>&1
+            "$work/unpacked/$archive-sources/rebuild.sh" "$work/rebuilt" >"$work/rebuild.log" 2>&1
 }
 started=$SECONDS
 row "rebuild.sh from the sources archive in $work/unpacked, with no network" rebuild
