@@ -10,8 +10,8 @@
 // "--vs COMMAND" at the end (see timedcommand.h), COMMAND runs after each of
 // the window's runs, so that both see the machine's load alike, and its
 // median and largest peak follow on the line.
-#include "timedcommand.h"
 #include "testkit/waituntil.h"
+#include "timedcommand.h"
 #include "window/widget.h"
 
 #include <QApplication>
@@ -20,13 +20,11 @@
 #include <QNetworkAccessManager>
 #include <QNetworkReply>
 #include <QPushButton>
-#include <QTimer>
 
 #include <algorithm>
 #include <cstdio>
 #include <cstring>
 #include <ctime>
-#include <functional>
 #include <vector>
 
 namespace {

@@ -13,7 +13,6 @@
 #include <QApplication>
 #include <QCryptographicHash>
 #include <QDir>
-#include <QElapsedTimer>
 #include <QFile>
 #include <QLabel>
 #include <QMouseEvent>
@@ -21,7 +20,6 @@
 #include <QNetworkReply>
 #include <QPushButton>
 #include <QTextStream>
-#include <functional>
 
 namespace {
 

@@ -52,9 +52,8 @@ std::optional<FirmwareDownload::Outcome> FirmwareDownload::firmwareFinished()
         return end(commit());
     // Asked for once the firmware is in, so it goes over the same
     // connection: no second TLS handshake.
-    m_signature =
-        get(FirmwareServer::request(FirmwareSignature::signatureUrl(m_firmware->url())),
-            FirmwareSignature::maxSignatureBytes);
+    m_signature = get(FirmwareServer::request(FirmwareSignature::signatureUrl(m_firmware->url())),
+                      FirmwareSignature::maxSignatureBytes);
     return std::nullopt;
 }
 

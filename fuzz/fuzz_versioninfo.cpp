@@ -8,7 +8,8 @@
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
 {
-    const QByteArray body = QByteArray::fromRawData(reinterpret_cast<const char *>(data), int(size));
+    const QByteArray body =
+        QByteArray::fromRawData(reinterpret_cast<const char *>(data), int(size));
     const VersionInfo info = parseVersionInfo(body);
 
     const auto check = [](bool promise) {

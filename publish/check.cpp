@@ -3,9 +3,9 @@
 #include "console.h"
 #include "serverfiles.h"
 
-#include "server/firmwareserver.h"
 #include "integrity/firmwaresignature.h"
 #include "integrity/sha256.h"
+#include "server/firmwareserver.h"
 #include "server/versioninfo.h"
 #include "verdicts/windowboxes.h"
 
@@ -180,19 +180,15 @@ int windowFails(Console &console, const WindowBox &box, const QString &advice = 
                         QStringLiteral("the window shows this ") + ServerFiles::describe(box));
 }
 
-// Checks the firmware's signature as a build with `publicKeysPem` does.
-int checkSignature(FirmwareSource &source, const QString &firmwareName, const Answer &firmware,
-                   const VersionInfo &release, const QByteArray &publicKeysPem, Console &console)
+// Checks the firmware's `signature` over `statement` as a build with
+// `publicKeysPem` does.
+int checkSignature(const Answer &signature, const QByteArray &statement,
+                   const QByteArray &publicKeysPem, Console &console)
 {
-    using FirmwareSignature::Verdict;
-    const Answer signature = source.fetch(FirmwareSignature::signatureFileName(firmwareName),
-                                          FirmwareSignature::maxSignatureBytes);
     console.out << whatCame(signature);
     const FirmwareSignature::Check check = FirmwareSignature::check(
-        FirmwareSignature::statement(release.deviceModel, release.version, firmware.body.size(),
-                                     Sha256::hash(firmware.body)),
-        signature.body, signature.firmwareFailure, publicKeysPem);
-    if (check.verdict != Verdict::Valid) {
+        statement, signature.body, signature.firmwareFailure, publicKeysPem);
+    if (check.verdict != FirmwareSignature::Verdict::Valid) {
         console.out << '\n';
         console.error(check.reason);
         return windowFails(console, WindowBoxes::firmwareSignatureFailed(check.verdict));
@@ -234,20 +230,24 @@ int check(FirmwareSource &source, const QByteArray &publicKeysPem, Console &cons
         return windowFails(console, WindowBoxes::firmwareDownloadFailed(*firmware.firmwareFailure),
                            firmware.advice);
     }
-    console.out << ", SHA-256 " << Sha256::hash(firmware.body).toHex() << '\n';
+    const QByteArray firmwareSha256 = Sha256::hash(firmware.body);
+    console.out << ", SHA-256 " << firmwareSha256.toHex() << '\n';
     if (firmware.body.isEmpty())
         console.warn(QStringLiteral("the firmware is empty; the window stores it all the same"));
+    const Answer signature = source.fetch(FirmwareSignature::signatureFileName(firmwareName),
+                                          FirmwareSignature::maxSignatureBytes);
     // A build without keys never asks for a signature; one that is served all
     // the same must not pass for a checked one.
     if (publicKeysPem.isEmpty()) {
-        const Answer signature = source.fetch(FirmwareSignature::signatureFileName(firmwareName),
-                                              FirmwareSignature::maxSignatureBytes);
         if (!signature.firmwareFailure)
             console.out << whatCame(signature)
                         << ", signature present, not checked (no public key)\n";
         return int(ExitCode::Done);
     }
-    return checkSignature(source, firmwareName, firmware, parsed, publicKeysPem, console);
+    return checkSignature(signature,
+                          FirmwareSignature::statement(parsed.deviceModel, parsed.version,
+                                                       firmware.body.size(), firmwareSha256),
+                          publicKeysPem, console);
 }
 
 } // namespace

@@ -3,10 +3,10 @@
 #include "console.h"
 #include "serverfiles.h"
 
-#include "server/firmwareserver.h"
-#include "integrity/firmwaresignature.h"
 #include "encoding/gbk.h"
+#include "integrity/firmwaresignature.h"
 #include "integrity/sha256.h"
+#include "server/firmwareserver.h"
 #include "server/versioninfo.h"
 
 #include <QCommandLineParser>
@@ -179,8 +179,7 @@ int publish(const Release &release, Console &console)
     QSaveFile signatureFile(signaturePath);
     // Flushed here: commit() does not fail when buffered bytes cannot be written.
     const auto written = [](QSaveFile &file, const QByteArray &bytes) {
-        return file.open(QIODevice::WriteOnly) && file.write(bytes) == bytes.size()
-               && file.flush();
+        return file.open(QIODevice::WriteOnly) && file.write(bytes) == bytes.size() && file.flush();
     };
     const auto cannotWrite = [&console](const QSaveFile &file) {
         return console.fail(

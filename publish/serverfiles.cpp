@@ -1,7 +1,7 @@
 #include "serverfiles.h"
 
-#include "server/firmwareserver.h"
 #include "encoding/gbk.h"
+#include "server/firmwareserver.h"
 #include "server/versioninfo.h"
 #include "verdicts/windowboxes.h"
 

@@ -36,7 +36,7 @@ build=${NV38K_WINDOWS_BUILD:-build/windows}
 mkdir -p "$build"
 # Sets qt_prefix, openssl_prefix and dfu_util, and records in $build what
 # they were built from and how.
-toolchain=$(python3 scripts/windows/build.py "$build")
+toolchain=$(NV38K_WINDOWS_CACHE=$windows_cache python3 scripts/windows/build.py "$build")
 eval "$toolchain"
 scripts/check-windows-exe.sh --console "$dfu_util" >/dev/null
 

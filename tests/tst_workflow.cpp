@@ -2,8 +2,8 @@
 // real child processes, real files in a scratch working directory, and every
 // message box read and closed.
 #include "device/unreachablekeyboard.h"
-#include "server/firmwareserver.h"
 #include "integrity/firmwaresignature.h"
+#include "server/firmwareserver.h"
 #include "support/filesizelimit.h"
 #include "support/httpsserver.h"
 #include "support/tmpfsmount.h"

@@ -182,8 +182,8 @@ void Widget::FinishedGetFirmware(QNetworkReply *reply)
         return;
 
     using Kind = FirmwareDownload::Outcome::Kind;
-    const bool received = outcome->kind != Kind::DownloadFailed
-                          && outcome->kind != Kind::SignatureRefused;
+    const bool received =
+        outcome->kind != Kind::DownloadFailed && outcome->kind != Kind::SignatureRefused;
     if (received) {
         delete firmwareFile;
         firmwareFile = new QFile(FirmwareStore::filePath(), this);

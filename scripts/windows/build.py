@@ -3,8 +3,9 @@ its pinned Debian source package fetched and checked, Debian's patches and
 then ours applied, built by its recipe (recipes.py) and recorded in BUILD
 for the sources archive and the notices. Prints, for scripts/build-windows.sh,
 the shell assignments qt_prefix, openssl_prefix and dfu_util.
-Usage: build.py BUILD  (NV38K_SOURCE_PACKAGES: a folder of source packages
-to take instead of the mirror; NV38K_WINDOWS_CACHE: the cache)"""
+Usage: build.py BUILD  (NV38K_WINDOWS_CACHE: the cache, as
+scripts/source-packages.sh resolves it; NV38K_SOURCE_PACKAGES: a folder of
+source packages to take instead of the mirror)"""
 import fcntl
 import hashlib
 import os
@@ -101,9 +102,7 @@ def fetch(package, version, dsc_sha256, cache, local):
 
 
 def main(build):
-    cache = pathlib.Path(os.environ.get("NV38K_WINDOWS_CACHE") or
-                         pathlib.Path(os.environ.get("XDG_CACHE_HOME") or pathlib.Path.home() / ".cache")
-                         / "nv38k-windows").resolve()
+    cache = pathlib.Path(os.environ["NV38K_WINDOWS_CACHE"])
     local = os.environ.get("NV38K_SOURCE_PACKAGES")
     local = pathlib.Path(local).resolve() if local else None
     if not local:

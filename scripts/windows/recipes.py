@@ -14,10 +14,10 @@ TOP = pathlib.Path(__file__).resolve().parents[2]
 class Recipe:
     name: str  # of the cached prefix
     package: str  # the Debian source package, as pinned
-    options: List[str]  # what key the cached build, with what else changes it
+    options: List[str]  # its configure options, which key its cached build
     configure: Callable[[pathlib.Path], List[str]]  # its configure line for a prefix
     build: Callable[[pathlib.Path, pathlib.Path], None]  # (source, prefix)
-    also_keyed: List[str] = field(default_factory=list)
+    also_keyed: List[str] = field(default_factory=list)  # more that changes the build
 
 
 def openssl(ctx):

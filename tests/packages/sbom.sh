@@ -58,7 +58,7 @@ function check(component, part) {
     for (const inner of component.components || []) check(inner, true);
 }
 (async () => {
-    const errors = await new cdx.Validation.JsonStrictValidator(cdx.Spec.Version.v1dot6).validate(text);
+    const errors = await new cdx.Validation.JsonStrictValidator('1.6').validate(text);
     if (errors) faults.push(JSON.stringify(errors, null, 1));
     if (bom.specVersion !== '1.6') faults.push(`specVersion ${bom.specVersion}`);
     check(bom.metadata.component, true);

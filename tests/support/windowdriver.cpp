@@ -10,14 +10,7 @@
 #include <QPushButton>
 #include <QSignalSpy>
 #include <QTest>
-#include <QTimer>
 #include <algorithm>
-#include <functional>
-
-namespace {
-
-
-} // namespace
 
 WindowDriver::WindowDriver()
     : m_startDirectory(QDir::currentPath())
