@@ -44,7 +44,7 @@ def ensure_deb_src():
     texts = [path.read_text() for path in lists + deb822 if path.is_file()]
     if any(re.search(r"^\s*(deb-src\s|Types:.*\sdeb-src(\s|$))", text, re.M) for text in texts):
         return
-    print("Adding deb-src entries for apt-get source")
+    print("Adding deb-src entries for apt-get source", file=sys.stderr)
     stanzas = []
     for path in deb822:
         for stanza in re.split(r"\n\s*\n", path.read_text()):
