@@ -1,11 +1,9 @@
 #pragma once
 
-#include "verdicts/windowboxes.h"
-
 #include <QString>
 
-// The keyboard is in DFU mode, but dfu-util could not open it: which box
-// explains why, and the one thing that helps.
+// The keyboard is in DFU mode, but dfu-util could not open it: what the tool
+// can find out about why (UserTexts words it).
 namespace UnreachableKeyboard {
 
 enum class Platform { Windows, Linux };
@@ -29,9 +27,5 @@ struct BoundDriver
 // Asks Windows (SetupAPI) about the attached USB\VID_0483&PID_DF13;
 // elsewhere, and when Windows cannot say, Unknown.
 BoundDriver boundDriver();
-
-// The box for dfu-util's libusb error `error` (such as
-// "LIBUSB_ERROR_NOT_SUPPORTED") on `platform`, naming `driver` when known.
-WindowBox box(Platform platform, const QString &error, const BoundDriver &driver = {});
 
 } // namespace UnreachableKeyboard

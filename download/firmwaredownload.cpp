@@ -1,6 +1,7 @@
 #include "download/firmwaredownload.h"
 
 #include "server/firmwareserver.h"
+#include "usertexts/usertexts.h"
 
 #include <QDebug>
 #include <QNetworkAccessManager>
@@ -47,7 +48,7 @@ std::optional<FirmwareDownload::Outcome> FirmwareDownload::firmwareFinished()
     take();
     if (const std::optional<QString> failure = FirmwareServer::firmwareReplyFailure(*m_firmware))
         return end({Outcome::Kind::DownloadFailed, m_size, *failure});
-    qDebug() << "收到固件大小:" << m_size;
+    qDebug().noquote() << UserTexts::firmwareSizeLogLabel() << m_size;
     if (!m_hash)
         return end(commit());
     // Asked for once the firmware is in, so it goes over the same

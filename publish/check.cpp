@@ -7,7 +7,7 @@
 #include "integrity/sha256.h"
 #include "server/firmwareserver.h"
 #include "server/versioninfo.h"
-#include "verdicts/windowboxes.h"
+#include "usertexts/usertexts.h"
 
 #include <QCommandLineParser>
 #include <QDir>
@@ -169,7 +169,7 @@ QString whatCame(const Answer &answer)
 // The model as the window's label shows it, under the label's caption.
 void showModel(Console &console, const QString &model)
 {
-    console.out << QStringLiteral("设备型号 (model):     ") << model << '\n';
+    console.out << UserTexts::modelCaption() << QStringLiteral(" (model):     ") << model << '\n';
 }
 
 int windowFails(Console &console, const WindowBox &box, const QString &advice = {})
@@ -191,7 +191,7 @@ int checkSignature(const Answer &signature, const QByteArray &statement,
     if (check.verdict != FirmwareSignature::Verdict::Valid) {
         console.out << '\n';
         console.error(check.reason);
-        return windowFails(console, WindowBoxes::firmwareSignatureFailed(check.verdict));
+        return windowFails(console, UserTexts::firmwareSignatureFailed(check.verdict));
     }
     console.out << ", verified\n";
     return int(ExitCode::Done);
@@ -202,7 +202,7 @@ int check(FirmwareSource &source, const QByteArray &publicKeysPem, Console &cons
     const Answer info = source.fetch(FirmwareServer::infoFileName(), FirmwareServer::maxInfoBytes);
     console.out << whatCame(info) << '\n';
     if (info.informationFailed)
-        return windowFails(console, WindowBoxes::informationReplyFailed(), info.advice);
+        return windowFails(console, UserTexts::informationReplyFailed(), info.advice);
     if (info.httpStatus >= 300)
         console.warn(QStringLiteral("the window reads the body of this HTTP %1 answer as the file")
                          .arg(info.httpStatus));
@@ -210,13 +210,14 @@ int check(FirmwareSource &source, const QByteArray &publicKeysPem, Console &cons
         console.warn(finding);
 
     const VersionInfo parsed = parseVersionInfo(info.body);
-    const WindowBoxes::InformationView view = WindowBoxes::forInformation(parsed);
-    if (view.showsModel)
+    const std::optional<WindowBox> refused = UserTexts::informationRefused(parsed.status);
+    if (parsed.hasModel())
         showModel(console, parsed.deviceModel);
-    if (view.box)
-        return windowFails(console, *view.box);
-    console.out << QStringLiteral("固件版本 (version):   ") << parsed.version << '\n'
-                << QStringLiteral("固件更新说明 (notes): ")
+    if (refused)
+        return windowFails(console, *refused);
+    console.out << UserTexts::versionCaption() << QStringLiteral(" (version):   ") << parsed.version
+                << '\n'
+                << UserTexts::notesCaption() << QStringLiteral(" (notes): ")
                 << QString(parsed.notes)
                        .replace(QStringLiteral("\r\n"), QStringLiteral("\n                      "))
                 << '\n';
@@ -227,7 +228,7 @@ int check(FirmwareSource &source, const QByteArray &publicKeysPem, Console &cons
     console.out << whatCame(firmware);
     if (firmware.firmwareFailure) {
         console.out << '\n';
-        return windowFails(console, WindowBoxes::firmwareDownloadFailed(*firmware.firmwareFailure),
+        return windowFails(console, UserTexts::firmwareDownloadFailed(*firmware.firmwareFailure),
                            firmware.advice);
     }
     const QByteArray firmwareSha256 = Sha256::hash(firmware.body);

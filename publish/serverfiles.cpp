@@ -3,7 +3,7 @@
 #include "encoding/gbk.h"
 #include "server/firmwareserver.h"
 #include "server/versioninfo.h"
-#include "verdicts/windowboxes.h"
+#include "usertexts/usertexts.h"
 
 #include <QTextCodec>
 #include <QUrl>

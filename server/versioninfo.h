@@ -22,6 +22,9 @@ struct VersionInfo
     QString deviceModel; // set from BadVersionLine on
     QString version; // set when Valid
     QString notes; // the "[Desc]" values joined with CR LF; set when Valid
+
+    // The model line was read, also when the version line then failed.
+    bool hasModel() const { return status == Status::Valid || status == Status::BadVersionLine; }
 };
 
 VersionInfo parseVersionInfo(const QByteArray &body);

@@ -2,6 +2,7 @@
 // and, when it cannot open the keyboard, what its warning makes the window say.
 #include "device/dfulisting.h"
 #include "device/unreachablekeyboard.h"
+#include "usertexts/usertexts.h"
 
 #include <QSettings>
 #include <QtTest>
@@ -201,7 +202,7 @@ void TestDfuListing::unreachableBox()
     QFETCH(QStringList, says);
     QFETCH(QStringList, never);
 
-    const WindowBox box = UnreachableKeyboard::box(platform, error, driver);
+    const WindowBox box = UserTexts::unreachableKeyboard(platform, error, driver);
     QCOMPARE(box.kind, WindowBox::Kind::Warning);
     QCOMPARE(box.title, QStringLiteral("无法访问设备"));
     int at = 0;

@@ -9,6 +9,7 @@
 #include "support/connecttunnel.h"
 #include "support/httpsserver.h"
 #include "support/windowdriver.h"
+#include "usertexts/usertexts.h"
 
 #include <QCryptographicHash>
 #include <QStandardPaths>
@@ -293,8 +294,8 @@ void TestEndToEnd::realDfuUtil_data()
         << QStringLiteral("not-in-dfu-mode") << noDevice << none;
     // As without the udev rule: dfu-util leaves the keyboard out of its
     // listing and says why on standard error.
-    const WindowBox noAccess = UnreachableKeyboard::box(UnreachableKeyboard::Platform::Linux,
-                                                        QStringLiteral("LIBUSB_ERROR_ACCESS"));
+    const WindowBox noAccess = UserTexts::unreachableKeyboard(
+        UnreachableKeyboard::Platform::Linux, QStringLiteral("LIBUSB_ERROR_ACCESS"));
     QTest::newRow("keyboard not to be opened")
         << QStringLiteral("no-access") << QStringList{box("warning", "无法访问设备", noAccess.text)}
         << QStringLiteral("Device Not Accessible LIBUSB_ERROR_ACCESS");

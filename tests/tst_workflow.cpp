@@ -8,6 +8,7 @@
 #include "support/httpsserver.h"
 #include "support/tmpfsmount.h"
 #include "support/windowdriver.h"
+#include "usertexts/usertexts.h"
 
 #include <QSslKey>
 #include <QTextCodec>
@@ -416,8 +417,8 @@ void TestWorkflow::deviceCheck_data()
                                    "(LIBUSB_ERROR_ACCESS)\r\n");
     const QByteArray otherDevice = QByteArray(noDriver).replace("df13", "df11");
     const auto unreachable = [&](const char *error) {
-        const WindowBox shown = UnreachableKeyboard::box(UnreachableKeyboard::currentPlatform(),
-                                                         QString::fromLatin1(error));
+        const WindowBox shown = UserTexts::unreachableKeyboard(
+            UnreachableKeyboard::currentPlatform(), QString::fromLatin1(error));
         return QStringList{box("warning", "无法访问设备", shown.text)};
     };
     const auto unreachableLog = [&](const QByteArray &errors, const char *error) {

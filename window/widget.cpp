@@ -1,14 +1,14 @@
 #include "window/widget.h"
 #include "ui_widget.h"
 
+#include "decisions/windowdecisions.h"
 #include "device/dfulisting.h"
-#include "device/unreachablekeyboard.h"
 #include "download/firmwaredownload.h"
 #include "encoding/gbk.h"
 #include "server/firmwareserver.h"
 #include "server/versioninfo.h"
 #include "storage/firmwarestore.h"
-#include "verdicts/windowboxes.h"
+#include "usertexts/usertexts.h"
 
 #include <QDebug>
 #include <QFile>
@@ -26,8 +26,9 @@ QByteArray pendingBytes(QProcess *process, QByteArray (QProcess::*read)())
     return process->isOpen() ? (process->*read)() : QByteArray();
 }
 
-void showBox(QWidget *parent, const WindowBox &box)
+void showBox(QWidget *window, const WindowBox &box)
 {
+    QWidget *const parent = box.parented ? window : nullptr;
     switch (box.kind) {
     case WindowBox::Kind::Information:
         QMessageBox::information(parent, box.title, box.text);
@@ -41,6 +42,12 @@ void showBox(QWidget *parent, const WindowBox &box)
     }
 }
 
+void writeLog(const QStringList &lines)
+{
+    for (const QString &line : lines)
+        qDebug().noquote() << line;
+}
+
 } // namespace
 
 Widget::Widget(QWidget *parent)
@@ -48,7 +55,7 @@ Widget::Widget(QWidget *parent)
     , ui(new Ui::Widget)
 {
     ui->setupUi(this);
-    setWindowTitle(QStringLiteral("NV38K") + QStringLiteral("升级工具V1.5"));
+    setWindowTitle(UserTexts::windowTitle());
 
     listProcess = new QProcess(this);
     updateProcess = new QProcess(this);
@@ -78,8 +85,7 @@ Widget::~Widget()
 void Widget::on_btnUpdate_clicked()
 {
     if (firmwareUrl.isEmpty()) {
-        QMessageBox::warning(this, QStringLiteral("警告"),
-                             QStringLiteral("请先获取固件信息后再试"));
+        showBox(this, UserTexts::informationFirst());
         return;
     }
     qDebug() << DfuListing::program();
@@ -88,44 +94,15 @@ void Widget::on_btnUpdate_clicked()
 
 void Widget::readResult(int exitCode)
 {
-    const QByteArray errorBytes = std::exchange(listErrors, QByteArray());
-    // dfu-util explains its own failures; a failed listing is not worth a box.
-    if (exitCode != 0)
+    const Decisions::DeviceCheck check = Decisions::deviceCheck(
+        exitCode, listProcess->readAllStandardOutput(), std::exchange(listErrors, QByteArray()),
+        UnreachableKeyboard::currentPlatform(), UnreachableKeyboard::boundDriver);
+    writeLog(check.log);
+    if (check.box)
+        showBox(this, *check.box);
+    writeLog(check.logAfterBox);
+    if (!check.download)
         return;
-
-    const std::optional<QString> listing = decodeGbk(listProcess->readAllStandardOutput());
-    if (!listing) {
-        showBox(this, WindowBoxes::noGbkCodec());
-        return;
-    }
-    qDebug() << *listing;
-    const QString errors = decodeGbkForLog(errorBytes);
-    if (!errors.isEmpty())
-        qDebug() << errors;
-
-    switch (DfuListing::judge(*listing)) {
-    case DfuListing::Verdict::NoDevice:
-        // Attached, but dfu-util could not open it: a missing driver or
-        // permission, not the cable.
-        if (const std::optional<QString> error = DfuListing::keyboardOpenError(errors)) {
-            using namespace UnreachableKeyboard;
-            showBox(this, box(currentPlatform(), *error, boundDriver()));
-            qDebug().noquote() << "Device Not Accessible" << *error;
-            return;
-        }
-        QMessageBox::warning(this, QStringLiteral("未检测到设备"),
-                             QStringLiteral("未检测到可升级的设备,请检查设备是否正确连接。"));
-        qDebug() << "None Device Found";
-        return;
-    case DfuListing::Verdict::ForeignDevice:
-        QMessageBox::warning(
-            this, QStringLiteral("未检测到设备"),
-            QStringLiteral("未查找到相应设备，请检查设备是否与升级工具软件匹配。"));
-        return;
-    case DfuListing::Verdict::DevicePresent:
-        break;
-    }
-
     qDebug() << firmwareUrl;
     new FirmwareDownload(firmwareManager, firmwareUrl, firmwareModel, firmwareVersion);
 }
@@ -138,7 +115,7 @@ void Widget::ProcStart()
 void Widget::ProcError(QProcess::ProcessError)
 {
     qDebug() << "error";
-    QMessageBox::critical(this, QStringLiteral("错误"), QStringLiteral("升级工具损坏，请重新安装"));
+    showBox(this, UserTexts::toolDamaged());
 }
 
 void Widget::RecError(QProcess::ProcessError error)
@@ -150,25 +127,22 @@ void Widget::finishedSlot(QNetworkReply *reply)
 {
     // Released once this handler is done with it, whichever way it leaves.
     reply->deleteLater();
-    if (FirmwareServer::informationReplyFailed(*reply)) {
-        showBox(this, WindowBoxes::informationReplyFailed());
+    std::optional<VersionInfo> info;
+    if (!FirmwareServer::informationReplyFailed(*reply))
+        info = parseVersionInfo(reply->readAll());
+    const Decisions::Information shown = Decisions::information(info);
+    if (shown.showsModel)
+        ui->lblDeviceType->setText(info->deviceModel);
+    if (shown.box)
+        showBox(this, *shown.box);
+    if (!shown.takesAll)
         return;
-    }
 
-    const VersionInfo info = parseVersionInfo(reply->readAll());
-    const WindowBoxes::InformationView view = WindowBoxes::forInformation(info);
-    if (view.showsModel)
-        ui->lblDeviceType->setText(info.deviceModel);
-    if (view.box) {
-        showBox(this, *view.box);
-        return;
-    }
-
-    ui->lblFirmwareVersion->setText(info.version);
-    firmwareUrl = FirmwareServer::firmwareUrl(info.deviceModel, info.version);
-    firmwareModel = info.deviceModel;
-    firmwareVersion = info.version;
-    ui->lblFirmwareDesc->setText(info.notes);
+    ui->lblFirmwareVersion->setText(info->version);
+    firmwareUrl = FirmwareServer::firmwareUrl(info->deviceModel, info->version);
+    firmwareModel = info->deviceModel;
+    firmwareVersion = info->version;
+    ui->lblFirmwareDesc->setText(info->notes);
 }
 
 void Widget::FinishedGetFirmware(QNetworkReply *reply)
@@ -181,33 +155,17 @@ void Widget::FinishedGetFirmware(QNetworkReply *reply)
     if (!outcome)
         return;
 
-    using Kind = FirmwareDownload::Outcome::Kind;
-    const bool received =
-        outcome->kind != Kind::DownloadFailed && outcome->kind != Kind::SignatureRefused;
-    if (received) {
+    const Decisions::Firmware shown = Decisions::firmware(*outcome);
+    if (shown.received) {
+        // Kept because the window has always held the latest firmware file's
+        // object; FirmwareDownload writes the file without it.
         delete firmwareFile;
         firmwareFile = new QFile(FirmwareStore::filePath(), this);
     }
-    switch (outcome->kind) {
-    case Kind::DownloadFailed:
-        showBox(this, WindowBoxes::firmwareDownloadFailed(outcome->failure));
-        return;
-    case Kind::SignatureRefused:
-        showBox(this, WindowBoxes::firmwareSignatureFailed(outcome->verdict));
-        return;
-    case Kind::OpenFailed:
-        QMessageBox::information(nullptr, tr("File"), tr("File Open Failed."));
-        return;
-    case Kind::WriteFailed:
-        QMessageBox::information(nullptr, tr("File"), tr("File Write Failed."));
-        return;
-    case Kind::Stored:
-        break;
-    }
-    listProcess->close();
-    qDebug() << "SaveFileSuccess" << outcome->size;
-    QMessageBox::information(this, QStringLiteral("成功"),
-                             QStringLiteral("下载固件成功,请使用升级工具进行升级。"));
+    if (shown.stored)
+        listProcess->close();
+    writeLog(shown.log);
+    showBox(this, shown.box);
 }
 
 void Widget::on_btnGetFirmWare_clicked()

@@ -13,8 +13,8 @@ class Widget;
 }
 
 // The tool's only window. It owns all state; every event arrives as one of
-// its private slots, which stay glue around the plain functions in
-// device/, download/, server/ and verdicts/.
+// its private slots, which only carry out what decisions/ makes of each
+// answer and show the boxes usertexts/ words.
 class Widget : public QWidget
 {
     Q_OBJECT

@@ -1,0 +1,71 @@
+#pragma once
+
+#include "device/unreachablekeyboard.h"
+#include "integrity/firmwaresignature.h"
+#include "server/versioninfo.h"
+
+#include <QString>
+#include <optional>
+
+// Every text a user of the tool reads, in one place: the window's title and
+// the title and text of each message box it shows, shared with nv38k-publish,
+// which reports the very boxes the window would show. The form's captions
+// and buttons live in window/widget.ui.
+
+// One modal box with an OK button.
+struct WindowBox
+{
+    enum class Kind { Information, Warning, Critical };
+
+    Kind kind;
+    QString title;
+    QString text;
+    bool parented = true; // false: shown with no parent window
+};
+
+namespace UserTexts {
+
+// "NV38K" followed by the tool's name and version.
+QString windowTitle();
+
+// "下载固件" clicked before any information file was read.
+WindowBox informationFirst();
+// dfu-util is missing, cannot run or crashed.
+WindowBox toolDamaged();
+
+// What dfu-util's listing says.
+WindowBox noDevice();
+WindowBox foreignDevice();
+// The keyboard is in DFU mode, but dfu-util reports the libusb error `error`
+// (such as "LIBUSB_ERROR_NOT_SUPPORTED") for it on `platform`; `driver` is
+// named where Windows told it.
+WindowBox unreachableKeyboard(UnreachableKeyboard::Platform platform, const QString &error,
+                              const UnreachableKeyboard::BoundDriver &driver = {});
+
+// For an information reply that failed (FirmwareServer::informationReplyFailed).
+WindowBox informationReplyFailed();
+// For a parsed information file that the window does not show; none for a
+// valid file.
+std::optional<WindowBox> informationRefused(VersionInfo::Status status);
+// For any GBK text when this Qt build cannot decode GBK.
+WindowBox noGbkCodec();
+
+// For a firmware reply that failed, with FirmwareServer::firmwareReplyFailure().
+WindowBox firmwareDownloadFailed(const QString &failure);
+// For a firmware whose signature a build with signing keys does not accept.
+WindowBox firmwareSignatureFailed(FirmwareSignature::Verdict verdict);
+// The firmware file could not be created, or not written whole.
+WindowBox fileOpenFailed();
+WindowBox fileWriteFailed();
+// The firmware is stored where the flashing tool reads it.
+WindowBox firmwareStored();
+
+// The form's captions as nv38k-publish prints them beside their English.
+QString modelCaption();
+QString versionCaption();
+QString notesCaption();
+
+// The log's one Chinese word: the label before the firmware's size.
+QString firmwareSizeLogLabel();
+
+} // namespace UserTexts
