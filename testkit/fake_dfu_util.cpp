@@ -1,7 +1,10 @@
 // Stands in for dfu-util in tests. Prints the file named by FAKE_DFU_LISTING
 // byte for byte, and the one named by FAKE_DFU_ERRORS to standard error, then
 // exits with FAKE_DFU_EXIT (default 0); with FAKE_DFU_CRASH set it crashes
-// instead. FAKE_DFU_SLEEP_MS makes it take its time first.
+// instead. FAKE_DFU_SLEEP_MS makes it take its time first;
+// FAKE_DFU_ERRORS_PAUSE_AT=N pauses after the first N bytes of standard error,
+// as dfu-util does between the devices it tries.
+#include <algorithm>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
@@ -24,14 +27,26 @@ namespace {
     std::abort();
 }
 
-void copy(const char *path, std::FILE *out)
+void copy(const char *path, std::FILE *out, long pauseAt = -1)
 {
-    if (std::FILE *in = path ? std::fopen(path, "rb") : nullptr) {
-        char buffer[65536];
-        for (size_t n; (n = std::fread(buffer, 1, sizeof buffer, in)) > 0;)
-            std::fwrite(buffer, 1, n, out);
-        std::fclose(in);
+    std::FILE *in = path ? std::fopen(path, "rb") : nullptr;
+    if (!in)
+        return;
+    char buffer[65536];
+    long written = 0;
+    for (;;) {
+        const long room = pauseAt > written ? pauseAt - written : long(sizeof buffer);
+        const size_t n = std::fread(buffer, 1, size_t(std::min(room, long(sizeof buffer))), in);
+        if (n == 0)
+            break;
+        std::fwrite(buffer, 1, n, out);
+        written += long(n);
+        if (written == pauseAt) {
+            std::fflush(out);
+            std::this_thread::sleep_for(std::chrono::milliseconds(300));
+        }
     }
+    std::fclose(in);
 }
 
 } // namespace
@@ -47,7 +62,8 @@ int main()
     if (std::getenv("FAKE_DFU_CRASH"))
         crash();
     copy(std::getenv("FAKE_DFU_LISTING"), stdout);
-    copy(std::getenv("FAKE_DFU_ERRORS"), stderr);
+    const char *pauseAt = std::getenv("FAKE_DFU_ERRORS_PAUSE_AT");
+    copy(std::getenv("FAKE_DFU_ERRORS"), stderr, pauseAt ? std::atol(pauseAt) : -1);
     const char *exitCode = std::getenv("FAKE_DFU_EXIT");
     return exitCode ? std::atoi(exitCode) : 0;
 }
