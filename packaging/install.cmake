@@ -33,4 +33,21 @@ install(FILES packaging/nv38k-upgrade-tool.png
         DESTINATION ${CMAKE_INSTALL_DATADIR}/icons/hicolor/256x256/apps)
 install(FILES packaging/70-nv38k-dfu.rules DESTINATION ${NV38K_UDEV_RULES_DIR})
 
+# What software centres show (AppStream), under an id that starts with the
+# vendor's domain name reversed.
+set(NV38K_VENDOR_ID "example.nv38k" CACHE STRING
+    "The vendor's domain name reversed (com.example): the start of the AppStream id")
+if(NOT NV38K_VENDOR_ID MATCHES "^[a-z][a-z0-9-]*(\\.[a-z0-9][a-z0-9-]*)+$")
+    message(FATAL_ERROR "NV38K_VENDOR_ID must be a domain name reversed, such as com.example")
+endif()
+set(NV38K_APPSTREAM_ID ${NV38K_VENDOR_ID}.upgrade_tool)
+string(REPLACE "." ";" vendor_domain "${NV38K_VENDOR_ID}")
+list(REVERSE vendor_domain)
+list(JOIN vendor_domain "." vendor_domain)
+set(NV38K_VENDOR_HOMEPAGE https://${vendor_domain}/)
+configure_file(packaging/nv38k-upgrade-tool.metainfo.xml.in ${NV38K_APPSTREAM_ID}.metainfo.xml
+               @ONLY)
+install(FILES ${CMAKE_CURRENT_BINARY_DIR}/${NV38K_APPSTREAM_ID}.metainfo.xml
+        DESTINATION ${CMAKE_INSTALL_DATADIR}/metainfo)
+
 include(packaging/deb.cmake)

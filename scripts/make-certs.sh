@@ -1,5 +1,9 @@
 #!/usr/bin/env bash
-# Makes a test CA and server certificates into OUTDIR for the firmware HOST:
+# Makes a test CA and server certificates into OUTDIR for the firmware HOST.
+# The keys a build compiles in (the CA, the signing keys) are made once and
+# kept; with --roots only those are made, as a configure step needs them
+# before the tests make the rest.
+# Usage: scripts/make-certs.sh [--roots] OUTDIR [HOST]
 #   ca.pem                 the test CA, trusted by the tests
 #   server.pem/.key        for HOST, localhost and 127.0.0.1, signed by the test CA
 #   other-ca.pem           a second CA that nobody trusts
@@ -12,8 +16,13 @@
 #   other-signing.key      an Ed25519 key that nobody trusts
 #   rotation.pub           its public key, then signing.pub: two keys in one file
 set -euo pipefail
+roots_only=false
+if [[ ${1:-} == --roots ]]; then
+    roots_only=true
+    shift
+fi
 out=$1
-host=$2
+host=${2:-firmware.nv38k.example}
 mkdir -p "$out"
 cd "$out"
 work=$(mktemp -d)
@@ -67,7 +76,15 @@ CNF
     fi
 }
 
-make_ca ca "NV38K test CA"
+if [[ ! -f ca.pem || ! -f ca.key || ! -f rotation.pub ]]; then
+    make_ca ca "NV38K test CA"
+    for key in signing other-signing; do
+        openssl genpkey -algorithm ed25519 -out "$key.key" 2>/dev/null
+    done
+    openssl pkey -in signing.key -pubout -out signing.pub
+    openssl pkey -in other-signing.key -pubout | cat - signing.pub >rotation.pub
+fi
+$roots_only && exit
 make_ca other-ca "Untrusted test CA"
 sign server ca "$host_san"
 sign untrusted other-ca "$host_san"
@@ -76,8 +93,3 @@ sign wronghost ca "DNS:wrong.nv38k.example"
 bits=1024 sign weakkey ca "$host_san"
 openssl req -x509 -newkey rsa:2048 -nodes -sha256 -days 3650 -subj "/CN=$host" \
     -addext "subjectAltName=$host_san" -keyout selfsigned.key -out selfsigned.pem 2>/dev/null
-for key in signing other-signing; do
-    openssl genpkey -algorithm ed25519 -out "$key.key" 2>/dev/null
-done
-openssl pkey -in signing.key -pubout -out signing.pub
-openssl pkey -in other-signing.key -pubout | cat - signing.pub >rotation.pub

@@ -5,6 +5,8 @@ font_packages=(fonts-wqy-microhei)
 # The real parts the demo and the end-to-end tests run against; umockdev
 # emulates the keyboard for dfu-util (python3 writes the emulation).
 server_packages=(nginx dfu-util umockdev python3)
+# The checks of the menu entry and the AppStream file.
+desktop_packages=(desktop-file-utils appstream)
 # The 32-bit Windows build (scripts/build-windows.sh): the MinGW-w64 cross
 # compilers, and what the builds of OpenSSL, Qt, libusb and dfu-util run on
 # the host (dpkg-dev unpacks the source packages, icoutils checks the icon).

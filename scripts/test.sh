@@ -16,27 +16,20 @@ take_arguments --sanitize --windows --packages -- "$@"
 [[ $# -le 1 ]] || { echo "test.sh: one mode at a time (see --help)" >&2; exit 2; }
 cd "$(dirname "$0")/.."
 source scripts/packages.sh
-scripts/install-deps.sh "${build_packages[@]}" "${server_packages[@]}"
+scripts/install-deps.sh "${build_packages[@]}" "${server_packages[@]}" "${desktop_packages[@]}"
 sudo=()
 [[ $(id -u) -eq 0 ]] || sudo=(sudo)
 
 mode=${1:-}
 [[ $mode != --packages ]] || exec tests/packages/run.sh
-build=build/tests
 preset=tests
-case $mode in
---sanitize)
-    build=build/sanitize
-    preset=sanitize
-    ;;
---windows) build=build/windows-tests ;;
-esac
-# The test servers' root is compiled in, as a release build's extra root is.
-certs=$PWD/$build/certs
-[[ -f $certs/weakkey.pem ]] || scripts/make-certs.sh "$certs" firmware.nv38k.example
-options=(-DBUILD_TESTING=ON -DNV38K_TRUSTED_CA="$certs/ca.pem")
-
+[[ $mode != --sanitize ]] || preset=sanitize
 if [[ $mode == --windows ]]; then
+    build=build/windows-tests
+    # The test servers' root is compiled in, as a release build's extra root is.
+    certs=$PWD/$build/certs
+    [[ -f $certs/weakkey.pem ]] || scripts/make-certs.sh "$certs" firmware.nv38k.example
+    options=(-DBUILD_TESTING=ON -DNV38K_TRUSTED_CA="$certs/ca.pem")
     # Wine's 32-bit half, which runs the programs, is an i386 package.
     if ! dpkg --print-foreign-architectures | grep -qx i386; then
         "${sudo[@]}" dpkg --add-architecture i386
@@ -56,6 +49,7 @@ if [[ $mode == --windows ]]; then
     tests/windows/hardening.sh
     exit
 fi
-cmake --preset "$preset" -B "$build" "${options[@]}" >/dev/null
-cmake --build "$build" --parallel "$(nproc)"
-ctest --test-dir "$build" --output-on-failure --parallel "$(nproc)"
+# What anyone can run once the packages are there.
+cmake --preset "$preset" >/dev/null
+cmake --build --preset "$preset" --parallel "$(nproc)"
+ctest --preset "$preset" --parallel "$(nproc)"

@@ -14,7 +14,8 @@ set -euo pipefail
 cd "$(dirname "$0")/../.."
 source scripts/packages.sh
 source scripts/start-nginx.sh
-scripts/install-deps.sh "${build_packages[@]}" "${server_packages[@]}" xvfb xauth xdotool
+scripts/install-deps.sh "${build_packages[@]}" "${server_packages[@]}" "${desktop_packages[@]}" \
+    xvfb xauth xdotool
 # The release is made from a clone of the commit.
 if ! git diff --quiet HEAD; then
     echo "tests/packages/run.sh: the working tree has changes that a clone of the commit lacks;" \
