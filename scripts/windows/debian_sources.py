@@ -2,6 +2,8 @@
 versions and the downloads; and a new Debian root from this machine's apt
 sources. scripts/windows/build.py imports it; scripts/update-source-pins.sh,
 packaging/windows/make-sources.sh and scripts/fresh-ci.sh run it."""
+import contextlib
+import fcntl
 import functools
 import hashlib
 import os
@@ -13,6 +15,25 @@ import sys
 TOP = pathlib.Path(__file__).resolve().parents[2]
 PINS = TOP / "packaging/windows/source-pins.txt"
 SUDO = [] if os.geteuid() == 0 else ["sudo"]
+# Shared with scripts/install-deps.sh: CI builds the Windows toolchain while
+# the Linux stages install their packages, and apt takes one at a time.
+APT_LOCK = pathlib.Path(os.environ.get("TMPDIR", "/tmp")) / "nv38k-apt.lock"
+
+
+@contextlib.contextmanager
+def apt_lock():
+    try:
+        held = open(APT_LOCK, "a")
+    except PermissionError:  # another user's lock file; reading it does
+        held = open(APT_LOCK)
+    with held:
+        fcntl.flock(held, fcntl.LOCK_EX)
+        yield
+
+
+def apt_get_update():
+    with apt_lock():
+        subprocess.run([*SUDO, "apt-get", "update", "-qq"], check=True)
 
 
 def pins():
@@ -59,11 +80,13 @@ def ensure_deb_src():
                 for line in path.read_text().splitlines() if re.match(r"^\s*deb\s", line)]
     if not stanzas and not one_line:
         sys.exit("No deb entry in the apt sources to derive deb-src from")
-    for name, entries in (("nv38k-deb-src.sources", "\n\n".join(stanzas)), ("nv38k-deb-src.list", "\n".join(one_line))):
-        if entries:
-            subprocess.run([*SUDO, "tee", f"/etc/apt/sources.list.d/{name}"], input=entries + "\n",
-                           text=True, stdout=subprocess.DEVNULL, check=True)
-    subprocess.run([*SUDO, "apt-get", "update", "-qq"], check=True)
+    with apt_lock():
+        for name, entries in (("nv38k-deb-src.sources", "\n\n".join(stanzas)),
+                              ("nv38k-deb-src.list", "\n".join(one_line))):
+            if entries:
+                subprocess.run([*SUDO, "tee", f"/etc/apt/sources.list.d/{name}"], input=entries + "\n",
+                               text=True, stdout=subprocess.DEVNULL, check=True)
+    apt_get_update()
 
 
 def debian_entries():
@@ -124,7 +147,7 @@ def versions(package):
     """The versions of PACKAGE that the mirror lists, newest first."""
     listing = _showsrc(package)
     if "Version:" not in listing:
-        subprocess.run([*SUDO, "apt-get", "update", "-qq"], check=True)
+        apt_get_update()
         listing = _showsrc(package)
     def compare(a, b):
         if a == b:
@@ -156,7 +179,7 @@ def update_pins(wanted, work):
     """Moves the pins of the packages WANTED (all when empty) to the newest
     version that the mirror serves, and says what moved."""
     ensure_deb_src()
-    subprocess.run([*SUDO, "apt-get", "update", "-qq"], check=True)
+    apt_get_update()
     lines = []
     for line in PINS.read_text().splitlines():
         fields = line.split()
