@@ -34,10 +34,26 @@ done
 # scripts/test.sh --windows builds its test binaries in a tree of their own.
 build=${NV38K_WINDOWS_BUILD:-build/windows}
 mkdir -p "$build"
-# Sets qt_prefix, openssl_prefix and dfu_util, and records in $build what
-# they were built from and how.
-toolchain=$(NV38K_WINDOWS_CACHE=$windows_cache python3 scripts/windows/build.py "$build")
-eval "$toolchain"
+# Records in $build what the components were built from and how, and where
+# they are: windows-prefixes.txt, read here as data, never run as shell.
+NV38K_WINDOWS_CACHE=$windows_cache python3 scripts/windows/build.py "$build"
+qt_prefix= openssl_prefix= dfu_util=
+while IFS= read -r line || [[ -n $line ]]; do
+    case ${line%%=*} in
+    qt_prefix | openssl_prefix | dfu_util) printf -v "${line%%=*}" '%s' "${line#*=}" ;;
+    *)
+        echo "build-windows.sh: $build/windows-prefixes.txt has a line it does not know: ${line@Q}" >&2
+        exit 1
+        ;;
+    esac
+done <"$build/windows-prefixes.txt"
+for path in "$qt_prefix" "$openssl_prefix" "$dfu_util"; do
+    [[ $path == /* && -e $path ]] || {
+        echo "build-windows.sh: $build/windows-prefixes.txt names no qt_prefix, openssl_prefix" \
+            "and dfu_util that exist (${path@Q})" >&2
+        exit 1
+    }
+done
 scripts/check-windows-exe.sh --console "$dfu_util" >/dev/null
 
 step "Building the tool"

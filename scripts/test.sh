@@ -37,6 +37,7 @@ if [[ $mode == --windows ]]; then
     scripts/install-deps.sh "${windows_packages[@]}"
     scripts/build-windows.sh
     scripts/check-windows-exe.sh build/windows/nv38k-upgrade-tool.exe
+    tests/windows/toolchain.sh
     NV38K_WINDOWS_BUILD=$build scripts/build-windows.sh "${options[@]}"
     # The tests share one Wine prefix and one wineserver, both ready before
     # the first test starts: test programs that start Wine together can hang.

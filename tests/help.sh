@@ -34,7 +34,7 @@ exits() {
 helps() { exits 0 "$1" --help && grep -q '^Usage: ' "$work/out.log"; }
 refuses() { exits 2 "$1" --frob && grep -q 'unknown argument "--frob"' "$work/err.log"; }
 
-for script in tree/scripts/{package,build-windows,demo,test,update-source-pins,fuzz,install-deps,check-windows-exe}.sh \
+for script in tree/scripts/{package,build-windows,demo,test,update-source-pins,fuzz,install-deps,check-windows-exe,fresh-ci}.sh \
     tree/packaging/windows/make-packages.sh rebuild.sh; do
     row "${script#tree/} --help: usage, nothing done" helps "$script"
     row "${script#tree/} --frob: refused, nothing done" refuses "$script"

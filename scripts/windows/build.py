@@ -1,8 +1,9 @@
 """Builds the components of the Windows programs into the cache, each once:
 its pinned Debian source package fetched and checked, Debian's patches and
 then ours applied, built by its recipe (recipes.py) and recorded in BUILD
-for the sources archive and the notices. Prints, for scripts/build-windows.sh,
-the shell assignments qt_prefix, openssl_prefix and dfu_util.
+for the sources archive and the notices. Writes, for scripts/build-windows.sh,
+BUILD/windows-prefixes.txt: the lines qt_prefix=, openssl_prefix= and
+dfu_util= with their paths. Says everything else on standard error.
 Usage: build.py BUILD  (NV38K_WINDOWS_CACHE: the cache, as
 scripts/source-packages.sh resolves it; NV38K_SOURCE_PACKAGES: a folder of
 source packages to take instead of the mirror)"""
@@ -102,6 +103,11 @@ def fetch(package, version, dsc_sha256, cache, local):
 
 
 def main(build):
+    # What this step and the builds it runs say is for people: standard output
+    # joins standard error, and the results go to a file.
+    os.dup2(sys.stderr.fileno(), sys.stdout.fileno())
+    results = build / "windows-prefixes.txt"
+    results.unlink(missing_ok=True)
     cache = pathlib.Path(os.environ["NV38K_WINDOWS_CACHE"])
     local = os.environ.get("NV38K_SOURCE_PACKAGES")
     local = pathlib.Path(local).resolve() if local else None
@@ -147,9 +153,11 @@ def main(build):
     # (packaging/windows/make-sources.sh) and the notices.
     (build / "windows-sources.txt").write_text("\n".join(built) + "\n")
     (build / "windows-configure.txt").write_text("\n".join(configured) + "\n")
-    for name, value in (("qt_prefix", ctx.prefixes["qt"]), ("openssl_prefix", ctx.prefixes["openssl"]),
-                        ("dfu_util", ctx.prefixes["dfu_util"] / "bin/dfu-util.exe")):
-        print(f"{name}={shlex.quote(str(value))}")
+    paths = {"qt_prefix": ctx.prefixes["qt"], "openssl_prefix": ctx.prefixes["openssl"],
+             "dfu_util": ctx.prefixes["dfu_util"] / "bin/dfu-util.exe"}
+    if any("\n" in str(path) for path in paths.values()):
+        sys.exit(f"A line break in the cache's path cannot be written to {results}: {cache!r}")
+    results.write_text("".join(f"{name}={path}\n" for name, path in paths.items()))
 
 
 if __name__ == "__main__":

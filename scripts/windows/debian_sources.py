@@ -1,6 +1,9 @@
 """Debian source packages for the Windows build: the pins, the mirror's
-versions and the downloads. scripts/windows/build.py imports it;
-scripts/update-source-pins.sh and packaging/windows/make-sources.sh run it."""
+versions and the downloads; and a new Debian root from this machine's apt
+sources. scripts/windows/build.py imports it; scripts/update-source-pins.sh,
+packaging/windows/make-sources.sh and scripts/fresh-ci.sh run it."""
+import contextlib
+import fcntl
 import functools
 import hashlib
 import os
@@ -12,6 +15,25 @@ import sys
 TOP = pathlib.Path(__file__).resolve().parents[2]
 PINS = TOP / "packaging/windows/source-pins.txt"
 SUDO = [] if os.geteuid() == 0 else ["sudo"]
+# Shared with scripts/install-deps.sh: CI builds the Windows toolchain while
+# the Linux stages install their packages, and apt takes one at a time.
+APT_LOCK = pathlib.Path(os.environ.get("TMPDIR", "/tmp")) / "nv38k-apt.lock"
+
+
+@contextlib.contextmanager
+def apt_lock():
+    try:
+        held = open(APT_LOCK, "a")
+    except PermissionError:  # another user's lock file; reading it does
+        held = open(APT_LOCK)
+    with held:
+        fcntl.flock(held, fcntl.LOCK_EX)
+        yield
+
+
+def apt_get_update():
+    with apt_lock():
+        subprocess.run([*SUDO, "apt-get", "update", "-qq"], check=True)
 
 
 def pins():
@@ -58,11 +80,62 @@ def ensure_deb_src():
                 for line in path.read_text().splitlines() if re.match(r"^\s*deb\s", line)]
     if not stanzas and not one_line:
         sys.exit("No deb entry in the apt sources to derive deb-src from")
-    for name, entries in (("nv38k-deb-src.sources", "\n\n".join(stanzas)), ("nv38k-deb-src.list", "\n".join(one_line))):
-        if entries:
-            subprocess.run([*SUDO, "tee", f"/etc/apt/sources.list.d/{name}"], input=entries + "\n",
-                           text=True, stdout=subprocess.DEVNULL, check=True)
-    subprocess.run([*SUDO, "apt-get", "update", "-qq"], check=True)
+    with apt_lock():
+        for name, entries in (("nv38k-deb-src.sources", "\n\n".join(stanzas)),
+                              ("nv38k-deb-src.list", "\n".join(one_line))):
+            if entries:
+                subprocess.run([*SUDO, "tee", f"/etc/apt/sources.list.d/{name}"], input=entries + "\n",
+                               text=True, stdout=subprocess.DEVNULL, check=True)
+    apt_get_update()
+
+
+def debian_entries():
+    """This machine's enabled deb entries for Debian 12 itself (its suites all
+    bookworm or bookworm-*), each as {field: value} in deb822's terms; other
+    vendors' repositories are left out."""
+    lists = [pathlib.Path("/etc/apt/sources.list"), *pathlib.Path("/etc/apt/sources.list.d").glob("*.list")]
+    deb822 = pathlib.Path("/etc/apt/sources.list.d").glob("*.sources")
+    entries = []
+    for path in deb822:
+        for stanza in re.split(r"\n\s*\n", path.read_text()):
+            fields = dict(re.match(r"([\w-]+):\s*(.*)", line).groups() for line in stanza.splitlines()
+                          if re.match(r"[\w-]+:", line))
+            if "deb" in fields.get("Types", "").split() and fields.get("Enabled", "yes").lower() != "no":
+                entries.append({**fields, "Types": "deb"})
+    for path in lists:
+        if path.is_file():
+            for line in path.read_text().splitlines():
+                match = re.match(r"^\s*deb\s+(\[[^]]*\]\s+)?(\S+)\s+(\S+)\s+(.*)", line)
+                if match:
+                    entries.append({"Types": "deb", "URIs": match[2], "Suites": match[3],
+                                    "Components": match[4].strip()})
+    return [entry for entry in entries
+            if all(re.fullmatch(r"bookworm(-\w+)?", suite) for suite in entry.get("Suites", "-").split())]
+
+
+def new_root(root, tarballs):
+    """Makes ROOT a minimal Debian 12 from this machine's own Debian mirror,
+    with git and the CA certificates, and gives it the same Debian apt
+    entries. debootstrap's downloads are kept as a tarball in TARBALLS."""
+    root, tarballs = pathlib.Path(root), pathlib.Path(tarballs)
+    entries = debian_entries()
+    mirror = next((entry["URIs"].split()[0] for entry in entries if "bookworm" in entry["Suites"].split()), None)
+    if not mirror:
+        sys.exit("No deb entry for bookworm in the apt sources to make a Debian root from")
+    include = "git,ca-certificates"
+    tarballs.mkdir(parents=True, exist_ok=True)
+    tarball = tarballs / f"bookworm-minbase-{hashlib.sha256(f'{mirror} {include}'.encode()).hexdigest()[:12]}.tgz"
+    debootstrap = ["debootstrap", "--variant=minbase", f"--include={include}"]
+    if not tarball.is_file():
+        part = tarballs / "part"
+        subprocess.run(["rm", "-rf", "--one-file-system", str(part), f"{tarball}.part"], check=True)
+        subprocess.run([*debootstrap, f"--make-tarball={tarball}.part", "bookworm", part, mirror], check=True)
+        subprocess.run(["rm", "-rf", "--one-file-system", str(part)], check=True)
+        pathlib.Path(f"{tarball}.part").rename(tarball)
+    subprocess.run([*debootstrap, f"--unpack-tarball={tarball}", "bookworm", root, mirror], check=True)
+    (root / "etc/apt/sources.list").write_text("")
+    (root / "etc/apt/sources.list.d/debian.sources").write_text(
+        "\n".join("".join(f"{name}: {value}\n" for name, value in entry.items()) for entry in entries))
 
 
 def _showsrc(package):
@@ -74,7 +147,7 @@ def versions(package):
     """The versions of PACKAGE that the mirror lists, newest first."""
     listing = _showsrc(package)
     if "Version:" not in listing:
-        subprocess.run([*SUDO, "apt-get", "update", "-qq"], check=True)
+        apt_get_update()
         listing = _showsrc(package)
     def compare(a, b):
         if a == b:
@@ -106,7 +179,7 @@ def update_pins(wanted, work):
     """Moves the pins of the packages WANTED (all when empty) to the newest
     version that the mirror serves, and says what moved."""
     ensure_deb_src()
-    subprocess.run([*SUDO, "apt-get", "update", "-qq"], check=True)
+    apt_get_update()
     lines = []
     for line in PINS.read_text().splitlines():
         fields = line.split()
@@ -128,8 +201,10 @@ def update_pins(wanted, work):
 
 
 if __name__ == "__main__":
-    # update-pins WORK [PACKAGE...] | download PACKAGE VERSION FOLDER
+    # update-pins WORK [PACKAGE...] | download PACKAGE VERSION FOLDER | new-root ROOT TARBALLS
     if sys.argv[1] == "update-pins":
         update_pins(set(sys.argv[3:]), sys.argv[2])
+    elif sys.argv[1] == "new-root":
+        new_root(*sys.argv[2:4])
     elif not download(*sys.argv[2:5]):
         sys.exit(f"The mirror does not serve {sys.argv[2]} {sys.argv[3]}")
