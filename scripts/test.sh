@@ -5,8 +5,8 @@
 # under Wine (see scripts/build-windows.sh), the release .exe checked, and
 # the tool used with files planted where other users could put them
 # (tests/windows/hardening.sh).
-# With --packages, a signed release made by the README's "Releasing, step
-# by step" in a clone of the commit (commit changes first), its packages
+# With --packages, a signed release made by docs/releasing.md ("Releasing,
+# step by step") in a clone of the commit (commit changes first), its packages
 # installed and used as a user would, and rebuilt and compared
 # (tests/packages/run.sh).
 # Usage: scripts/test.sh [--sanitize | --windows | --packages]

@@ -1,5 +1,5 @@
 #!/usr/bin/env bash
-# Runs the README's "Releasing, step by step" in a fresh clone of the commit,
+# Runs docs/releasing.md, "Releasing, step by step", in a fresh clone of the commit,
 # every command block as it stands there but for the first, whose settings
 # are this test's: the firmware server HOST (nginx serving WWW_ROOT, its root
 # ROOT_PEM), and firmware signing keys and a code-signing certificate made
@@ -21,15 +21,14 @@ work=$(realpath "$work")
 clone=$work/clone
 signing=$work/signing
 
-# The README's blocks of that section, the first replaced by this test's settings.
+# The page's blocks, the first replaced by this test's settings.
 walkthrough() {
     echo "set -euo pipefail"
     printf '%s=%q\n' host "$host" extra_root "$extra_root" keys "$work/keys" signing "$signing" \
         signing_roots "$signing/root.pem" timestamp_url "" notes "$work/notes.txt" \
         firmware "$work/NV38K.bin" www "$www_root/NV38Firmware/N3KFirmware"
-    sed -n '/^## Releasing, step by step$/,/^## /p' "$top/README.md" |
-        awk '/^```sh$/ { block++; inside = 1; next } /^```$/ { inside = 0; next }
-             inside && block > 1'
+    awk '/^```sh$/ { block++; inside = 1; next } /^```$/ { inside = 0; next }
+         inside && block > 1' "$top/docs/releasing.md"
 }
 
 # A throwaway code-signing root and, as a certificate authority hands them
@@ -74,7 +73,7 @@ deb_ships_publish() {
 started=$SECONDS
 row "a code-signing certificate, key and chain from a throwaway root" certificate
 row "the release's notes and firmware" release_files
-row "the README's commands, run in order in a clone at $clone" run_walkthrough
+row "docs/releasing.md's commands, run in order in a clone at $clone" run_walkthrough
 echo "      $suite  (the walkthrough took $((SECONDS - started)) s)"
 row "package.sh lists each signature: subject, signing time, no timestamp" summary
 row "package.sh warns that no timestamp backs the signatures" said "warning: no timestamp"

@@ -1,5 +1,5 @@
 #!/usr/bin/env bash
-# Makes a signed release as the README's "Releasing, step by step" does, for a
+# Makes a signed release as docs/releasing.md ("Releasing, step by step") does, for a
 # firmware server on this machine (nginx, with a CA made here), in a fresh
 # clone (tests/packages/release.sh); checks its SBOMs (tests/packages/sbom.sh);
 # installs and uses its Debian package as a user would (tests/packages/deb.sh);
