@@ -157,8 +157,8 @@ void Widget::FinishedGetFirmware(QNetworkReply *reply)
 
     const Decisions::Firmware shown = Decisions::firmware(*outcome);
     if (shown.received) {
-        // Kept because the window has always held the latest firmware file's
-        // object; FirmwareDownload writes the file without it.
+        // Nothing reads it, since FirmwareDownload writes the file; the window
+        // holds the latest firmware file's object all the same, as it always has.
         delete firmwareFile;
         firmwareFile = new QFile(FirmwareStore::filePath(), this);
     }
