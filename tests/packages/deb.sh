@@ -84,12 +84,13 @@ remove() {
         ! ls -d $files 2>/dev/null
 }
 
-row "apt-get install ./$(basename "$deb")" install
 metainfo_valid() {
     local file
     file=$(dpkg -L "$package" | grep '^/usr/share/metainfo/.*\.metainfo\.xml$') &&
         appstreamcli validate --no-net "$file" >"$work/appstream.log"
 }
+
+row "apt-get install ./$(basename "$deb")" install
 row "software centres find it: its AppStream file is valid" metainfo_valid
 row "the menu entry starts the window as a new user" start_from_menu
 row "获取固件信息, 下载固件: Debian's dfu-util finds no keyboard" use_against_server
