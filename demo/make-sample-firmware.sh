@@ -6,6 +6,9 @@
 # firmware file's path.
 # Usage: make-sample-firmware.sh ROOT PUBLISH [SIGNING_KEY]
 set -euo pipefail
+# Standard output is the path alone, whatever the steps below say: they all
+# write to standard error, and only the last line goes to the saved stdout.
+exec 3>&1 1>&2
 root=$1
 publish=$2
 signing=()
@@ -23,7 +26,6 @@ head -c $((170 * 1024)) /dev/zero |
     openssl enc -aes-128-ctr -nosalt -K 4e5633384b2d64656d6f2d696d616765 \
         -iv 00000000000000000000000000000000 >"$work/firmware.nv"
 
-# What it reports goes to standard error; standard output is the path alone.
 "$publish" release --model "$model" --version "$version" --notes "$work/notes.txt" \
-    --firmware "$work/firmware.nv" --out "$dir" "${signing[@]}" >&2
-echo "$dir/${model}_${version}.nv"
+    --firmware "$work/firmware.nv" --out "$dir" "${signing[@]}"
+echo "$dir/${model}_${version}.nv" >&3

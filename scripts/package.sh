@@ -40,7 +40,9 @@ lintian --fail-on error "$out/$(basename "$deb")"
 
 NV38K_WINDOWS_BUILD=$trees/windows scripts/build-windows.sh "$@"
 packaging/windows/make-packages.sh "$trees/windows" "$out"
-python3 packaging/sbom.py "$trees/windows" "$out" "$out/$(basename "$deb")" >"$trees/sboms.txt"
-mapfile -t sboms <"$trees/sboms.txt"
+# The SBOMs are the .cdx.json files it writes, not what it prints.
+rm -f "$out"/*.cdx.json
+python3 packaging/sbom.py "$trees/windows" "$out" "$out/$(basename "$deb")"
+sboms=("$out"/*.cdx.json)
 packaging/windows/make-sources.sh "$trees/windows" "$out" "${sboms[@]}"
 ls -l "$out"/*.deb "$out"/*.exe "$out"/*.zip "$out"/*.tar.xz "$out"/*.cdx.json
