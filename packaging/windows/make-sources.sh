@@ -15,7 +15,7 @@ top=$(cd "$(dirname "$0")/../.." && pwd)
 build=${1:?usage: $0 BUILD_DIR OUT_DIR [SBOM...]}
 out_dir=${2:?usage: $0 BUILD_DIR OUT_DIR [SBOM...]}
 shift 2
-version=$(sed -n 's/^project(nv38k-upgrade-tool VERSION \([0-9.]*\).*/\1/p' "$top/CMakeLists.txt")
+version=$(cat "$build/nv38k-version.txt")
 export SOURCE_DATE_EPOCH=${SOURCE_DATE_EPOCH:-$(git -C "$top" log -1 --format=%ct)}
 commit=$(git -C "$top" rev-parse HEAD)
 name=nv38k-upgrade-tool-$version
