@@ -117,7 +117,7 @@ def maker(build):
 
 
 def upstream_of(package, shown):
-    name, _, manufacturer, url = UPSTREAM.get(package, (shown, None, None, None))
+    name, _, manufacturer, url = UPSTREAM.get(package, (shown or package, None, None, None))
     return name, ({"manufacturer": {"name": manufacturer, "url": [url]}} if manufacturer else {})
 
 
@@ -175,12 +175,14 @@ def debian_patches(source, package, debian_version):
     names = series.read_text().split() if series.is_file() else []
     found = []
     for name in names:
+        # Named for the CVE they fix; "Add-tests-for-CVE-..." only tests.
         ids = sorted(set(re.findall(r"CVE-\d{4}-\d{4,}", name, re.I)))
-        if not ids or name.startswith("#"):
+        if not re.match(r"(.*/)?CVE-", name, re.I):
             continue
         found.append({
             "type": "backport",
-            "diff": {"url": f"{dsc_name(package, debian_version)}#debian/patches/{urllib.parse.quote(name)}"},
+            "diff": {"url": f"debian/{urllib.parse.quote(dsc_name(package, debian_version))}"
+                            f"#debian/patches/{urllib.parse.quote(name)}"},
             "resolves": [{"type": "security", "id": cve.upper(),
                           "source": {"name": "NVD", "url": f"https://nvd.nist.gov/vuln/detail/{cve.upper()}"}}
                          for cve in ids]})
@@ -188,8 +190,10 @@ def debian_patches(source, package, debian_version):
 
 
 def source_component(name, package, debian_version, source, dsc, version):
-    shown, _, _, unreadable_licence = notices.BUILT.get(name, (package, None, None, None))
+    shown, _, _, unreadable_licence = notices.BUILT.get(name, (None, None, None, None))
     common, made = upstream_of(package, shown)
+    # Named as the notices name it.
+    common = shown or common
     upstream = notices.upstream(debian_version)
     licence = notices.dep5_licence((source / "debian/copyright").read_text(errors="replace"))
     component = {

@@ -110,7 +110,7 @@ agree() {
     tr -d '\r' <"$out/trees/windows/licenses/THIRD-PARTY-NOTICES.txt" |
         awk '/^(In|  Licence): / { print previous } { previous = $0 }' | sed 's/^  //' | sort -u >"$work/notices.txt"
     jq -r '.components[] | select(.pedigree) | "\(.pedigree.ancestors[0].name) \(.pedigree.ancestors[0].version) (Debian \(
-                if (.purl | endswith("arch=source")) then "source " else "" end)package \(.name) \(.version))",
+                if (.purl | contains("arch=source")) then "source " else "" end)package \(.name) \(.version))",
            (.components[]? | .name + (if (.description | endswith("so Qt'"'"'s")) then "" else " " + .version end))' \
         "${windows[@]}" |
         sort -u >"$work/sbom.txt"
@@ -161,23 +161,24 @@ for sbom in "${sboms[@]}"; do
     done
 done
 row "each file's SHA-512 and SHA-256 in the SBOMs" hashes
-# NVD's vendor and product for each upstream project.
+row "the notices and the Windows SBOMs name the same components at the same versions" agree
+row "sbom-affected.sh: openssl in a range up to today's pin, not in one below it; an unknown name" affected
+row "the sources archive holds the SBOMs" in_archive
+# NVD's vendor and product for each upstream project; zlib, PCRE2 and libpng
+# last, built from pinned sources since Qt no longer bundles them.
 while read -r vendor product; do
     row "CPE cpe:2.3:a:$vendor:$product with the upstream version" nvd_cpe "$vendor" "$product"
 done <<'NVD'
 openssl openssl
 qt qt
+libusb libusb
+dfu-util_project dfu-util
 zlib zlib
 pcre pcre2
 libpng libpng
-libusb libusb
-dfu-util_project dfu-util
 NVD
 for name in zlib PCRE2 libpng libpng1.6 pcre2; do
     row "sbom-affected.sh finds $name" found "$name"
 done
 row "strings in the .exe: zlib's version is the pin's" pinned_inside zlib '(de|in)flate '
 row "strings in the .exe: PCRE2's version is the pin's" pinned_inside pcre2 '^'
-row "the notices and the Windows SBOMs name the same components at the same versions" agree
-row "sbom-affected.sh: openssl in a range up to today's pin, not in one below it; an unknown name" affected
-row "the sources archive holds the SBOMs" in_archive
