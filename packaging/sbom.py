@@ -107,13 +107,17 @@ def concluded(choices):
             for choice in choices]
 
 
+MAKER = []
+
+
 def maker(build):
     """The maker CMake recorded, "Name <address>", as an organisation."""
     text = (build / "nv38k-maintainer.txt").read_text().strip()
     match = re.fullmatch(r"(.*?)\s*<([^>]+)>", text)
     name, email = (match.group(1), match.group(2)) if match else (text, None)
     contact = {"name": name, **({"email": email} if email else {})}
-    return {"name": name, "contact": [contact]}, contact
+    MAKER[:] = [{"name": name, "contact": [contact]}]
+    return MAKER[0], contact
 
 
 def upstream_of(package, shown):
@@ -132,9 +136,11 @@ def file_properties(name, kinds):
 
 
 def file_component(ref, path, name, version, kinds, description):
-    """A shipped file, hashed, its hash also where it is distributed."""
+    """A shipped file, hashed, its hash also where it is distributed; the
+    release's maker ships it."""
     digests = hashes(path)
-    return {"type": "file", "bom-ref": ref, "name": name, "version": version, "description": description,
+    return {"type": "file", "bom-ref": ref, "supplier": MAKER[0], "name": name, "version": version,
+            "description": description,
             "hashes": digests,
             "externalReferences": [{"type": "distribution", "url": urllib.parse.quote(name),
                                     "hashes": digests[:1]}],
@@ -266,11 +272,15 @@ def windows(build, out, version):
             own = built[linker]
             root = {"type": "application", "bom-ref": path, "supplier": own["supplier"],
                     "manufacturer": own["manufacturer"], "name": own["pedigree"]["ancestors"][0]["name"],
-                    "version": own["version"], "licenses": concluded(own["licenses"]),
+                    "version": own["version"],
+                    # Declared and concluded alike: one expression only, when it is one.
+                    "licenses": ([] if "expression" in own["licenses"][0] else own["licenses"])
+                    + concluded(own["licenses"]),
                     **({"cpe": own["cpe"]} if "cpe" in own else {})}
             dependencies[path] = [refs[linker]]
         else:
             root = {"type": "application", "bom-ref": path, "name": "nv38k-upgrade-tool", "version": version,
+                    "purl": f"pkg:generic/nv38k-upgrade-tool@{version}",
                     "supplier": maker(build)[0], "manufacturer": maker(build)[0],
                     # As the notices say: the linked whole is conveyed under the GPL.
                     "licenses": own_licence() + licences("GPL-3.0-only", "concluded")[:1]}
@@ -370,12 +380,14 @@ def qt_part(package, upstream, entry):
 
 
 def relation_range(constraint):
-    """Debian's "(>= 1.2)" as a vers range."""
+    """Debian's "(>= 1.2)" as a vers range, a property: CycloneDX 1.6 has
+    no field for the range of a component that is not shipped."""
     match = re.fullmatch(r"\(\s*(>=|<=|>>|<<|=)\s*(\S+)\s*\)", constraint.strip())
     if not match:
         return {}
     operator = {">>": ">", "<<": "<"}.get(match.group(1), match.group(1))
-    return {"versionRange": f"vers:deb/{operator}{urllib.parse.quote(match.group(2), safe=':+~')}"}
+    return {"name": "nv38k:debian:version-range",
+            "value": f"vers:deb/{operator}{urllib.parse.quote(match.group(2), safe=':+~')}"}
 
 
 def debian(deb, build, out):
@@ -385,7 +397,8 @@ def debian(deb, build, out):
     package, version, arch = field("Package"), field("Version"), field("Architecture")
     made = maker(build)[0]
     root = {"type": "application", "bom-ref": package, "supplier": made, "manufacturer": made,
-            "name": package, "version": version, "licenses": own_licence(),
+            # Linked against Debian's shared libraries: its own licence holds.
+            "name": package, "version": version, "licenses": own_licence() + concluded(own_licence()),
             "purl": purl(package, version, arch, "nv38k"),
             "description": "The Debian package's program; the package itself is its first component"}
     files = f"file:{deb.name}"
@@ -410,12 +423,13 @@ def debian(deb, build, out):
                 ref = f"{relation.lower()}:{alternative}"
                 components.append({
                     "type": "library", "bom-ref": ref, "supplier": DEBIAN, "name": name,
-                    "scope": scope if len(alternatives) == 1 else "optional", "isExternal": True,
-                    **relation_range(alternative[len(alternative.split()[0]):]),
+                    "scope": scope if len(alternatives) == 1 else "optional",
                     "purl": purl(name, None, arch),
                     "description": "Not shipped: Debian installs it as the package declares"
                                    + (" (one of the alternatives)" if len(alternatives) > 1 else ""),
-                    "properties": [{"name": f"nv38k:debian:{relation.lower()}", "value": declared}]})
+                    "properties": [{"name": "nv38k:shipped", "value": "false"},
+                                   {"name": f"nv38k:debian:{relation.lower()}", "value": declared}]
+                    + [range_ for range_ in [relation_range(alternative[len(alternative.split()[0]):])] if range_]})
                 dependencies[ref] = []
                 dependencies[package].append(ref)
     compositions = [{"aggregate": "complete", "assemblies": [package, files]},
@@ -430,6 +444,7 @@ def main(build, out_dir, deb=None):
     out.mkdir(parents=True, exist_ok=True)
     build = pathlib.Path(build)
     version = notices.project_version(build)
+    maker(build)
     written = windows(build, out, version)
     if deb:
         written.append(debian(pathlib.Path(deb), build, out))

@@ -73,8 +73,10 @@ for sbom in "${sboms[@]}"; do
                     | [.name, (.pedigree.ancestors[0].name // .name),
                        (.pedigree.ancestors[0].version // .version // ""), (.version // ""),
                        ((.cpe // "") | split(":") | .[4] // ""),
-                       ((.purl // "") | sub("[@?#].*"; "") | split("/") | .[-1] | gsub("%2B"; "+")),
-                       (if .isExternal then (.versionRange // "-") else "" end)] | join("\u001f")' "$sbom")
+                       ((.purl // "") | sub("[@?#].*"; "") | split("/") | (.[-1] // "") | gsub("%2B"; "+")),
+                       (if any(.properties[]?; .name == "nv38k:shipped" and .value == "false")
+                        then ([.properties[] | select(.name == "nv38k:debian:version-range").value][0] // "-")
+                        else "" end)] | join("\u001f")' "$sbom")
 done
 [[ $found -eq 1 ]] || { echo "no SBOM names $component: check the name" >&2; exit 2; }
 [[ $affected -eq 1 ]]

@@ -54,13 +54,13 @@ for key in "${keys[@]}"; do
     n=$((n + 1))
     cp "$key" "$root/settings/firmware-signing-$n.pub"
 done
-# The .deb's maintainer, when the release named one.
+# The maker the release named: the .deb's maintainer, the SBOMs' manufacturer.
 [[ -z $(setting NV38K_PACKAGE_MAINTAINER) ]] ||
     setting NV38K_PACKAGE_MAINTAINER >"$root/settings/package-maintainer"
 settings="firmware host $(cat "$root/settings/firmware-host"), time stamp $SOURCE_DATE_EPOCH"
 [[ ! -f $root/settings/trusted-ca.pem ]] || settings+=", extra root trusted-ca.pem"
 [[ $n -eq 0 ]] || settings+=", $n firmware signing key(s) firmware-signing-N.pub"
-[[ ! -f $root/settings/package-maintainer ]] || settings+=", the .deb's maintainer"
+[[ ! -f $root/settings/package-maintainer ]] || settings+=", the maker (the .deb's maintainer)"
 
 # scripts/package.sh as the release ran it, each setting read from settings/,
 # to be run where this archive is unpacked (tests/packages/reproduce.sh runs it).

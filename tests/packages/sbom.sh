@@ -50,6 +50,7 @@ const bom = JSON.parse(text);
 const faults = [];
 const cpe = /^cpe:2\.3:a(:(\\[^A-Za-z0-9]|[A-Za-z0-9._-])+){2}(:(\\[^A-Za-z0-9]|[A-Za-z0-9._-])+|:\*){8}$/;
 function check(c, root) {
+    c.isExternal = (c.properties || []).some(p => p.name === 'nv38k:shipped' && p.value === 'false');
     const fault = f => faults.push(`${c.name}: ${f}`);
     const bsi = (c.properties || []).filter(p => p.name.startsWith('bsi:component:')).length;
     if (mode === 'schema') for (const l of c.licenses || []) {
@@ -133,7 +134,7 @@ found() { "$top/scripts/sbom-affected.sh" "$1" ">=0" "${sboms[@]}" >"$work/affec
 
 # A CPE with NVD's vendor and product, and the upstream version.
 nvd_cpe() {
-    jq -e --arg v "$1" --arg p "$2" '[.. | objects | select(.cpe? and .pedigree?) | select(.cpe ==
+    jq -s --arg v "$1" --arg p "$2" '[.[] | .. | objects | select(.cpe? and .pedigree?) | select(.cpe ==
         "cpe:2.3:a:\($v):\($p):\(.pedigree.ancestors[0].version):*:*:*:*:*:*:*")] | length > 0' \
         "${sboms[@]}" | grep -q true
 }
