@@ -1,7 +1,5 @@
 # `cpack -G DEB` in a build configured with -DCMAKE_INSTALL_PREFIX=/usr makes
 # the Debian package; scripts/package.sh does so.
-set(NV38K_PACKAGE_MAINTAINER "NV38K upgrade tool maintainers <maintainers@nv38k.example>"
-    CACHE STRING "Maintainer named in the Debian package")
 
 # Debian wants the changelog and manual pages compressed, reproducibly.
 configure_file(packaging/deb/changelog.in changelog @ONLY)

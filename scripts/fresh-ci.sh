@@ -44,6 +44,7 @@ remove_root() {
     fi
     rm -rf --one-file-system "$root"
 }
+echo "fresh-ci.sh: a new Debian 12 root in $root"
 remove_root
 trap unmount EXIT
 mkdir -p "$root"

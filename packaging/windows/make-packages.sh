@@ -3,10 +3,12 @@
 # bin/x64/dfu-util-static.exe and licenses/ (scripts/build-windows.sh makes one):
 #   OUT_DIR/nv38k-upgrade-tool-VERSION-setup.exe   per-user NSIS installer
 #   OUT_DIR/nv38k-upgrade-tool-VERSION-windows.zip the same folder, portable
-# VERSION is the CMake project's unless NV38K_VERSION says otherwise. With
+# and, for the SBOM, the installer's uninstall.exe into EXE_DIR.
+# VERSION is the one CMake wrote into EXE_DIR/nv38k-version.txt unless
+# NV38K_VERSION says otherwise. With
 # NV38K_SIGN_PKCS12 set, the programs, the uninstaller and the installer are
 # signed (see sign.sh), and each signature is summed up: the certificate's
-# subject, the signing time and whether a timestamp backs it. Both packages
+# subject, the signing time and whether a timestamp backs it (the uninstaller's too). Both packages
 # come out the same for the same input and SOURCE_DATE_EPOCH (the time of the
 # last commit by default). Needs Debian's nsis, zip and, for signing,
 # osslsigncode.
@@ -17,8 +19,8 @@ source "$here/../../scripts/usage.sh"
 take_arguments '[!-]*' -- "$@"
 exe_dir=${1:?usage: $0 EXE_DIR OUT_DIR}
 out_dir=${2:?usage: $0 EXE_DIR OUT_DIR}
-version=${NV38K_VERSION:-$(sed -n 's/^project(nv38k-upgrade-tool VERSION \([0-9.]*\).*/\1/p' "$here/../../CMakeLists.txt")}
-[[ -n $version ]] || { echo "make-packages: no project version in CMakeLists.txt" >&2; exit 1; }
+version=${NV38K_VERSION:-$(cat "$exe_dir/nv38k-version.txt" 2>/dev/null || true)}
+[[ -n $version ]] || { echo "make-packages: $exe_dir/nv38k-version.txt is missing (CMake writes it)" >&2; exit 1; }
 export SOURCE_DATE_EPOCH=${SOURCE_DATE_EPOCH:-$(git -C "$here" log -1 --format=%ct)}
 
 programs=(nv38k-upgrade-tool.exe bin/x64/dfu-util-static.exe)
@@ -63,7 +65,7 @@ find "$folder" -exec touch -h -d "@$SOURCE_DATE_EPOCH" {} +
 
 # -WX: any warning fails the build.
 makensis -V2 -WX -INPUTCHARSET UTF8 -DVERSION="$version" -DSOURCE="$folder" \
-    -DLICENSES="$stage/licenses.nsh" "${sign[@]}" \
+    -DLICENSES="$stage/licenses.nsh" "${sign[@]}" -DUNINSTALLER="$exe_dir/uninstall.exe" \
     -DOUTFILE="$out_dir/$name-setup.exe" "$here/nv38k-upgrade-tool.nsi"
 
 # The zip holds the one folder, in a fixed order and with times in UTC.
@@ -71,4 +73,5 @@ rm -f "$out_dir/$name-windows.zip"
 (cd "$stage" && find "$name" | LC_ALL=C sort | TZ=UTC zip -q -X -9 -@ "$out_dir/$name-windows.zip")
 echo "$out_dir/$name-setup.exe"
 echo "$out_dir/$name-windows.zip"
-[[ -z ${sign[*]} ]] || "$here/sign.sh" --summary "${programs[@]/#/$folder/}" "$out_dir/$name-setup.exe"
+[[ -z ${sign[*]} ]] || "$here/sign.sh" --summary "${programs[@]/#/$folder/}" "$exe_dir/uninstall.exe" \
+    "$out_dir/$name-setup.exe"

@@ -15,7 +15,7 @@ top=$(cd "$(dirname "$0")/../.." && pwd)
 build=${1:?usage: $0 BUILD_DIR OUT_DIR [SBOM...]}
 out_dir=${2:?usage: $0 BUILD_DIR OUT_DIR [SBOM...]}
 shift 2
-version=$(sed -n 's/^project(nv38k-upgrade-tool VERSION \([0-9.]*\).*/\1/p' "$top/CMakeLists.txt")
+version=$(cat "$build/nv38k-version.txt")
 export SOURCE_DATE_EPOCH=${SOURCE_DATE_EPOCH:-$(git -C "$top" log -1 --format=%ct)}
 commit=$(git -C "$top" rev-parse HEAD)
 name=nv38k-upgrade-tool-$version
@@ -54,13 +54,13 @@ for key in "${keys[@]}"; do
     n=$((n + 1))
     cp "$key" "$root/settings/firmware-signing-$n.pub"
 done
-# The .deb's maintainer, when the release named one.
+# The maker the release named: the .deb's maintainer, the SBOMs' manufacturer.
 [[ -z $(setting NV38K_PACKAGE_MAINTAINER) ]] ||
     setting NV38K_PACKAGE_MAINTAINER >"$root/settings/package-maintainer"
 settings="firmware host $(cat "$root/settings/firmware-host"), time stamp $SOURCE_DATE_EPOCH"
 [[ ! -f $root/settings/trusted-ca.pem ]] || settings+=", extra root trusted-ca.pem"
 [[ $n -eq 0 ]] || settings+=", $n firmware signing key(s) firmware-signing-N.pub"
-[[ ! -f $root/settings/package-maintainer ]] || settings+=", the .deb's maintainer"
+[[ ! -f $root/settings/package-maintainer ]] || settings+=", the maker (the .deb's maintainer)"
 
 # scripts/package.sh as the release ran it, each setting read from settings/,
 # to be run where this archive is unpacked (tests/packages/reproduce.sh runs it).

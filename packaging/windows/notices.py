@@ -53,7 +53,7 @@ QT_NOT_BUILT = [
 def upstream(debian_version):
     """5.15.8+dfsg-11+deb12u3 -> 5.15.8; 2:1.0.26-1 -> 1.0.26."""
     version = re.sub(r"^\d+:", "", debian_version).rsplit("-", 1)[0]
-    return re.sub(r"[+~](dfsg|ds).*$", "", version)
+    return re.sub(r"[+~.](dfsg|ds).*$", "", version)
 
 
 def dep5_licence(copyright_text):
@@ -83,6 +83,11 @@ def installed_version(package):
                           check=True, capture_output=True, text=True).stdout
 
 
+def project_version(build):
+    """The tool's version, as CMake wrote it into the BUILD tree."""
+    return (build / "nv38k-version.txt").read_text().strip()
+
+
 def title(path):
     """The first two lines of a licence text, as its name."""
     lines = [line.strip() for line in path.read_text(errors="replace").splitlines() if line.strip()]
@@ -100,8 +105,7 @@ def main(sources_list, out_dir):
     out = pathlib.Path(out_dir)
     shutil.rmtree(out, ignore_errors=True)
     out.mkdir(parents=True)
-    version = re.search(r"project\(nv38k-upgrade-tool VERSION ([0-9.]+)",
-                        (TOP / "CMakeLists.txt").read_text()).group(1)
+    version = project_version(pathlib.Path(sources_list).parent)
     shutil.copyfile(TOP / "LICENSE", out / "LICENSE.txt")
     archive = f"nv38k-upgrade-tool-{version}-sources.tar.xz"
     text = [

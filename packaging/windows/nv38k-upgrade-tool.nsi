@@ -4,7 +4,8 @@
 ; makensis works in this folder. SOURCE holds nv38k-upgrade-tool.exe,
 ; bin/x64/dfu-util-static.exe and licenses/, whose files LICENSES lists as
 ; SetOutPath and File lines; with SIGN, that script signs the uninstaller and
-; the installer. The tool runs bin\x64\dfu-util-static.exe and
+; the installer; with UNINSTALLER, the uninstaller as it ships is also copied
+; there, for the SBOM. The tool runs bin\x64\dfu-util-static.exe and
 ; writes tmp\Data.nv relative to its working directory, so it is installed
 ; where its user may write, and its shortcut starts it there. /S installs
 ; (and, given to the uninstaller, uninstalls) silently.
@@ -30,6 +31,9 @@ SetCompressor /SOLID lzma
 !ifdef SIGN
   !uninstfinalize '"${SIGN}" "%1"' = 0
   !finalize '"${SIGN}" "%1"' = 0
+!endif
+!ifdef UNINSTALLER
+  !uninstfinalize 'cp "%1" "${UNINSTALLER}"' = 0
 !endif
 ShowInstDetails show
 ShowUninstDetails show

@@ -31,9 +31,8 @@ trap cleanup EXIT
 
 # Clicks the left or right one of the two buttons along the window's bottom.
 click() {
-    local WIDTH HEIGHT
-    eval "$(xdotool getwindowgeometry --shell "$1" | grep -E '^(WIDTH|HEIGHT)=')"
-    xdotool mousemove --window "$1" $((WIDTH * $2 / 4)) $((HEIGHT - 14)) click 1
+    local width height
+    window_size "$1" && xdotool mousemove --window "$1" $((width * $2 / 4)) $((height - 14)) click 1
 }
 served() { grep -c "GET $1 HTTP/1.1\" 200" "$access_log" || true; }
 

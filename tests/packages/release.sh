@@ -3,15 +3,18 @@
 # every command block as it stands there but for the first, whose settings
 # are this test's: the firmware server HOST (nginx serving WWW_ROOT, its root
 # ROOT_PEM), and firmware signing keys and a code-signing certificate made
-# here on the spot. Then checks what the steps claim. Prints one line per
+# here on the spot, and the time-stamping authority at TSA_URL, whose root is
+# TSA_ROOT. Then checks what the steps claim. Prints one line per
 # row; stops at the first that fails. The packages end up in
 # WORK/clone/build/packages, the code-signing root in WORK/signing/root.pem.
-# Usage: tests/packages/release.sh WORK HOST ROOT_PEM WWW_ROOT
+# Usage: tests/packages/release.sh WORK HOST ROOT_PEM WWW_ROOT TSA_URL TSA_ROOT
 set -euo pipefail
-work=${1:?usage: $0 WORK HOST ROOT_PEM WWW_ROOT}
+work=${1:?usage: $0 WORK HOST ROOT_PEM WWW_ROOT TSA_URL TSA_ROOT}
 host=$2
 extra_root=$(realpath "$3")
 www_root=$(realpath "$4")
+tsa_url=$5
+tsa_root=$(realpath "$6")
 top=$(cd "$(dirname "$0")/../.." && pwd)
 suite=release
 source "$top/tests/packages/rows.sh"
@@ -25,7 +28,7 @@ signing=$work/signing
 walkthrough() {
     echo "set -euo pipefail"
     printf '%s=%q\n' host "$host" extra_root "$extra_root" keys "$work/keys" signing "$signing" \
-        signing_roots "$signing/root.pem" timestamp_url "" notes "$work/notes.txt" \
+        signing_roots "$signing/root.pem" timestamp_url "$tsa_url" timestamp_roots "$tsa_root" notes "$work/notes.txt" \
         firmware "$work/NV38K.bin" www "$www_root/NV38Firmware/N3KFirmware"
     awk '/^```sh$/ { block++; inside = 1; next } /^```$/ { inside = 0; next }
          inside && block > 1' "$top/docs/releasing.md"
@@ -59,8 +62,8 @@ run_walkthrough() {
 said() { grep -qF -- "$1" "$work/walkthrough.log"; }
 summary() {
     local file
-    for file in nv38k-upgrade-tool.exe dfu-util-static.exe "$(basename "$clone"/build/packages/*-setup.exe)"; do
-        grep -q "^Signed $file: subject /CN=NV38K test publisher, signing time .*, no timestamp$" \
+    for file in nv38k-upgrade-tool.exe dfu-util-static.exe uninstall.exe "$(basename "$clone"/build/packages/*-setup.exe)"; do
+        grep -q "^Signed $file: subject /CN=NV38K test publisher, signing time .*, timestamp [A-Z].* GMT$" \
             "$work/walkthrough.log" || return 1
     done
 }
@@ -75,10 +78,11 @@ row "a code-signing certificate, key and chain from a throwaway root" certificat
 row "the release's notes and firmware" release_files
 row "docs/releasing.md's commands, run in order in a clone at $clone" run_walkthrough
 echo "      $suite  (the walkthrough took $((SECONDS - started)) s)"
-row "package.sh lists each signature: subject, signing time, no timestamp" summary
-row "package.sh warns that no timestamp backs the signatures" said "warning: no timestamp"
-row "osslsigncode verified the installer and the zip's two programs" \
-    test "$(grep -c '^Signature verification: ok' "$work/walkthrough.log")" -eq 3
+row "package.sh lists each signature: subject, signing time, its timestamp" summary
+row "package.sh does not warn of a missing timestamp" eval '! said "warning: no timestamp"'
+row "osslsigncode verified the installer, the uninstaller and the zip's two programs, timestamps included" \
+    test "$(grep -c '^Timestamp Server Signature verification: ok' "$work/walkthrough.log")" -eq 4 -a \
+    "$(grep -c '^Signature verification: ok' "$work/walkthrough.log")" -eq 4
 row "the package's nv38k-publish check: the served release verified" \
     said "NV38K_1.6.nv.sig: HTTP 200, 64 bytes, verified"
 row "the .deb ships nv38k-publish and its manual page" deb_ships_publish

@@ -3,9 +3,12 @@
 # wrote them) with the command that its sources archive's BUILDING.txt
 # prints, run where the archive is unpacked, in a fresh clone of the commit
 # at another path and with the build cache copied to another path too, and
-# compares each artefact with the release's, byte for byte; the Windows
-# packages once the rebuilt programs are signed with the release's PKCS12
-# and PASSWORD_FILE, as the release was, without a timestamp. Then rebuilds
+# compares each artefact with the release's, byte for byte. The release is
+# signed with timestamps, new on every signing, so its signed programs
+# compare once their signatures are removed, and its SBOMs and sources
+# archive (which holds them) but for the signed files' hashes; the rebuilt
+# programs signed with the release's PKCS12 and PASSWORD_FILE without a
+# timestamp must still make the packages. Then rebuilds
 # the Windows programs a third time from the archive alone, unpacked at yet
 # another path, with its rebuild.sh in a network namespace of its own (no
 # network at all), and compares those. The copied cache holds the cached
@@ -20,11 +23,12 @@ top=$(cd "$(dirname "$0")/../.." && pwd)
 suite=reproduce
 source "$top/tests/packages/rows.sh"
 skip_unless_committed
+"$top/scripts/install-deps.sh" jq unzip osslsigncode
 work=$top/build/packages-reproduce
 rm -rf "$work"
 mkdir -p "$work"
 source "$top/scripts/source-packages.sh"
-version=$(sed -n 's/^project(nv38k-upgrade-tool VERSION \([0-9.]*\).*/\1/p' "$top/CMakeLists.txt")
+version=$(cat "$first/trees/windows/nv38k-version.txt")
 archive=nv38k-upgrade-tool-$version
 
 # The cached builds and downloaded source packages, linked where they can be.
@@ -59,6 +63,30 @@ sign_again() {
         "$work/clone/packaging/windows/make-packages.sh" "$second/trees/windows" "$work/signed" \
         >"$work/sign.log" 2>&1
 }
+# An SBOM less its serial number and the hashes of files that a signature changes.
+unsigned_view() {
+    jq -S 'del(.serialNumber) | (.components[] | select(.type == "file")) |= del(.hashes, .externalReferences)' "$1"
+}
+same_sbom() { cmp <(unsigned_view "$1") <(unsigned_view "$2"); }
+same_sources() {
+    local at sbom
+    for at in first second; do
+        mkdir -p "$work/archives/$at" && tar -xf "${!at}/$archive-sources.tar.xz" -C "$work/archives/$at" || return 1
+    done
+    diff -r --exclude=sbom "$work/archives/first" "$work/archives/second" >"$work/sources.log" || return 1
+    for sbom in "$work/archives/first/$archive-sources/sbom/"*; do
+        same_sbom "$sbom" "$work/archives/second/$archive-sources/sbom/$(basename "$sbom")" || return 1
+    done
+}
+stripped() {
+    local file
+    mkdir -p "$work/zip" && unzip -q -o -d "$work/zip" "$first/$archive-windows.zip" || return 1
+    for file in "${programs[@]}"; do
+        rm -f "$work/stripped.exe"
+        osslsigncode remove-signature -in "$work/zip/$archive/$file" -out "$work/stripped.exe" >/dev/null &&
+            cmp "$work/stripped.exe" "$second/trees/windows/$file" || return 1
+    done
+}
 
 started=$SECONDS
 row "cache copied to $work/cache" copy_cache
@@ -66,14 +94,15 @@ row "second build: BUILDING.txt's command, in a clone in $work/clone" build
 echo "      $suite  (the second build took $((SECONDS - started)) s)"
 programs=(nv38k-upgrade-tool.exe bin/x64/dfu-util-static.exe)
 for file in "${programs[@]/#/trees/windows/}" "nv38k-upgrade-tool_${version}_amd64.deb" \
-    "$archive-sources.tar.xz" "$archive-windows.cdx.json" "$archive-dfu-util.cdx.json" \
     "nv38k-upgrade-tool_${version}_amd64.cdx.json"; do
     row "identical: $file" same "$file"
 done
-row "the rebuilt programs signed with the release's certificate, no timestamp" sign_again
-for file in "$archive-setup.exe" "$archive-windows.zip"; do
-    row "identical: signed $file" cmp "$first/$file" "$work/signed/$file"
+for file in "$archive-windows.cdx.json" "$archive-dfu-util.cdx.json"; do
+    row "identical but the signed files' hashes: $file" same_sbom "$first/$file" "$second/$file"
 done
+row "identical but the SBOMs' signed files' hashes: $archive-sources.tar.xz" same_sources
+row "the release's signed programs, signatures removed, equal the rebuilt ones" stripped
+row "the rebuilt programs signed with the release's certificate, no timestamp" sign_again
 
 rebuild() {
     mkdir -p "$work/unpacked" &&

@@ -43,5 +43,19 @@ start_display() {
     xauth add "$DISPLAY" . "$cookie"
 }
 
+# Sets width and height to the size of window $1, read from xdotool's
+# answer as data; false when it gives none.
+window_size() {
+    local name value
+    width= height=
+    while IFS== read -r name value; do
+        case $name in
+        WIDTH) width=$value ;;
+        HEIGHT) height=$value ;;
+        esac
+    done < <(xdotool getwindowgeometry --shell "$1")
+    [[ $width =~ ^[0-9]+$ && $height =~ ^[0-9]+$ ]]
+}
+
 # Waits up to 30 s for a visible window whose title is exactly $1; prints its id.
 window() { timeout 30 xdotool search --sync --onlyvisible --name "^$1\$" | head -n 1; }

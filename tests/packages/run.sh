@@ -2,6 +2,7 @@
 # Makes a signed release as docs/releasing.md ("Releasing, step by step") does, for a
 # firmware server on this machine (nginx, with a CA made here), in a fresh
 # clone (tests/packages/release.sh); checks its SBOMs (tests/packages/sbom.sh);
+# its timestamps (tests/packages/timestamps.sh);
 # installs and uses its Debian package as a user would (tests/packages/deb.sh);
 # rebuilds it from another clone with the command its sources archive's
 # BUILDING.txt prints, and its Windows programs from that archive alone, and
@@ -14,6 +15,7 @@ set -euo pipefail
 cd "$(dirname "$0")/../.."
 source scripts/packages.sh
 source scripts/start-nginx.sh
+source tests/packages/tsa.sh
 scripts/install-deps.sh "${build_packages[@]}" "${server_packages[@]}" "${desktop_packages[@]}" \
     xvfb xauth xdotool
 # The release is made from a clone of the commit.
@@ -29,13 +31,20 @@ port=$(pick_port "$work/port")
 [[ -f $work/pki/ca.pem ]] || scripts/make-certs.sh "$work/pki" localhost
 rm -rf "$work/www"
 mkdir -p "$work/www"
-trap stop_nginx EXIT
+trap 'stop_nginx; stop_tsa' EXIT
 start_nginx "$port" "$work/www" "$work/pki/server.pem" "$work/pki/server.key" "$work/nginx"
+# The release is timestamped, as docs/releasing.md's steps do, by a TSA of its own.
+rm -rf "$work/tsa"
+make_tsa "$work/tsa"
+start_tsa "$work/tsa"
 
 release=$work/release
-tests/packages/release.sh "$release" "localhost:$port" "$work/pki/ca.pem" "$work/www"
+tests/packages/release.sh "$release" "localhost:$port" "$work/pki/ca.pem" "$work/www" "$tsa_url" \
+    "$work/tsa/tsa-root.pem"
+stop_tsa
 packages=$release/clone/build/packages
 tests/packages/sbom.sh "$packages"
+tests/packages/timestamps.sh "$packages"
 tests/packages/deb.sh "$packages"/*.deb "$work/nginx/access.log"
 tests/packages/reproduce.sh "$packages" "$release/signing/vendor.p12" "$release/signing/vendor.pass"
 tests/packages/windows.sh "$packages"/*-setup.exe "$release/signing/root.pem" \

@@ -26,7 +26,7 @@ mkdir -p "$work/repo" "$work/apt/lists/partial" "$work/apt/cache/archives/partia
 package=dfu-util
 read -r _ pinned _ < <(grep "^$package " "$clone/packaging/windows/source-pins.txt")
 new=$pinned+nv38k1
-version=$(sed -n 's/^project(nv38k-upgrade-tool VERSION \([0-9.]*\).*/\1/p' "$top/CMakeLists.txt")
+version=$(cat "$clone/build/packages/trees/windows/nv38k-version.txt")
 source "$top/scripts/source-packages.sh"
 
 # The pinned source package with one changelog entry more, as a local

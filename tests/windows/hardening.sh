@@ -134,9 +134,25 @@ start_tool() { # trace-file
 }
 # Clicks one of the window's two buttons along its bottom edge: 1 or 2.
 click() {
-    local WINDOW X Y WIDTH HEIGHT SCREEN
-    eval "$(xdotool getwindowgeometry --shell "$tool_window")"
-    xdotool mousemove --window "$tool_window" $((WIDTH * (2 * $1 - 1) / 4)) $((HEIGHT - 20)) click 1
+    local width height
+    window_size "$tool_window" &&
+        xdotool mousemove --window "$tool_window" $((width * (2 * $1 - 1) / 4)) $((height - 20)) click 1
+}
+# Clicks the information button and waits, up to a minute (a traced Wine on
+# a busy machine is slow), until the server has answered one more request
+# for Version.txt, then a moment for the window to show it.
+fetch_information() {
+    local before
+    before=$(served Version.txt 200)
+    click 1 || return 1
+    for _ in $(seq 600); do
+        if [[ $(served Version.txt 200) -gt $before ]]; then
+            sleep 1
+            return 0
+        fi
+        sleep 0.1
+    done
+    return 1
 }
 # Waits for a message box titled $1, then presses its default button.
 answer() {
@@ -153,13 +169,14 @@ stop_tool() {
     wine taskkill /im "$program" >/dev/null 2>&1
     wait "$tool_pid"
 }
-requested() { # path status
-    grep -q "\"GET /NV38Firmware/N3KFirmware/$1 HTTP/1.1\" $2 " "$work/nginx/access.log"
+served() { # path status: how many such answers the server has logged
+    grep -c "\"GET /NV38Firmware/N3KFirmware/$1 HTTP/1.1\" $2 " "$work/nginx/access.log" 2>/dev/null || true
 }
+requested() { [[ $(served "$@") -gt 0 ]]; }
 
 information_and_no_device() {
     serve server && start_tool "$work/trace-1.log" &&
-        click 1 && sleep 2 && requested Version.txt 200 &&
+        fetch_information &&
         click 2 && answer 未检测到设备 && stop_tool
 }
 row "whole use, traced: the information, then no keyboard listed by the bundled dfu-util" information_and_no_device
@@ -173,7 +190,7 @@ download() {
         >"$work/listing.txt"
     cp "$work/dfu-util-stand-in.exe" "$folder_unix/bin/x64/dfu-util-static.exe" &&
         FAKE_DFU_LISTING=$(winepath -w "$work/listing.txt") start_tool "$work/trace-2.log" &&
-        click 1 && sleep 2 && click 2 && answer 成功 && stop_tool &&
+        fetch_information && click 2 && answer 成功 && stop_tool &&
         requested "$firmware" 200 && requested "$firmware.sig" 200 &&
         cmp "$folder_unix/tmp/Data.nv" "$served"
 }

@@ -17,10 +17,12 @@ mkdir -p "$work/stand-in"
 source tests/packages/rows.sh
 python=$(command -v python3)
 
-# stand-in MODE: python3 that says a line on standard output first (noise),
-# or appends a line that would run a command to the results (stray).
+# python3 that, running the toolchain step, says a line on standard output
+# first (NV38K_STAND_IN=noise), or appends a line to its results that would
+# run a command if evaluated (stray).
 cat >"$work/stand-in/python3" <<STANDIN
 #!/usr/bin/env bash
+[[ \$1 == scripts/windows/build.py ]] || exec "$python" "\$@"
 [[ \$NV38K_STAND_IN == noise ]] && echo "Adding deb-src entries for apt-get source"
 "$python" "\$@" || exit
 [[ \$NV38K_STAND_IN == stray ]] && echo 'touch=\$(touch $work/ran)' >>"\$2/windows-prefixes.txt"
