@@ -15,6 +15,8 @@
 # own arguments do. Needs root (or sudo) and about 20 GB.
 # Usage: scripts/fresh-ci.sh [COMMIT [STAGE...]]
 set -euo pipefail
+# Read whole before it runs: a checkout may change this file meanwhile.
+{
 source "$(dirname "$0")/usage.sh"
 take_arguments '[0-9a-zA-Z]*' -- "$@"
 cd "$(dirname "$0")/.."
@@ -77,3 +79,4 @@ elapsed=$((SECONDS - started))
 printf 'fresh-ci.sh: .ci/run of %s on a fresh Debian 12 root %s in %d:%02d\n' "${commit:0:12}" \
     "$([[ $status -eq 0 ]] && echo passed || echo "failed ($status)")" $((elapsed / 60)) $((elapsed % 60))
 exit "$status"
+}
