@@ -98,6 +98,14 @@ if $console; then
     exit
 fi
 
+# zlib and PCRE2 are the pinned Debian sources' (their version strings, which
+# the tool's Qt passes to zlib and reads from PCRE2), not Qt's own copies.
+for package in zlib pcre2; do
+    version=$(awk -v package=$package '$1 == package { print $2 }' "$top/packaging/windows/source-pins.txt" |
+        sed 's/^[0-9]*://; s/-[^-]*$//; s/[.+~]dfsg.*$//')
+    grep -Fwq "$version" <<<"$text" || fail "carries no $package $version, the version pinned"
+done
+
 grep -q 'Resource Directory' <<<"$dump" || fail "no resource directory"
 resources=$(wrestool -l "$exe")
 grep -q 'type=group_icon' <<<"$resources" || fail "no icon group resource"
