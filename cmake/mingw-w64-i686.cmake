@@ -13,8 +13,16 @@ set(NV38K_WINDOWS_PREFIX "" CACHE STRING "Prefixes of the static Qt and OpenSSL 
 list(APPEND CMAKE_TRY_COMPILE_PLATFORM_VARIABLES NV38K_WINDOWS_PREFIX)
 
 # Libraries, headers and CMake packages come only from the Windows prefixes,
-# programs (moc, rcc, uic) from the host.
-set(CMAKE_FIND_ROOT_PATH ${NV38K_WINDOWS_PREFIX} /usr/i686-w64-mingw32)
+# programs (moc, rcc, uic) from the host. The folders holding the prefixes
+# are roots too: Qt names the zlib, PCRE2 and libpng it was built against
+# by their paths in the same cache.
+set(_nv38k_roots ${NV38K_WINDOWS_PREFIX})
+foreach(_prefix IN LISTS NV38K_WINDOWS_PREFIX)
+    get_filename_component(_folder "${_prefix}" DIRECTORY)
+    list(APPEND _nv38k_roots "${_folder}")
+endforeach()
+list(REMOVE_DUPLICATES _nv38k_roots)
+set(CMAKE_FIND_ROOT_PATH ${_nv38k_roots} /usr/i686-w64-mingw32)
 set(CMAKE_PREFIX_PATH ${NV38K_WINDOWS_PREFIX})
 set(CMAKE_FIND_ROOT_PATH_MODE_PROGRAM NEVER)
 set(CMAKE_FIND_ROOT_PATH_MODE_LIBRARY ONLY)
@@ -23,11 +31,16 @@ set(CMAKE_FIND_ROOT_PATH_MODE_PACKAGE ONLY)
 
 # A section per function and per datum, so that the linker drops what
 # nothing uses, as it does in Qt and OpenSSL, which are built the same way.
-set(CMAKE_C_FLAGS_INIT "-ffunction-sections -fdata-sections")
-set(CMAKE_CXX_FLAGS_INIT "-ffunction-sections -fdata-sections")
-# libgcc, libstdc++ and winpthread linked in: the .exe needs only Windows' DLLs.
-# No link time in the PE header, so that a build can be reproduced.
-set(CMAKE_EXE_LINKER_FLAGS_INIT "-static -Wl,--no-insert-timestamp -Wl,--gc-sections")
+# Hardened as its components are (scripts/windows/recipes.py): stack
+# cookies and checked string and memory calls, from GCC's libssp.
+set(_nv38k_hardening "-fstack-protector-strong -D_FORTIFY_SOURCE=2")
+set(CMAKE_C_FLAGS_INIT "-ffunction-sections -fdata-sections ${_nv38k_hardening}")
+set(CMAKE_CXX_FLAGS_INIT "-ffunction-sections -fdata-sections ${_nv38k_hardening}")
+# libgcc, libstdc++, winpthread and libssp linked in: the .exe needs only
+# Windows' DLLs. No link time in the PE header, so that a build can be
+# reproduced. No SEH handlers: i686 MinGW code unwinds with DWARF tables.
+set(CMAKE_EXE_LINKER_FLAGS_INIT
+    "-static -Wl,--no-insert-timestamp -Wl,--gc-sections -fstack-protector-strong -Wl,--no-seh")
 # Release builds ship without the symbol table, a third of the file.
 set(CMAKE_EXE_LINKER_FLAGS_RELEASE_INIT -s)
 set(CMAKE_EXE_LINKER_FLAGS_MINSIZEREL_INIT -s)

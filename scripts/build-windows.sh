@@ -1,8 +1,8 @@
 #!/usr/bin/env bash
 # Cross-builds build/windows/nv38k-upgrade-tool.exe for 32-bit Windows on
 # Debian 12: one static executable that needs no DLL beyond Windows' own,
-# and beside it bin/x64/dfu-util-static.exe. OpenSSL, Qt, libusb and
-# dfu-util are built once from the Debian source packages pinned in
+# and beside it bin/x64/dfu-util-static.exe. OpenSSL, zlib, PCRE2, libpng,
+# Qt, libusb and dfu-util are built once from the Debian source packages pinned in
 # packaging/windows/source-pins.txt, each by its recipe in
 # scripts/windows/recipes.py, and cached outside the work tree, in
 # $NV38K_WINDOWS_CACHE (by default ~/.cache/nv38k-windows); later runs

@@ -99,8 +99,9 @@ The Windows programs alone: on Debian 12, with no network,
 builds OUT_DIR/nv38k-upgrade-tool.exe and OUT_DIR/bin/x64/dfu-util-static.exe,
 equal byte for byte to the release's (once a signed program's signature is
 removed), in whatever folder this archive was unpacked and with whatever
-cache folder (NV38K_WINDOWS_CACHE). From a cold cache it compiles OpenSSL and
-Qt first, which takes about 20 minutes on two cores. It needs the toolchain
+cache folder (NV38K_WINDOWS_CACHE). From a cold cache it compiles OpenSSL,
+zlib, PCRE2, libpng, Qt, libusb and dfu-util first, which takes about 25
+minutes on two cores. It needs the toolchain
 that the release was built with, since other versions of these packages
 compile other bytes; toolchain.txt lists it, and rebuild.sh stops and prints
 the apt-get line that installs what is missing (which needs the network):
@@ -124,13 +125,27 @@ with CMake and the toolchain file cmake/mingw-w64-i686.cmake. OpenSSL's
 line leaves out the algorithms and protocols that Debian's build leaves out
 (its no-... options) and builds in Debian's TLS security level 2
 (-DOPENSSL_TLS_SECURITY_LEVEL=2), since the programs read no OpenSSL
-configuration that could set it:
+configuration that could set it. Qt takes zlib, PCRE2 and libpng from the
+builds above, not its own copies, and leaves FreeType and HarfBuzz-NG out
+(Windows draws its text):
 
 $(cat "$build/windows-configure.txt")
 
-To relink the tool against a changed Qt, OpenSSL or libusb, build the
-changed source into a prefix with the same configure line and run the
-tool's CMake line with NV38K_WINDOWS_PREFIX naming the prefixes.
+Every component is compiled with -fstack-protector-strong (stack cookies,
+GCC's libssp linked statically into the programs) and -D_FORTIFY_SOURCE=2
+(the string and memory calls that MinGW-w64's headers check). The
+components other than the programs are static libraries that are not
+linked on their own, so the link flags -fstack-protector-strong and
+-Wl,--no-seh (the programs register no SEH handler: i686 MinGW code unwinds
+with DWARF tables, and OpenSSL's assembler for it has none) are given where
+the tool and dfu-util are linked; Qt's configure line also gives them to
+its test programs. No component leaves a flag out. Control Flow Guard is not
+used: Debian 12's MinGW-w64 runtime and GCC 12 do not support it.
+
+To relink the tool against a changed Qt, OpenSSL, zlib, PCRE2, libpng or
+libusb, build the changed source into a prefix with the same configure line
+and run the tool's CMake line with NV38K_WINDOWS_PREFIX naming the Qt and
+OpenSSL prefixes, in the same folder as the others.
 EOF
 
 # Most of it is compressed already: the fastest level packs it as small, and

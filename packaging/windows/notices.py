@@ -28,6 +28,9 @@ DFU = r"bin\x64\dfu-util-static.exe"
 BUILT = {
     "qt": ("Qt", EXE, ["LICENSE.LGPL3", "LICENSE.GPL3", "LICENSE.GPL2"], None),
     "openssl": ("OpenSSL", EXE, ["LICENSE.txt"], None),
+    "zlib": ("zlib", EXE, ["LICENSE"], None),
+    "pcre2": ("PCRE2", EXE, ["LICENCE"], None),
+    "libpng": ("libpng", EXE, ["LICENSE"], None),
     "dfu_util": ("dfu-util", DFU, ["COPYING"], None),
     "libusb": ("libusb", DFU, ["COPYING", "AUTHORS"], "LGPL-2.1-or-later"),
 }
@@ -40,13 +43,16 @@ INSTALLED = [
     ("nsis-common", "NSIS installer stub (LZMA decoder included)", "the installer and uninstall.exe", None),
 ]
 # qtbase's attributions for other platforms, for features this build
-# configures off (OpenGL, Vulkan, D-Bus, JPEG), or for Qt Test, which the
-# tool does not link. Every other attribution in qtbase is listed.
+# configures off (OpenGL, Vulkan, D-Bus, JPEG, FreeType, HarfBuzz-NG), for
+# Qt's own copies of zlib, PCRE2 and libpng, which it takes from Debian's
+# sources instead (listed above), or for Qt Test, which the tool does not
+# link. Every other attribution in qtbase is listed.
 QT_MODULES = ["src/corelib", "src/gui", "src/widgets", "src/network", "src/plugins/platforms/windows"]
 QT_NOT_BUILT = [
     "VulkanMemoryAllocator", "android-*", "angle*", "forkfd", "libjpeg", "pixman",
     "vera_font", "dejayvu", "xcb-*", "qeventdispatcher_cf", "libdbus-1-headers",
     "opengl-*", "vulkan-*", "cocoa-*", "valgrind", "cycle", "linuxperf",
+    "freetype*", "harfbuzz-ng", "zlib", "pcre2*", "libpng",
 ]
 
 
@@ -119,7 +125,7 @@ def main(sources_list, out_dir):
         "published beside the installer: the Debian source packages that the build",
         "compiled, the tool's own source at the commit built, and how the programs",
         "are built from them. With it, the tool can be rebuilt and relinked against",
-        "a changed Qt, OpenSSL or libusb.",
+        "a changed Qt, OpenSSL, zlib, PCRE2, libpng or libusb.",
     ]
     # How each was configured, as scripts/build-windows.sh recorded it beside the list.
     configured = dict(line.split(": ", 1) for line in

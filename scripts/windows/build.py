@@ -32,7 +32,6 @@ class Context:
         self.prefixes = {}
         # One job more than cores: Qt's build waits on moc and ar often enough.
         self.jobs = os.cpu_count() + 1
-        self.no_paths = f"CFLAGS=-O2 -ffile-prefix-map={cache}/="
 
     @staticmethod
     def step(message):

@@ -8,6 +8,22 @@ from typing import Callable, List
 
 CROSS = "i686-w64-mingw32-"
 TOP = pathlib.Path(__file__).resolve().parents[2]
+# Hardening, for every component as for the tool (cmake/mingw-w64-i686.cmake):
+# stack cookies, with GCC's libssp linked statically where a program is
+# linked; string and memory calls that MinGW-w64's headers can check
+# (libssp's __memcpy_chk and the like); and programs marked as having no SEH
+# handlers, which i686 MinGW code does not register (it unwinds with DWARF
+# tables). Static libraries only compile: the link flags are the programs'.
+HARDENING = ["-fstack-protector-strong", "-D_FORTIFY_SOURCE=2"]
+HARDENING_LINK = ["-fstack-protector-strong", "-Wl,--no-seh"]
+
+
+def cflags(ctx):
+    """A C library's CFLAGS: optimised as Debian builds it, a section per
+    function and datum for the programs' linker to drop, hardened, and no
+    path of the cache in the objects (asserts name their files)."""
+    return " ".join(["-O2", "-ffunction-sections", "-fdata-sections", f"-ffile-prefix-map={ctx.cache}/=",
+                     *HARDENING])
 
 
 @dataclass
@@ -39,7 +55,7 @@ def openssl(ctx):
                "no-filenames", "no-idea", "no-mdc2", "no-rc5", "no-zlib", "no-ssl3",
                "no-ssl3-method", "-DOPENSSL_TLS_SECURITY_LEVEL=2", f"--cross-compile-prefix={CROSS}",
                "--prefix=C:/Program Files", "--openssldir=Common Files/SSL", "--libdir=OpenSSL/lib",
-               "-ffunction-sections", "-fdata-sections", "-fno-asynchronous-unwind-tables"]
+               "-ffunction-sections", "-fdata-sections", "-fno-asynchronous-unwind-tables", *HARDENING]
 
     def configure(prefix):
         return ["Configure", *options]
@@ -64,6 +80,54 @@ def openssl(ctx):
     return Recipe("openssl", "openssl", options, configure, build, ["without debian/patches/pic.patch"])
 
 
+def autotools(ctx, name, package, options):
+    """A static library built with its autoconf configure, make and make install."""
+    def configure(prefix):
+        return ["configure", *options, f"--prefix={prefix}"]
+
+    def build(source, prefix):
+        ctx.configure(source, configure(prefix))
+        ctx.logged("make.log", ["make", f"-j{ctx.jobs}"])
+        ctx.logged("install.log", ["make", "install"])
+
+    return Recipe(name, package, options, configure, build)
+
+
+def zlib(ctx):
+    # Static, for Qt (qCompress, PNG images) and libpng. Its configure takes
+    # the cross compiler from CHOST and its flags from the environment only.
+    environment = ["CHOST=i686-w64-mingw32", f"CFLAGS={cflags(ctx)}"]
+    options = [*environment, "--static"]
+
+    def configure(prefix):
+        return [*environment, "configure", "--static", f"--prefix={prefix}"]
+
+    def build(source, prefix):
+        ctx.logged("configure.log", ["env", *environment, source / "configure", "--static", f"--prefix={prefix}"])
+        ctx.logged("make.log", ["make", f"-j{ctx.jobs}", "libz.a"])
+        ctx.logged("install.log", ["make", "install"])
+
+    return Recipe("zlib", "zlib", options, configure, build)
+
+
+def pcre2(ctx):
+    # Static, for QRegularExpression: the 16-bit library alone. Without the
+    # JIT compiler that Debian builds for i386, which needs memory both
+    # writable and executable: the tool matches one short pattern on
+    # dfu-util's output.
+    return autotools(ctx, "pcre2", "pcre2", [
+        "--host=i686-w64-mingw32", "--enable-static", "--disable-shared", "--enable-pcre2-16",
+        "--disable-pcre2-8", "--disable-jit", f"CFLAGS={cflags(ctx)}"])
+
+
+def libpng(ctx):
+    # Static, for Qt's PNG images (the window's icons), against the zlib above.
+    zlib_prefix = ctx.prefixes["zlib"]
+    return autotools(ctx, "libpng", "libpng1.6", [
+        "--host=i686-w64-mingw32", "--enable-static", "--disable-shared", f"CFLAGS={cflags(ctx)}",
+        f"CPPFLAGS=-I{zlib_prefix}/include", f"LDFLAGS=-L{zlib_prefix}/lib"])
+
+
 def qt(ctx):
     # Static and release, qtbase only: Core, Gui, Widgets, Network, Test and
     # the Windows platform plugin. Without ICU, Qt's own codecs provide GBK.
@@ -73,8 +137,12 @@ def qt(ctx):
         # exceptions need them. GCC 12's mod/ref analysis takes QByteArray's
         # raw-data offsets for proof that a buffer is never read, and drops the
         # stores into it (QByteArray::replace(char, ...) then replaces nothing).
+        # PCRE2's header declares DLL imports unless told the library is static.
         "-device-option",
-        f"QMAKE_CFLAGS=-ffile-prefix-map={ctx.cache}/= -fno-asynchronous-unwind-tables -fno-ipa-modref",
+        f"QMAKE_CFLAGS=-ffile-prefix-map={ctx.cache}/= -fno-asynchronous-unwind-tables -fno-ipa-modref "
+        + " ".join([*HARDENING, "-DPCRE2_STATIC"]),
+        # Configure's test programs link the stack protector's library.
+        "-device-option", "QMAKE_LFLAGS=" + " ".join(HARDENING_LINK),
         "-static", "-release", "-opensource", "-confirm-license", "-nomake", "examples", "-nomake", "tests",
         # Qt's prefix is the program's own folder: nothing is looked up in the
         # folder it was built in, which would be a folder on drive C: there.
@@ -95,7 +163,13 @@ def qt(ctx):
         "-no-feature-textodfwriter", "-no-feature-textmarkdownreader",
         "-no-feature-textmarkdownwriter", "-no-feature-movie", "-no-feature-networkdiskcache",
         "-no-feature-ftp", "-no-feature-dnslookup", "-no-feature-dtls",
-        "-qt-zlib", "-qt-pcre", "-qt-libpng", "-no-libjpeg", "-qt-harfbuzz", "-qt-freetype",
+        # zlib, PCRE2 and libpng are Debian's, built above, not Qt's copies.
+        # The Windows plugin draws text with Windows' own font engine (GDI,
+        # DirectWrite), so FreeType is never used; Chinese needs no complex
+        # shaping, which Qt's own shaper does without HarfBuzz-NG.
+        "-system-zlib", "-system-pcre", "-system-libpng", "-no-libjpeg", "-no-harfbuzz", "-no-freetype",
+        f"ZLIB_PREFIX={ctx.prefixes['zlib']}", f"PCRE2_PREFIX={ctx.prefixes['pcre2']}",
+        f"LIBPNG_PREFIX={ctx.prefixes['libpng']}",
         f"OPENSSL_PREFIX={ctx.prefixes['openssl']}",
         "OPENSSL_LIBS=-lssl -lcrypto -lws2_32 -lgdi32 -lcrypt32 -luser32 -ladvapi32",
     ]
@@ -113,20 +187,10 @@ def qt(ctx):
 
 
 def libusb(ctx):
-    # Static; its Windows back end loads WinUSB and SetupAPI itself. The
-    # programs hold no path of the cache (libusb's asserts name their files).
-    options = ["--host=i686-w64-mingw32", "--enable-static", "--disable-shared",
-               "--disable-examples-build", "--disable-tests-build", ctx.no_paths]
-
-    def configure(prefix):
-        return ["configure", *options, f"--prefix={prefix}"]
-
-    def build(source, prefix):
-        ctx.configure(source, configure(prefix))
-        ctx.logged("make.log", ["make", f"-j{ctx.jobs}"])
-        ctx.logged("install.log", ["make", "install"])
-
-    return Recipe("libusb", "libusb-1.0", options, configure, build)
+    # Static; its Windows back end loads WinUSB and SetupAPI itself.
+    return autotools(ctx, "libusb", "libusb-1.0", [
+        "--host=i686-w64-mingw32", "--enable-static", "--disable-shared",
+        "--disable-examples-build", "--disable-tests-build", f"CFLAGS={cflags(ctx)}"])
 
 
 def dfu_util(ctx):
@@ -136,10 +200,11 @@ def dfu_util(ctx):
     # before configure, whose test links take it too.
     libusb_prefix = ctx.prefixes["libusb"]
     manifest = TOP / "packaging/windows/application.manifest"
-    options = ["--host=i686-w64-mingw32", ctx.no_paths,
+    options = ["--host=i686-w64-mingw32", f"CFLAGS={cflags(ctx)}",
                f"USB_CFLAGS=-I{libusb_prefix}/include/libusb-1.0",
                f"USB_LIBS=-L{libusb_prefix}/lib -lusb-1.0",
-               f"LDFLAGS=-static -s -Wl,--no-insert-timestamp {ctx.cache}/build/dfu_util/manifest.o"]
+               f"LDFLAGS=-static -s -Wl,--no-insert-timestamp {' '.join(HARDENING_LINK)} "
+               f"{ctx.cache}/build/dfu_util/manifest.o"]
 
     def configure(prefix):
         return ["configure", *options, f"--prefix={prefix}"]
@@ -155,4 +220,4 @@ def dfu_util(ctx):
                   [f"manifest {ctx.sha256(manifest)}  -"])
 
 
-RECIPES = [openssl, qt, libusb, dfu_util]
+RECIPES = [openssl, zlib, pcre2, libpng, qt, libusb, dfu_util]
