@@ -1,6 +1,7 @@
 # Cross-compiling for 32-bit Windows with Debian's MinGW-w64 (POSIX thread
-# model). NV38K_WINDOWS_PREFIX lists the prefixes of the static Qt and OpenSSL
-# built for it; scripts/build-windows.sh passes them.
+# model). NV38K_WINDOWS_PREFIX lists the prefixes of the static Qt, OpenSSL
+# and the libraries Qt links (zlib, PCRE2, libpng) built for it;
+# scripts/build-windows.sh passes them.
 set(CMAKE_SYSTEM_NAME Windows)
 set(CMAKE_SYSTEM_PROCESSOR x86)
 
@@ -8,7 +9,7 @@ set(CMAKE_C_COMPILER i686-w64-mingw32-gcc)
 set(CMAKE_CXX_COMPILER i686-w64-mingw32-g++)
 set(CMAKE_RC_COMPILER i686-w64-mingw32-windres)
 
-set(NV38K_WINDOWS_PREFIX "" CACHE STRING "Prefixes of the static Qt and OpenSSL for Windows")
+set(NV38K_WINDOWS_PREFIX "" CACHE STRING "Prefixes of the static Qt, OpenSSL and the libraries Qt links, for Windows")
 # try_compile() projects read this file again and need the same prefixes.
 list(APPEND CMAKE_TRY_COMPILE_PLATFORM_VARIABLES NV38K_WINDOWS_PREFIX)
 

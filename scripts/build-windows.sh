@@ -37,20 +37,21 @@ mkdir -p "$build"
 # Records in $build what the components were built from and how, and where
 # they are: windows-prefixes.txt, read here as data, never run as shell.
 NV38K_WINDOWS_CACHE=$windows_cache python3 scripts/windows/build.py "$build"
-qt_prefix= openssl_prefix= dfu_util=
+qt_prefix= openssl_prefix= library_prefixes= dfu_util=
 while IFS= read -r line || [[ -n $line ]]; do
     case ${line%%=*} in
-    qt_prefix | openssl_prefix | dfu_util) printf -v "${line%%=*}" '%s' "${line#*=}" ;;
+    qt_prefix | openssl_prefix | library_prefixes | dfu_util) printf -v "${line%%=*}" '%s' "${line#*=}" ;;
     *)
         echo "build-windows.sh: $build/windows-prefixes.txt has a line it does not know: ${line@Q}" >&2
         exit 1
         ;;
     esac
 done <"$build/windows-prefixes.txt"
-for path in "$qt_prefix" "$openssl_prefix" "$dfu_util"; do
+IFS=';' read -ra libraries <<<"$library_prefixes"
+for path in "$qt_prefix" "$openssl_prefix" "${libraries[@]}" "$dfu_util"; do
     [[ $path == /* && -e $path ]] || {
-        echo "build-windows.sh: $build/windows-prefixes.txt names no qt_prefix, openssl_prefix" \
-            "and dfu_util that exist (${path@Q})" >&2
+        echo "build-windows.sh: $build/windows-prefixes.txt names no qt_prefix, openssl_prefix," \
+            "library_prefixes and dfu_util that exist (${path@Q})" >&2
         exit 1
     }
 done
@@ -67,7 +68,7 @@ if [[ -f $build/CMakeCache.txt ]] &&
         grep -qxF "OPENSSL_INCLUDE_DIR:PATH=$openssl_prefix/include" "$build/CMakeCache.txt"; }; then
     rm "$build/CMakeCache.txt"
 fi
-configure=(--preset windows -DNV38K_WINDOWS_PREFIX="$qt_prefix;$openssl_prefix")
+configure=(--preset windows -DNV38K_WINDOWS_PREFIX="$qt_prefix;$openssl_prefix;$library_prefixes")
 cmake -B "$build" "${configure[@]}" "$@" >/dev/null
 cmake --build "$build" --parallel "$(nproc)"
 

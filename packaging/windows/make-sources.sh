@@ -144,8 +144,8 @@ used: Debian 12's MinGW-w64 runtime and GCC 12 do not support it.
 
 To relink the tool against a changed Qt, OpenSSL, zlib, PCRE2, libpng or
 libusb, build the changed source into a prefix with the same configure line
-and run the tool's CMake line with NV38K_WINDOWS_PREFIX naming the Qt and
-OpenSSL prefixes, in the same folder as the others.
+and run the tool's CMake line with NV38K_WINDOWS_PREFIX naming the Qt,
+OpenSSL, zlib, PCRE2 and libpng prefixes, in the same folder as the others.
 EOF
 
 # Most of it is compressed already: the fastest level packs it as small, and

@@ -2,7 +2,8 @@
 its pinned Debian source package fetched and checked, Debian's patches and
 then ours applied, built by its recipe (recipes.py) and recorded in BUILD
 for the sources archive and the notices. Writes, for scripts/build-windows.sh,
-BUILD/windows-prefixes.txt: the lines qt_prefix=, openssl_prefix= and
+BUILD/windows-prefixes.txt: the lines qt_prefix=, openssl_prefix=,
+library_prefixes= (zlib's, PCRE2's and libpng's, separated by ";") and
 dfu_util= with their paths. Says everything else on standard error.
 Usage: build.py BUILD  (NV38K_WINDOWS_CACHE: the cache, as
 scripts/source-packages.sh resolves it; NV38K_SOURCE_PACKAGES: a folder of
@@ -152,7 +153,11 @@ def main(build):
     # (packaging/windows/make-sources.sh) and the notices.
     (build / "windows-sources.txt").write_text("\n".join(built) + "\n")
     (build / "windows-configure.txt").write_text("\n".join(configured) + "\n")
+    # Qt names the libraries it was built against by their paths in this
+    # cache; the tool's build finds them in their prefixes wherever the cache
+    # has moved (the reproduction builds from a copy).
     paths = {"qt_prefix": ctx.prefixes["qt"], "openssl_prefix": ctx.prefixes["openssl"],
+             "library_prefixes": ";".join(str(ctx.prefixes[name]) for name in ("zlib", "pcre2", "libpng")),
              "dfu_util": ctx.prefixes["dfu_util"] / "bin/dfu-util.exe"}
     if any("\n" in str(path) for path in paths.values()):
         sys.exit(f"A line break in the cache's path cannot be written to {results}: {cache!r}")
