@@ -6,10 +6,21 @@ set -euo pipefail
 source "$(dirname "$0")/usage.sh"
 take_arguments '[a-z0-9]*' -- "$@"
 
+source "$(dirname "$0")/packages.sh"
 missing=()
+backported=()
 find_missing() {
-    missing=()
+    local package pair version
+    missing=() backported=()
     for package in "$@"; do
+        for pair in "${backported_packages[@]}"; do
+            [[ ${pair%%=*} == "$package" ]] || continue
+            version=$(dpkg-query -W -f='${Version}' "$package" 2>/dev/null || true)
+            if [[ -z $version ]] || dpkg --compare-versions "$version" lt "${pair#*=}"; then
+                backported+=("$package")
+                continue 2
+            fi
+        done
         # One line per installed architecture (libssl3 and libssl3:i386 once
         # Wine is there); any of them will do.
         dpkg-query -W -f='${Status}\n' "$package" 2>/dev/null | grep -qx 'install ok installed' ||
@@ -17,7 +28,13 @@ find_missing() {
     done
 }
 find_missing "$@"
-[[ ${#missing[@]} -eq 0 ]] && exit 0
+[[ ${#missing[@]} -eq 0 && ${#backported[@]} -eq 0 ]] && exit 0
+if [[ ${#backported[@]} -gt 0 ]]; then
+    # The backports entry is made from this machine's own, by Python, which
+    # takes the lock below itself.
+    command -v python3 >/dev/null || "$0" python3
+    python3 "$(dirname "$0")/windows/debian_sources.py" ensure-backports
+fi
 # One install at a time, with scripts/windows/debian_sources.py's apt runs
 # too (CI builds the Windows toolchain beside the Linux stages); what another
 # installed meanwhile is not installed again.
@@ -25,14 +42,17 @@ lock=${TMPDIR:-/tmp}/nv38k-apt.lock
 { exec 9>>"$lock"; } 2>/dev/null || exec 9<"$lock"
 flock 9
 find_missing "$@"
-[[ ${#missing[@]} -eq 0 ]] && exit 0
+[[ ${#missing[@]} -eq 0 && ${#backported[@]} -eq 0 ]] && exit 0
 
-echo "Installing: ${missing[*]}"
+echo "Installing: ${missing[*]}${missing[*]:+ }${backported[*]}"
 sudo=()
 [[ $(id -u) -eq 0 ]] || sudo=(sudo)
 export DEBIAN_FRONTEND=noninteractive
 if ! { "${sudo[@]}" apt-get -o DPkg::Lock::Timeout=600 update -qq &&
-    "${sudo[@]}" apt-get -o DPkg::Lock::Timeout=600 install -y -qq --no-install-recommends "${missing[@]}" >/dev/null; }; then
-    echo "Could not install these Debian packages; install them, then run this again: ${missing[*]}" >&2
+    "${sudo[@]}" apt-get -o DPkg::Lock::Timeout=600 install -y -qq --no-install-recommends "${missing[@]}" >/dev/null &&
+    { [[ ${#backported[@]} -eq 0 ]] || "${sudo[@]}" apt-get -o DPkg::Lock::Timeout=600 install -y -qq \
+        --no-install-recommends -t bookworm-backports "${backported[@]}" >/dev/null; }; }; then
+    echo "Could not install these Debian packages; install them, then run this again:" \
+        "${missing[*]} ${backported[*]/%/ (from bookworm-backports)}" >&2
     exit 1
 fi

@@ -18,3 +18,7 @@ windows_build_packages=(g++-mingw-w64-i686-posix gcc-mingw-w64-i686-posix binuti
 windows_packages=("${windows_build_packages[@]}" wine wine32:i386 xvfb xauth xdotool nsis zip osslsigncode)
 # Making and checking the Debian package (scripts/package.sh).
 deb_packages=(dpkg-dev file lintian)
+# Packages whose Debian 12 version is too old for the tests, each with the
+# version needed, which bookworm-backports has: osslsigncode 2.5 reports a
+# timestamp in words of its own and names -ignore-timestamp otherwise.
+backported_packages=(osslsigncode=2.9)

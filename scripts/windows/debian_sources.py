@@ -138,6 +138,23 @@ def new_root(root, tarballs):
         "\n".join("".join(f"{name}: {value}\n" for name, value in entry.items()) for entry in entries))
 
 
+def ensure_backports():
+    """Adds bookworm-backports, made from this machine's own bookworm entry,
+    unless apt has it already."""
+    entries = debian_entries()
+    if any("bookworm-backports" in entry["Suites"].split() for entry in entries):
+        return
+    base = next((entry for entry in entries if "bookworm" in entry["Suites"].split()), None)
+    if not base:
+        sys.exit("No deb entry for bookworm in the apt sources to derive bookworm-backports from")
+    print("Adding bookworm-backports to the apt sources", file=sys.stderr)
+    stanza = "".join(f"{name}: {value}\n" for name, value in {**base, "Suites": "bookworm-backports"}.items())
+    with apt_lock():
+        subprocess.run([*SUDO, "tee", "/etc/apt/sources.list.d/nv38k-backports.sources"], input=stanza,
+                       text=True, stdout=subprocess.DEVNULL, check=True)
+    apt_get_update()
+
+
 def _showsrc(package):
     return subprocess.run(["apt-cache", "showsrc", "--only-source", package], capture_output=True,
                           text=True).stdout
@@ -202,9 +219,12 @@ def update_pins(wanted, work):
 
 if __name__ == "__main__":
     # update-pins WORK [PACKAGE...] | download PACKAGE VERSION FOLDER | new-root ROOT TARBALLS
+    # | ensure-backports
     if sys.argv[1] == "update-pins":
         update_pins(set(sys.argv[3:]), sys.argv[2])
     elif sys.argv[1] == "new-root":
         new_root(*sys.argv[2:4])
+    elif sys.argv[1] == "ensure-backports":
+        ensure_backports()
     elif not download(*sys.argv[2:5]):
         sys.exit(f"The mirror does not serve {sys.argv[2]} {sys.argv[3]}")
