@@ -95,6 +95,12 @@ def licences(expression, acknowledgement="declared"):
             SPDX_NAMES.get(token, token if re.fullmatch(r"[A-Za-z0-9.+-]+", token) else
                            "LicenseRef-" + re.sub(r"[^A-Za-z0-9.-]+", "-", token).strip("-"))
             for token in tokens]
+    # SPDX allows only its listed exceptions after WITH: a licence with an
+    # exception SPDX lacks is one LicenseRef- as a whole.
+    while "WITH" in spdx and spdx[spdx.index("WITH") + 1].startswith("LicenseRef-"):
+        at = spdx.index("WITH")
+        name = spdx[at - 1].removeprefix("LicenseRef-") + "-with-" + spdx[at + 1].removeprefix("LicenseRef-")
+        spdx[at - 1:at + 2] = ["LicenseRef-" + re.sub(r"[^A-Za-z0-9.-]+", "-", name)]
     if len(spdx) == 1 and not spdx[0].startswith("LicenseRef-"):
         return [{"license": {"id": spdx[0], "acknowledgement": acknowledgement}}]
     return [{"expression": " ".join(spdx), "acknowledgement": acknowledgement}]
