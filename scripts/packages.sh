@@ -9,9 +9,12 @@ server_packages=(nginx dfu-util umockdev python3)
 desktop_packages=(desktop-file-utils appstream)
 # The 32-bit Windows build (scripts/build-windows.sh): the MinGW-w64 cross
 # compilers, and what the builds of OpenSSL, Qt, libusb and dfu-util run on
-# the host (dpkg-dev unpacks the source packages, icoutils checks the icon).
+# the host (dpkg-dev unpacks the source packages, icoutils checks the icon);
+# the notices it writes name the NSIS stub that the installer carries, from
+# nsis-common's copyright file.
 windows_build_packages=(g++-mingw-w64-i686-posix gcc-mingw-w64-i686-posix binutils-mingw-w64-i686
-                        mingw-w64-tools g++ make cmake perl python3 dpkg-dev patch xz-utils icoutils)
+                        mingw-w64-tools g++ make cmake perl python3 dpkg-dev patch xz-utils icoutils
+                        nsis-common)
 # Running and packaging the result: Wine (an i386 package) with a virtual
 # display that xdotool drives, NSIS and zip for the installer and portable zip
 # (packaging/windows/make-packages.sh), and osslsigncode to sign them.
