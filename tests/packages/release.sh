@@ -18,6 +18,7 @@ tsa_root=$(realpath "$6")
 top=$(cd "$(dirname "$0")/../.." && pwd)
 suite=release
 source "$top/tests/packages/rows.sh"
+source "$top/tests/packages/certificates.sh"
 rm -rf "$work"
 mkdir -p "$work"
 work=$(realpath "$work")
@@ -37,16 +38,8 @@ walkthrough() {
 # A throwaway code-signing root and, as a certificate authority hands them
 # out, a certificate with its key and the chain above it.
 certificate() {
-    mkdir -p "$signing" &&
-        openssl req -x509 -newkey rsa:2048 -nodes -days 2 -subj "/CN=NV38K test code-signing root" \
-            -addext basicConstraints=critical,CA:TRUE -addext keyUsage=critical,keyCertSign \
-            -keyout "$signing/root.key" -out "$signing/root.pem" 2>/dev/null &&
-        openssl req -newkey rsa:2048 -nodes -subj "/CN=NV38K test publisher" \
-            -keyout "$signing/vendor.key" -out "$signing/vendor.csr" 2>/dev/null &&
-        openssl x509 -req -days 2 -in "$signing/vendor.csr" -CA "$signing/root.pem" \
-            -CAkey "$signing/root.key" -set_serial 1 -out "$signing/vendor.pem" 2>/dev/null -extfile <(
-            printf '%s\n' basicConstraints=CA:FALSE keyUsage=critical,digitalSignature \
-                extendedKeyUsage=codeSigning) &&
+    test_root "$signing" root 2 "NV38K test code-signing root" &&
+        test_certificate "$signing" root vendor 2 codeSigning "NV38K test publisher" &&
         cp "$signing/root.pem" "$signing/chain.pem"
 }
 release_files() {

@@ -23,19 +23,13 @@ password=$(openssl rand -hex 12)
 # A code-signing root, and certificates with their keys in PKCS#12 files:
 # one valid for two days from now, one that expired five days ago.
 certificates() {
-    local name days
-    openssl req -x509 -newkey rsa:2048 -nodes -days 400 -subj "/CN=NV38K test code-signing root" \
-        -addext basicConstraints=critical,CA:TRUE -addext keyUsage=critical,keyCertSign \
-        -keyout "$work/root.key" -out "$work/root.pem" 2>/dev/null &&
-        openssl req -newkey rsa:2048 -nodes -subj "/CN=NV38K test publisher" \
-            -keyout "$work/vendor.key" -out "$work/vendor.csr" 2>/dev/null || return 1
+    local name
+    test_root "$work" root 400 "NV38K test code-signing root" &&
+        test_certificate "$work" root valid 2 codeSigning "NV38K test publisher" &&
+        test_certificate "$work" root expired 2 codeSigning "NV38K test publisher" faketime -f -7d || return 1
     for name in valid expired; do
-        days=$([[ $name == valid ]] && echo 0 || echo 7)
-        faketime -f "-${days}d" openssl x509 -req -days 2 -in "$work/vendor.csr" -CA "$work/root.pem" \
-            -CAkey "$work/root.key" -set_serial "$((days + 1))" -out "$work/$name.pem" 2>/dev/null -extfile <(
-            printf '%s\n' basicConstraints=CA:FALSE keyUsage=critical,digitalSignature extendedKeyUsage=codeSigning) &&
-            openssl pkcs12 -export -inkey "$work/vendor.key" -in "$work/$name.pem" -passout "pass:$password" \
-                -out "$work/$name.p12" || return 1
+        openssl pkcs12 -export -inkey "$work/$name.key" -in "$work/$name.pem" -passout "pass:$password" \
+            -out "$work/$name.p12" || return 1
     done
 }
 # Signed as a release is, stamped by the TSA; one byte of a copy changed.

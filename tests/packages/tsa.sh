@@ -1,22 +1,16 @@
 # Sourced by the package tests. make_tsa DIR makes a throwaway
 # time-stamping authority in DIR: tsa-root.pem, and the TSA's certificate
 # (extended key usage timeStamping alone, and critical, as OpenSSL wants)
-# with its key and the openssl ts configuration; no certificate names a CRL
-# or AIA address, which osslsigncode would try to fetch. start_tsa DIR
-# starts tsa.py with it and sets tsa_url and tsa_pid; stop_tsa ends it.
+# with its key and the openssl ts configuration. start_tsa DIR starts
+# tsa.py with it and sets tsa_url and tsa_pid; stop_tsa ends it.
+
+source "$(dirname "${BASH_SOURCE[0]}")/certificates.sh"
 
 make_tsa() {
     local dir=$1
     mkdir -p "$dir" &&
-        openssl req -x509 -newkey rsa:2048 -nodes -days 400 -subj "/CN=NV38K test TSA root" \
-            -addext basicConstraints=critical,CA:TRUE -addext keyUsage=critical,keyCertSign \
-            -keyout "$dir/tsa-root.key" -out "$dir/tsa-root.pem" 2>/dev/null &&
-        openssl req -newkey rsa:2048 -nodes -subj "/CN=NV38K test TSA" \
-            -keyout "$dir/tsa.key" -out "$dir/tsa.csr" 2>/dev/null &&
-        openssl x509 -req -days 400 -in "$dir/tsa.csr" -CA "$dir/tsa-root.pem" -CAkey "$dir/tsa-root.key" \
-            -set_serial 1 -out "$dir/tsa.pem" 2>/dev/null -extfile <(
-            printf '%s\n' basicConstraints=CA:FALSE keyUsage=critical,digitalSignature \
-                extendedKeyUsage=critical,timeStamping) &&
+        test_root "$dir" tsa-root 400 "NV38K test TSA root" &&
+        test_certificate "$dir" tsa-root tsa 400 critical,timeStamping "NV38K test TSA" &&
         echo 01 >"$dir/serial" &&
         cat >"$dir/tsa.cnf" <<CNF
 [ tsa ]
