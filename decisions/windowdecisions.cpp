@@ -2,6 +2,8 @@
 
 #include "device/dfulisting.h"
 #include "encoding/gbk.h"
+#include "server/firmwareserver.h"
+#include "server/versioninfo.h"
 
 #include <QDebug>
 
@@ -14,6 +16,23 @@ QString loggedString(const QString &text)
     return line;
 }
 
+DownloadClick downloadClicked(bool hasFirmwareAddress)
+{
+    DownloadClick click;
+    if (!hasFirmwareAddress) {
+        click.box = UserTexts::informationFirst();
+        return click;
+    }
+    click.log << loggedString(DfuListing::program());
+    click.startsListing = true;
+    return click;
+}
+
+Reaction listingFailed()
+{
+    return {{QStringLiteral("error")}, UserTexts::toolDamaged()};
+}
+
 DeviceCheck deviceCheck(int exitCode, const QByteArray &listing, const QByteArray &standardError,
                         UnreachableKeyboard::Platform platform,
                         const std::function<UnreachableKeyboard::BoundDriver()> &boundDriver)
@@ -22,11 +41,13 @@ DeviceCheck deviceCheck(int exitCode, const QByteArray &listing, const QByteArra
     if (exitCode != 0)
         return {};
 
+    DeviceCheck check;
     const std::optional<QString> text = decodeGbk(listing);
     const std::optional<QString> errors = decodeGbk(standardError);
-    if (!text || !errors)
-        return {{}, UserTexts::noGbkCodec()};
-    DeviceCheck check;
+    if (!text || !errors) {
+        check.box = UserTexts::noGbkCodec();
+        return check;
+    }
     check.log << loggedString(*text);
     if (!errors->isEmpty())
         check.log << loggedString(*errors);
@@ -53,33 +74,57 @@ DeviceCheck deviceCheck(int exitCode, const QByteArray &listing, const QByteArra
     return check;
 }
 
-Information information(const std::optional<VersionInfo> &info)
+Information information(const std::optional<QByteArray> &body)
 {
-    if (!info)
-        return {UserTexts::informationReplyFailed()};
-    const std::optional<WindowBox> refused = UserTexts::informationRefused(info->status);
-    return {refused, info->hasModel(), !refused};
+    Information shown;
+    if (!body) {
+        shown.box = UserTexts::informationReplyFailed();
+        return shown;
+    }
+    const VersionInfo info = parseVersionInfo(*body);
+    if (info.hasModel())
+        shown.deviceModel = info.deviceModel;
+    shown.box = UserTexts::informationRefused(info.status);
+    if (!shown.box)
+        shown.release = Release{info.deviceModel, info.version, info.notes,
+                                FirmwareServer::firmwareUrl(info.deviceModel, info.version)};
+    return shown;
 }
 
-Firmware firmware(const FirmwareDownload::Outcome &outcome)
+Firmware firmware(const DownloadOutcome &outcome)
 {
-    using Kind = FirmwareDownload::Outcome::Kind;
+    using Kind = DownloadOutcome::Kind;
+    Firmware shown;
+    if (outcome.kind != Kind::DownloadFailed)
+        shown.log << UserTexts::firmwareSizeLogLabel() + QLatin1Char(' ')
+                         + QString::number(outcome.size);
+    if (outcome.verdict == FirmwareSignature::Verdict::Valid)
+        shown.log << QStringLiteral("SignatureVerified");
+    else if (outcome.verdict)
+        shown.log << QStringLiteral("SignatureCheckFailed ")
+                         + loggedString(outcome.signatureReason);
     switch (outcome.kind) {
     case Kind::DownloadFailed:
-        return {UserTexts::firmwareDownloadFailed(outcome.failure)};
+        shown.box = UserTexts::firmwareDownloadFailed(outcome.failure);
+        return shown;
     case Kind::SignatureRefused:
-        return {UserTexts::firmwareSignatureFailed(outcome.verdict)};
+        shown.box = UserTexts::firmwareSignatureFailed(
+            outcome.verdict.value_or(FirmwareSignature::Verdict::NotVerified));
+        return shown;
     case Kind::OpenFailed:
-        return {UserTexts::fileOpenFailed(), {}, true};
+        shown.box = UserTexts::fileOpenFailed();
+        break;
     case Kind::WriteFailed:
-        return {UserTexts::fileWriteFailed(), {}, true};
+        shown.box = UserTexts::fileWriteFailed();
+        break;
     case Kind::Stored:
+        shown.log << QStringLiteral("SaveFileSuccess ") + QString::number(outcome.size);
+        shown.box = UserTexts::firmwareStored();
+        shown.stored = true;
         break;
     }
-    return {UserTexts::firmwareStored(),
-            {QStringLiteral("SaveFileSuccess ") + QString::number(outcome.size)},
-            true,
-            true};
+    shown.received = true;
+    return shown;
 }
 
 } // namespace Decisions

@@ -1,28 +1,45 @@
 #pragma once
 
 #include "device/unreachablekeyboard.h"
-#include "download/firmwaredownload.h"
-#include "server/versioninfo.h"
+#include "download/downloadoutcome.h"
 #include "usertexts/usertexts.h"
 
+#include <QByteArray>
 #include <QStringList>
 #include <functional>
 #include <optional>
 
-// What the window makes of each answer it gets, decided apart from the
-// window, as plain values: the box it shows, the lines it logs and what it
-// does next. The window's slots only carry these out.
+// What the window makes of each click and answer, decided apart from the
+// window, as plain values: the lines it logs, the box it shows and what it
+// does next. The window's slots only carry these out, and nv38k-publish's
+// check prints them.
 namespace Decisions {
 
 // A string value as the debug stream writes it: quoted, with escapes. Log
 // lines hold these, and plain texts as they are.
 QString loggedString(const QString &text);
 
-struct DeviceCheck
+// What the window logs and shows, in this order.
+struct Reaction
 {
-    QStringList log = {}; // written as they are, before the box
+    QStringList log = {};
     std::optional<WindowBox> box = {};
     QStringList logAfterBox = {};
+};
+
+// "下载固件" clicked: dfu-util's listing comes first, and needs a firmware
+// address from an information file read before.
+struct DownloadClick : Reaction
+{
+    bool startsListing = false;
+};
+DownloadClick downloadClicked(bool hasFirmwareAddress);
+
+// dfu-util is missing, cannot run, crashed or failed otherwise.
+Reaction listingFailed();
+
+struct DeviceCheck : Reaction
+{
     bool download = false; // the keyboard is there: request the firmware
 };
 
@@ -34,26 +51,32 @@ DeviceCheck deviceCheck(int exitCode, const QByteArray &listing, const QByteArra
                         UnreachableKeyboard::Platform platform,
                         const std::function<UnreachableKeyboard::BoundDriver()> &boundDriver);
 
-struct Information
+// The firmware a valid information file offers, as the window shows it.
+struct Release
 {
-    std::optional<WindowBox> box = {};
-    bool showsModel = false; // the model label takes the file's model
-    bool takesAll = false; // version, notes and firmware address too
+    QString deviceModel;
+    QString version;
+    QString notes; // the "[Desc]" lines joined with CR LF
+    QString firmwareUrl;
 };
 
-// What an information reply makes the window show: `info` is the parsed
-// file, or nothing when the reply failed.
-Information information(const std::optional<VersionInfo> &info);
-
-struct Firmware
+struct Information : Reaction
 {
-    WindowBox box;
-    QStringList log = {};
+    std::optional<QString> deviceModel = {}; // into the model label, before the box
+    std::optional<Release> release = {}; // the version and notes labels, and what to download
+};
+
+// What an information reply makes the window show: `body` is the reply's,
+// or nothing when the reply failed.
+Information information(const std::optional<QByteArray> &body);
+
+struct Firmware : Reaction
+{
     bool received = false; // the firmware came and was accepted
     bool stored = false; // and is in place: the listing is done with
 };
 
-// What a finished firmware download makes the window show.
-Firmware firmware(const FirmwareDownload::Outcome &outcome);
+// What a finished firmware download makes the window log and show.
+Firmware firmware(const DownloadOutcome &outcome);
 
 } // namespace Decisions

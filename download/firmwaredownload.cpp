@@ -1,9 +1,9 @@
 #include "download/firmwaredownload.h"
 
+#include "integrity/firmwaresignature.h"
+#include "requests/serverrequests.h"
 #include "server/firmwareserver.h"
-#include "usertexts/usertexts.h"
 
-#include <QDebug>
 #include <QNetworkAccessManager>
 #include <QNetworkReply>
 
@@ -17,7 +17,7 @@ FirmwareDownload::FirmwareDownload(QNetworkAccessManager *manager, const QString
 {
     if (FirmwareSignature::required())
         m_hash.emplace();
-    m_firmware = get(FirmwareServer::request(firmwareUrl), FirmwareServer::maxFirmwareBytes);
+    m_firmware = get(ServerRequests::request(firmwareUrl), FirmwareServer::maxFirmwareBytes);
     connect(m_firmware, &QNetworkReply::readyRead, this, &FirmwareDownload::take);
 }
 
@@ -30,11 +30,11 @@ QNetworkReply *FirmwareDownload::get(const QNetworkRequest &request, qint64 maxB
 {
     QNetworkReply *reply = m_manager->get(request);
     reply->setParent(this);
-    FirmwareServer::limitBodySize(reply, maxBytes);
+    ServerRequests::limitBodySize(reply, maxBytes);
     return reply;
 }
 
-std::optional<FirmwareDownload::Outcome> FirmwareDownload::finished(QNetworkReply *reply)
+std::optional<DownloadOutcome> FirmwareDownload::finished(QNetworkReply *reply)
 {
     if (reply == m_firmware)
         return firmwareFinished();
@@ -43,49 +43,49 @@ std::optional<FirmwareDownload::Outcome> FirmwareDownload::finished(QNetworkRepl
     return std::nullopt;
 }
 
-std::optional<FirmwareDownload::Outcome> FirmwareDownload::firmwareFinished()
+std::optional<DownloadOutcome> FirmwareDownload::firmwareFinished()
 {
     take();
-    if (const std::optional<QString> failure = FirmwareServer::firmwareReplyFailure(*m_firmware))
-        return end({Outcome::Kind::DownloadFailed, m_size, *failure});
-    qDebug().noquote() << UserTexts::firmwareSizeLogLabel() << m_size;
+    if (const std::optional<QString> failure = ServerRequests::firmwareReplyFailure(*m_firmware))
+        return end({DownloadOutcome::Kind::DownloadFailed, m_size, *failure});
     if (!m_hash)
         return end(commit());
     // Asked for once the firmware is in, so it goes over the same
     // connection: no second TLS handshake.
-    m_signature = get(FirmwareServer::request(FirmwareSignature::signatureUrl(m_firmware->url())),
+    m_signature = get(ServerRequests::request(FirmwareSignature::signatureUrl(m_firmware->url())),
                       FirmwareSignature::maxSignatureBytes);
     return std::nullopt;
 }
 
-std::optional<FirmwareDownload::Outcome> FirmwareDownload::signatureFinished()
+std::optional<DownloadOutcome> FirmwareDownload::signatureFinished()
 {
-    const std::optional<QString> failure = FirmwareServer::firmwareReplyFailure(*m_signature);
+    const std::optional<QString> failure = ServerRequests::firmwareReplyFailure(*m_signature);
     const FirmwareSignature::Check check = FirmwareSignature::check(
         FirmwareSignature::statement(m_deviceModel, m_version, m_size, m_hash->result()),
         failure ? QByteArray() : m_signature->readAll(), failure, FirmwareSignature::buildKeys());
-    if (check.verdict != FirmwareSignature::Verdict::Valid) {
-        qDebug() << "SignatureCheckFailed" << check.reason;
-        return end({Outcome::Kind::SignatureRefused, m_size, {}, check.verdict});
-    }
-    qDebug() << "SignatureVerified";
-    return end(commit());
+    DownloadOutcome outcome =
+        check.verdict == FirmwareSignature::Verdict::Valid
+            ? commit()
+            : DownloadOutcome{DownloadOutcome::Kind::SignatureRefused, m_size};
+    outcome.verdict = check.verdict;
+    outcome.signatureReason = check.reason;
+    return end(outcome);
 }
 
-FirmwareDownload::Outcome FirmwareDownload::commit()
+DownloadOutcome FirmwareDownload::commit()
 {
     switch (m_writer.commit()) {
     case FirmwareStore::Result::OpenFailed:
-        return {Outcome::Kind::OpenFailed, m_size};
+        return {DownloadOutcome::Kind::OpenFailed, m_size};
     case FirmwareStore::Result::WriteFailed:
-        return {Outcome::Kind::WriteFailed, m_size};
+        return {DownloadOutcome::Kind::WriteFailed, m_size};
     case FirmwareStore::Result::Saved:
         break;
     }
-    return {Outcome::Kind::Stored, m_size};
+    return {DownloadOutcome::Kind::Stored, m_size};
 }
 
-FirmwareDownload::Outcome FirmwareDownload::end(const Outcome &outcome)
+DownloadOutcome FirmwareDownload::end(const DownloadOutcome &outcome)
 {
     // Uncommitted, the earlier firmware stays as it was; no temporary file
     // is left behind while the window reports.
@@ -113,5 +113,5 @@ void FirmwareDownload::take()
         m_size += read;
     }
     if (m_size > maxBytes)
-        FirmwareServer::cutOff(m_firmware, maxBytes);
+        ServerRequests::cutOff(m_firmware, maxBytes);
 }

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "integrity/firmwaresignature.h"
+#include "download/downloadoutcome.h"
 #include "integrity/sha256.h"
 #include "storage/firmwarestore.h"
 
@@ -21,22 +21,6 @@ class FirmwareDownload : public QObject
     Q_OBJECT
 
 public:
-    struct Outcome
-    {
-        enum class Kind {
-            Stored,
-            DownloadFailed, // `failure` says why
-            SignatureRefused, // `verdict` says why
-            OpenFailed,
-            WriteFailed,
-        };
-
-        Kind kind;
-        qint64 size = 0; // of the firmware received
-        QString failure = {};
-        FirmwareSignature::Verdict verdict = FirmwareSignature::Verdict::Valid;
-    };
-
     // Requests `firmwareUrl` through `manager`, whose child it becomes: the
     // firmware for `deviceModel` and `version` as Version.txt gave them.
     FirmwareDownload(QNetworkAccessManager *manager, const QString &firmwareUrl,
@@ -49,15 +33,15 @@ public:
     // the manager before anyone else, so the window hands it on). Nothing
     // while the download goes on; its outcome once it is over, after which
     // it deletes itself and its replies.
-    std::optional<Outcome> finished(QNetworkReply *reply);
+    std::optional<DownloadOutcome> finished(QNetworkReply *reply);
 
 private:
     QNetworkReply *get(const QNetworkRequest &request, qint64 maxBytes);
     void take();
-    std::optional<Outcome> firmwareFinished();
-    std::optional<Outcome> signatureFinished();
-    Outcome commit();
-    Outcome end(const Outcome &outcome);
+    std::optional<DownloadOutcome> firmwareFinished();
+    std::optional<DownloadOutcome> signatureFinished();
+    DownloadOutcome commit();
+    DownloadOutcome end(const DownloadOutcome &outcome);
 
     QNetworkAccessManager *m_manager;
     QNetworkReply *m_firmware;

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "integrity/signatureverdict.h"
+
 #include <QByteArray>
 #include <QString>
 #include <optional>
@@ -30,13 +32,6 @@ QString signatureFileName(const QString &firmwareFileName);
 // The same for a firmware's URL: ".sig" is added to its path, so a query or
 // fragment in it stays where it is.
 QUrl signatureUrl(const QUrl &firmwareUrl);
-
-enum class Verdict {
-    Valid,
-    Unavailable, // the signature could not be fetched
-    Malformed, // not a signature at all: empty, or not 64 bytes
-    NotVerified, // no trusted key signed this statement
-};
 
 // Whether one of the Ed25519 public keys in `publicKeysPem` (PEM blocks one
 // after the other) has signed `statement`; keys of other types are ignored.

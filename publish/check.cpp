@@ -3,10 +3,11 @@
 #include "console.h"
 #include "serverfiles.h"
 
+#include "decisions/windowdecisions.h"
 #include "integrity/firmwaresignature.h"
 #include "integrity/sha256.h"
+#include "requests/serverrequests.h"
 #include "server/firmwareserver.h"
-#include "server/versioninfo.h"
 #include "usertexts/usertexts.h"
 
 #include <QCommandLineParser>
@@ -30,8 +31,8 @@ struct Answer
 {
     QString address; // a URL, or the path of a file in a local folder
     int httpStatus = 0; // none for a local file
-    bool informationFailed = false; // as FirmwareServer::informationReplyFailed() says
-    std::optional<QString> firmwareFailure; // as FirmwareServer::firmwareReplyFailure() says
+    bool informationFailed = false; // as ServerRequests::informationReplyFailed() says
+    std::optional<QString> firmwareFailure; // as ServerRequests::firmwareReplyFailure() says
     QByteArray body;
     QString advice; // what to do about a failure, where this check can tell
 };
@@ -61,8 +62,8 @@ QString untrustedIssuerAdvice(const QList<QSslError> &errors)
 
 Answer fetchOverHttps(QNetworkAccessManager &manager, const QString &address, qint64 maxBytes)
 {
-    QNetworkReply *reply = manager.get(FirmwareServer::request(address));
-    FirmwareServer::limitBodySize(reply, maxBytes);
+    QNetworkReply *reply = manager.get(ServerRequests::request(address));
+    ServerRequests::limitBodySize(reply, maxBytes);
     QEventLoop loop;
     QTimer silence;
     silence.setSingleShot(true);
@@ -82,8 +83,8 @@ Answer fetchOverHttps(QNetworkAccessManager &manager, const QString &address, qi
 
     Answer answer{address,
                   reply->attribute(QNetworkRequest::HttpStatusCodeAttribute).toInt(),
-                  FirmwareServer::informationReplyFailed(*reply),
-                  FirmwareServer::firmwareReplyFailure(*reply),
+                  ServerRequests::informationReplyFailed(*reply),
+                  ServerRequests::firmwareReplyFailure(*reply),
                   reply->readAll(),
                   untrustedIssuerAdvice(sslErrors)};
     reply->deleteLater();
@@ -107,7 +108,7 @@ Answer readFromFolder(const QDir &folder, const QString &fileName, qint64 maxByt
     answer.body = file.read(maxBytes + 1);
     if (answer.body.size() > maxBytes) {
         answer.informationFailed = true;
-        answer.firmwareFailure = FirmwareServer::sizeLimitFailure(maxBytes);
+        answer.firmwareFailure = ServerRequests::sizeLimitFailure(maxBytes);
         answer.body.clear();
     }
     return answer;
@@ -180,75 +181,87 @@ int windowFails(Console &console, const WindowBox &box, const QString &advice = 
                         QStringLiteral("the window shows this ") + ServerFiles::describe(box));
 }
 
-// Checks the firmware's `signature` over `statement` as a build with
-// `publicKeysPem` does.
-int checkSignature(const Answer &signature, const QByteArray &statement,
-                   const QByteArray &publicKeysPem, Console &console)
+// What a build with `publicKeysPem` makes of a firmware of `size` bytes whose
+// `signature` should cover `statement`.
+DownloadOutcome signatureOutcome(const Answer &signature, const QByteArray &statement, qint64 size,
+                                 const QByteArray &publicKeysPem, Console &console)
 {
     console.out << whatCame(signature);
     const FirmwareSignature::Check check = FirmwareSignature::check(
         statement, signature.body, signature.firmwareFailure, publicKeysPem);
-    if (check.verdict != FirmwareSignature::Verdict::Valid) {
+    const bool valid = check.verdict == FirmwareSignature::Verdict::Valid;
+    DownloadOutcome outcome{
+        valid ? DownloadOutcome::Kind::Stored : DownloadOutcome::Kind::SignatureRefused, size};
+    outcome.verdict = check.verdict;
+    outcome.signatureReason = check.reason;
+    if (valid) {
+        console.out << ", verified\n";
+    } else {
         console.out << '\n';
         console.error(check.reason);
-        return windowFails(console, UserTexts::firmwareSignatureFailed(check.verdict));
     }
-    console.out << ", verified\n";
-    return int(ExitCode::Done);
+    return outcome;
 }
 
+// The window's own decisions on each answer, printed.
 int check(FirmwareSource &source, const QByteArray &publicKeysPem, Console &console)
 {
     const Answer info = source.fetch(FirmwareServer::infoFileName(), FirmwareServer::maxInfoBytes);
     console.out << whatCame(info) << '\n';
-    if (info.informationFailed)
-        return windowFails(console, UserTexts::informationReplyFailed(), info.advice);
-    if (info.httpStatus >= 300)
-        console.warn(QStringLiteral("the window reads the body of this HTTP %1 answer as the file")
-                         .arg(info.httpStatus));
-    for (const QString &finding : ServerFiles::fragilities(info.body))
-        console.warn(finding);
-
-    const VersionInfo parsed = parseVersionInfo(info.body);
-    const std::optional<WindowBox> refused = UserTexts::informationRefused(parsed.status);
-    if (parsed.hasModel())
-        showModel(console, parsed.deviceModel);
-    if (refused)
-        return windowFails(console, *refused);
-    console.out << UserTexts::versionCaption() << QStringLiteral(" (version):   ") << parsed.version
-                << '\n'
+    if (!info.informationFailed) {
+        if (info.httpStatus >= 300)
+            console.warn(
+                QStringLiteral("the window reads the body of this HTTP %1 answer as the file")
+                    .arg(info.httpStatus));
+        for (const QString &finding : ServerFiles::fragilities(info.body))
+            console.warn(finding);
+    }
+    const Decisions::Information shown = Decisions::information(
+        info.informationFailed ? std::nullopt : std::make_optional(info.body));
+    if (shown.deviceModel)
+        showModel(console, *shown.deviceModel);
+    if (!shown.release)
+        return windowFails(console, *shown.box, info.advice);
+    const Decisions::Release &release = *shown.release;
+    console.out << UserTexts::versionCaption() << QStringLiteral(" (version):   ")
+                << release.version << '\n'
                 << UserTexts::notesCaption() << QStringLiteral(" (notes): ")
-                << QString(parsed.notes)
+                << QString(release.notes)
                        .replace(QStringLiteral("\r\n"), QStringLiteral("\n                      "))
                 << '\n';
 
     const QString firmwareName =
-        FirmwareServer::firmwareFileName(parsed.deviceModel, parsed.version);
+        FirmwareServer::firmwareFileName(release.deviceModel, release.version);
     const Answer firmware = source.fetch(firmwareName, FirmwareServer::maxFirmwareBytes);
     console.out << whatCame(firmware);
+    DownloadOutcome outcome{DownloadOutcome::Kind::Stored, firmware.body.size()};
     if (firmware.firmwareFailure) {
         console.out << '\n';
-        return windowFails(console, UserTexts::firmwareDownloadFailed(*firmware.firmwareFailure),
-                           firmware.advice);
-    }
-    const QByteArray firmwareSha256 = Sha256::hash(firmware.body);
-    console.out << ", SHA-256 " << firmwareSha256.toHex() << '\n';
-    if (firmware.body.isEmpty())
-        console.warn(QStringLiteral("the firmware is empty; the window stores it all the same"));
-    const Answer signature = source.fetch(FirmwareSignature::signatureFileName(firmwareName),
-                                          FirmwareSignature::maxSignatureBytes);
-    // A build without keys never asks for a signature; one that is served all
-    // the same must not pass for a checked one.
-    if (publicKeysPem.isEmpty()) {
-        if (!signature.firmwareFailure)
+        outcome = {DownloadOutcome::Kind::DownloadFailed, 0, *firmware.firmwareFailure};
+    } else {
+        const QByteArray firmwareSha256 = Sha256::hash(firmware.body);
+        console.out << ", SHA-256 " << firmwareSha256.toHex() << '\n';
+        if (firmware.body.isEmpty())
+            console.warn(
+                QStringLiteral("the firmware is empty; the window stores it all the same"));
+        const Answer signature = source.fetch(FirmwareSignature::signatureFileName(firmwareName),
+                                              FirmwareSignature::maxSignatureBytes);
+        if (!publicKeysPem.isEmpty())
+            outcome =
+                signatureOutcome(signature,
+                                 FirmwareSignature::statement(release.deviceModel, release.version,
+                                                              firmware.body.size(), firmwareSha256),
+                                 firmware.body.size(), publicKeysPem, console);
+        // A build without keys never asks for a signature; one that is
+        // served all the same must not pass for a checked one.
+        else if (!signature.firmwareFailure)
             console.out << whatCame(signature)
                         << ", signature present, not checked (no public key)\n";
-        return int(ExitCode::Done);
     }
-    return checkSignature(signature,
-                          FirmwareSignature::statement(parsed.deviceModel, parsed.version,
-                                                       firmware.body.size(), firmwareSha256),
-                          publicKeysPem, console);
+    const Decisions::Firmware stored = Decisions::firmware(outcome);
+    if (!stored.stored)
+        return windowFails(console, *stored.box, firmware.advice);
+    return int(ExitCode::Done);
 }
 
 } // namespace
@@ -313,7 +326,7 @@ int checkCommand(const QStringList &arguments, Console &console)
         if (roots.isEmpty())
             return console.fail(ExitCode::FileError,
                                 QStringLiteral("no PEM certificate in %1").arg(parser.value(ca)));
-        FirmwareServer::trustRoots(roots);
+        ServerRequests::trustRoots(roots);
     }
     if (!target.endsWith(QLatin1Char('/')))
         target += QLatin1Char('/');

@@ -3,6 +3,7 @@
 // message box read and closed.
 #include "device/unreachablekeyboard.h"
 #include "integrity/firmwaresignature.h"
+#include "requests/serverrequests.h"
 #include "server/firmwareserver.h"
 #include "support/filesizelimit.h"
 #include "support/httpsserver.h"
@@ -785,7 +786,7 @@ void TestWorkflow::wholeUse()
     // The compiled-in root that signed this server is trusted besides the
     // system's roots, not instead of them: the requests' CA list stays
     // Qt's own, which loads system roots on demand until a list is set.
-    const QSslConfiguration used = FirmwareServer::request(firmwarePath).sslConfiguration();
+    const QSslConfiguration used = ServerRequests::request(firmwarePath).sslConfiguration();
     QVERIFY(used.caCertificates().contains(
         QSslCertificate::fromPath(certificates + QStringLiteral("/ca.pem")).value(0)));
     QSslConfiguration listSet = used;

@@ -1,7 +1,7 @@
 #pragma once
 
 #include "device/unreachablekeyboard.h"
-#include "integrity/firmwaresignature.h"
+#include "integrity/signatureverdict.h"
 #include "server/versioninfo.h"
 
 #include <QString>

@@ -5,8 +5,8 @@
 #include "device/dfulisting.h"
 #include "download/firmwaredownload.h"
 #include "encoding/gbk.h"
+#include "requests/serverrequests.h"
 #include "server/firmwareserver.h"
-#include "server/versioninfo.h"
 #include "storage/firmwarestore.h"
 #include "usertexts/usertexts.h"
 
@@ -48,6 +48,14 @@ void writeLog(const QStringList &lines)
         qDebug().noquote() << line;
 }
 
+void carryOut(QWidget *window, const Decisions::Reaction &reaction)
+{
+    writeLog(reaction.log);
+    if (reaction.box)
+        showBox(window, *reaction.box);
+    writeLog(reaction.logAfterBox);
+}
+
 } // namespace
 
 Widget::Widget(QWidget *parent)
@@ -84,12 +92,10 @@ Widget::~Widget()
 
 void Widget::on_btnUpdate_clicked()
 {
-    if (firmwareUrl.isEmpty()) {
-        showBox(this, UserTexts::informationFirst());
-        return;
-    }
-    qDebug() << DfuListing::program();
-    listProcess->start(DfuListing::program(), DfuListing::arguments(), QIODevice::ReadWrite);
+    const Decisions::DownloadClick click = Decisions::downloadClicked(!firmwareUrl.isEmpty());
+    carryOut(this, click);
+    if (click.startsListing)
+        listProcess->start(DfuListing::program(), DfuListing::arguments(), QIODevice::ReadWrite);
 }
 
 void Widget::readResult(int exitCode)
@@ -97,14 +103,11 @@ void Widget::readResult(int exitCode)
     const Decisions::DeviceCheck check = Decisions::deviceCheck(
         exitCode, listProcess->readAllStandardOutput(), std::exchange(listErrors, QByteArray()),
         UnreachableKeyboard::currentPlatform(), UnreachableKeyboard::boundDriver);
-    writeLog(check.log);
-    if (check.box)
-        showBox(this, *check.box);
-    writeLog(check.logAfterBox);
+    carryOut(this, check);
     if (!check.download)
         return;
     qDebug() << firmwareUrl;
-    new FirmwareDownload(firmwareManager, firmwareUrl, firmwareModel, firmwareVersion);
+    new FirmwareDownload(firmwareManager, firmwareUrl, release.deviceModel, release.version);
 }
 
 void Widget::ProcStart()
@@ -114,8 +117,7 @@ void Widget::ProcStart()
 
 void Widget::ProcError(QProcess::ProcessError)
 {
-    qDebug() << "error";
-    showBox(this, UserTexts::toolDamaged());
+    carryOut(this, Decisions::listingFailed());
 }
 
 void Widget::RecError(QProcess::ProcessError error)
@@ -127,22 +129,17 @@ void Widget::finishedSlot(QNetworkReply *reply)
 {
     // Released once this handler is done with it, whichever way it leaves.
     reply->deleteLater();
-    std::optional<VersionInfo> info;
-    if (!FirmwareServer::informationReplyFailed(*reply))
-        info = parseVersionInfo(reply->readAll());
-    const Decisions::Information shown = Decisions::information(info);
-    if (shown.showsModel)
-        ui->lblDeviceType->setText(info->deviceModel);
-    if (shown.box)
-        showBox(this, *shown.box);
-    if (!shown.takesAll)
+    const Decisions::Information shown =
+        Decisions::information(ServerRequests::informationBody(*reply));
+    if (shown.deviceModel)
+        ui->lblDeviceType->setText(*shown.deviceModel);
+    carryOut(this, shown);
+    if (!shown.release)
         return;
-
-    ui->lblFirmwareVersion->setText(info->version);
-    firmwareUrl = FirmwareServer::firmwareUrl(info->deviceModel, info->version);
-    firmwareModel = info->deviceModel;
-    firmwareVersion = info->version;
-    ui->lblFirmwareDesc->setText(info->notes);
+    release = *shown.release;
+    firmwareUrl = release.firmwareUrl;
+    ui->lblFirmwareVersion->setText(release.version);
+    ui->lblFirmwareDesc->setText(release.notes);
 }
 
 void Widget::FinishedGetFirmware(QNetworkReply *reply)
@@ -150,7 +147,7 @@ void Widget::FinishedGetFirmware(QNetworkReply *reply)
     // Released once this handler is done with it, whichever way it leaves.
     reply->deleteLater();
     FirmwareDownload *download = FirmwareDownload::of(*reply);
-    const std::optional<FirmwareDownload::Outcome> outcome =
+    const std::optional<DownloadOutcome> outcome =
         download ? download->finished(reply) : std::nullopt;
     if (!outcome)
         return;
@@ -164,8 +161,7 @@ void Widget::FinishedGetFirmware(QNetworkReply *reply)
     }
     if (shown.stored)
         listProcess->close();
-    writeLog(shown.log);
-    showBox(this, shown.box);
+    carryOut(this, shown);
 }
 
 void Widget::on_btnGetFirmWare_clicked()
@@ -173,7 +169,7 @@ void Widget::on_btnGetFirmWare_clicked()
     infoUrl.clear();
     infoUrl.append(FirmwareServer::baseUrl());
     infoUrl.append(FirmwareServer::infoFileName());
-    FirmwareServer::limitBodySize(infoManager->get(FirmwareServer::request(infoUrl)),
+    ServerRequests::limitBodySize(infoManager->get(ServerRequests::request(infoUrl)),
                                   FirmwareServer::maxInfoBytes);
 }
 

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "decisions/windowdecisions.h"
+
 #include <QProcess>
 #include <QString>
 #include <QWidget>
@@ -48,8 +50,7 @@ private:
     QNetworkAccessManager *infoManager;
     QNetworkAccessManager *firmwareManager;
     QString firmwareUrl; // empty until a complete information file was read
-    QString firmwareModel; // the model and version firmwareUrl was made from
-    QString firmwareVersion;
+    Decisions::Release release; // what firmwareUrl was made from
     QString infoUrl;
     QFile *firmwareFile = nullptr;
     QByteArray listErrors; // dfu-util's standard error in this run, bounded

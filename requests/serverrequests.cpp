@@ -1,0 +1,121 @@
+#include "requests/serverrequests.h"
+
+#include "server/firmwareserver.h"
+#include "settings/buildsettings.h"
+
+#include <QNetworkReply>
+#include <QNetworkRequest>
+#include <QSslCertificate>
+#include <QSslSocket>
+#include <QUrl>
+
+namespace ServerRequests {
+
+namespace {
+
+// Adds the build's own root to the application's default configuration, on
+// the first request only, so start-up never touches TLS.
+void trustBuildRoot()
+{
+    static const bool trusted = [] {
+        trustRoots(QSslCertificate::fromData(QByteArray(BuildSettings::trustedCaPem), QSsl::Pem));
+        return true;
+    }();
+    Q_UNUSED(trusted)
+}
+
+// Set on a reply that limitBodySize() cut off, to the limit it passed.
+const char exceededLimitProperty[] = "nv38kExceededLimit";
+
+// Whether limitBodySize() cut `reply` off. The whole body can arrive before
+// the abort takes effect, so a reply without an error may still be one.
+bool exceededBodySize(const QNetworkReply &reply)
+{
+    return reply.property(exceededLimitProperty).isValid();
+}
+
+} // namespace
+
+QNetworkRequest request(const QString &address)
+{
+    return request(FirmwareServer::toUrl(address));
+}
+
+QNetworkRequest request(const QUrl &url)
+{
+    QNetworkRequest request(url);
+    request.setAttribute(QNetworkRequest::RedirectPolicyAttribute,
+                         QNetworkRequest::ManualRedirectPolicy);
+    trustBuildRoot();
+    return request;
+}
+
+// QSslConfiguration's own setters would also switch off Qt's on-demand loading
+// of the system's roots, which Windows fetches lazily from Windows Update;
+// this call keeps it.
+void trustRoots(const QList<QSslCertificate> &roots)
+{
+    QT_WARNING_PUSH
+    QT_WARNING_DISABLE_DEPRECATED
+    if (!roots.isEmpty())
+        QSslSocket::addDefaultCaCertificates(roots);
+    QT_WARNING_POP
+}
+
+void limitBodySize(QNetworkReply *reply, qint64 maxBytes)
+{
+    // Qt reads ahead in a thread of its own; a bounded buffer keeps it from
+    // taking in much more than the limit before the abort comes through.
+    reply->setReadBufferSize(maxBytes + 1);
+    const auto check = [reply, maxBytes] {
+        const qint64 announced = reply->header(QNetworkRequest::ContentLengthHeader).toLongLong();
+        if (reply->bytesAvailable() > maxBytes || announced > maxBytes)
+            cutOff(reply, maxBytes);
+    };
+    QObject::connect(reply, &QNetworkReply::metaDataChanged, reply, check);
+    QObject::connect(reply, &QNetworkReply::readyRead, reply, check);
+}
+
+void cutOff(QNetworkReply *reply, qint64 maxBytes)
+{
+    if (exceededBodySize(*reply))
+        return;
+    reply->setProperty(exceededLimitProperty, maxBytes);
+    // Not from inside the reply's own signal: it would finish, and be
+    // handled, halfway through emitting it.
+    QMetaObject::invokeMethod(reply, &QNetworkReply::abort, Qt::QueuedConnection);
+}
+
+bool informationReplyFailed(const QNetworkReply &reply)
+{
+    return reply.error() != QNetworkReply::NoError || exceededBodySize(reply);
+}
+
+QString sizeLimitFailure(qint64 maxBytes)
+{
+    if (maxBytes % (1024 * 1024) == 0)
+        return QStringLiteral("larger than %1 MiB").arg(maxBytes / (1024 * 1024));
+    return QStringLiteral("larger than %1 bytes").arg(maxBytes);
+}
+
+std::optional<QString> firmwareReplyFailure(const QNetworkReply &reply)
+{
+    const QVariant exceededLimit = reply.property(exceededLimitProperty);
+    if (exceededLimit.isValid())
+        return sizeLimitFailure(exceededLimit.toLongLong());
+    if (reply.error() != QNetworkReply::NoError)
+        return reply.errorString();
+    const int status = reply.attribute(QNetworkRequest::HttpStatusCodeAttribute).toInt();
+    if (status < 200 || status > 299)
+        return QStringLiteral("HTTP %1").arg(status);
+    return std::nullopt;
+}
+
+std::optional<QByteArray> informationBody(QNetworkReply &reply)
+{
+    if (informationReplyFailed(reply))
+        return std::nullopt;
+    return reply.readAll();
+}
+
+} // namespace ServerRequests
