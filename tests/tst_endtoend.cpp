@@ -6,9 +6,9 @@
 // the Windows build that ships beside the tool.
 #include "device/unreachablekeyboard.h"
 #include "server/firmwareserver.h"
-#include "support/connecttunnel.h"
-#include "support/httpsserver.h"
-#include "support/windowdriver.h"
+#include "testkit/connecttunnel.h"
+#include "testkit/httpsserver.h"
+#include "testkit/windowdriver.h"
 #include "usertexts/usertexts.h"
 
 #include <QCryptographicHash>

@@ -1,7 +1,7 @@
 // Storing the firmware: whole files, replaced atomically, nothing left behind.
 #include "storage/firmwarestore.h"
-#include "support/filesizelimit.h"
-#include "support/windowdriver.h"
+#include "testkit/filesizelimit.h"
+#include "testkit/windowdriver.h"
 
 #include <QTemporaryDir>
 #include <QtTest>

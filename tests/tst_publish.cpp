@@ -3,8 +3,8 @@
 // build's real host name.
 #include "server/firmwareserver.h"
 #include "server/versioninfo.h"
-#include "support/httpsserver.h"
-#include "support/windowdriver.h"
+#include "testkit/httpsserver.h"
+#include "testkit/windowdriver.h"
 
 #include <QCryptographicHash>
 #include <QSslKey>

@@ -1,7 +1,7 @@
 // The window as built: title, fixed size, object tree, texts, wiring and the
 // slot table that the form's by-name connections and the log depend on.
-#include "support/logcapture.h"
-#include "support/windowdriver.h"
+#include "testkit/logcapture.h"
+#include "testkit/windowdriver.h"
 #include "window/widget.h"
 
 #include <QFormLayout>

@@ -5,10 +5,10 @@
 #include "integrity/firmwaresignature.h"
 #include "requests/serverrequests.h"
 #include "server/firmwareserver.h"
-#include "support/filesizelimit.h"
-#include "support/httpsserver.h"
-#include "support/tmpfsmount.h"
-#include "support/windowdriver.h"
+#include "testkit/filesizelimit.h"
+#include "testkit/httpsserver.h"
+#include "testkit/tmpfsmount.h"
+#include "testkit/windowdriver.h"
 #include "usertexts/usertexts.h"
 
 #include <QSslKey>

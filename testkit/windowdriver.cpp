@@ -1,4 +1,4 @@
-#include "windowdriver.h"
+#include "testkit/windowdriver.h"
 
 #include "testkit/waituntil.h"
 #include "window/widget.h"

@@ -1,7 +1,7 @@
 #pragma once
 
-#include "fixtures.h"
-#include "logcapture.h"
+#include "testkit/fixtures.h"
+#include "testkit/logcapture.h"
 #include "testkit/messageboxcatcher.h"
 
 #include <QProcess>
