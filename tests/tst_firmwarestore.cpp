@@ -1,7 +1,7 @@
 // Storing the firmware: whole files, replaced atomically, nothing left behind.
 #include "storage/firmwarestore.h"
 #include "testkit/filesizelimit.h"
-#include "testkit/windowdriver.h"
+#include "testkit/fixtures.h"
 
 #include <QTemporaryDir>
 #include <QtTest>
@@ -14,14 +14,6 @@ namespace {
 
 enum class Setup { Nothing, EarlierFirmware, TmpIsAFile, DataIsADirectory, DiskFillsUp };
 
-std::optional<QByteArray> contents(const QString &path)
-{
-    QFile file(path);
-    if (!file.open(QIODevice::ReadOnly))
-        return std::nullopt;
-    return file.readAll();
-}
-
 } // namespace
 
 Q_DECLARE_METATYPE(Setup)
@@ -31,16 +23,9 @@ class TestFirmwareStore : public QObject
     Q_OBJECT
 
 private slots:
-    void paths();
     void save_data();
     void save();
 };
-
-void TestFirmwareStore::paths()
-{
-    QCOMPARE(FirmwareStore::directory(), QStringLiteral("tmp"));
-    QCOMPARE(FirmwareStore::filePath(), QStringLiteral("./tmp/Data.nv"));
-}
 
 void TestFirmwareStore::save_data()
 {
@@ -78,10 +63,6 @@ void TestFirmwareStore::save()
     const QString dir = root.filePath(QStringLiteral("tmp"));
     const QString path = dir + QStringLiteral("/Data.nv");
     const QByteArray earlier = firmwareImage(200 * 1024).mid(3);
-    auto write = [](const QString &name, const QByteArray &bytes) {
-        QFile file(name);
-        return file.open(QIODevice::WriteOnly) && file.write(bytes) == bytes.size();
-    };
 
     switch (setup) {
     case Setup::Nothing:
@@ -89,10 +70,10 @@ void TestFirmwareStore::save()
     case Setup::EarlierFirmware:
     case Setup::DiskFillsUp:
         QVERIFY(QDir().mkdir(dir));
-        QVERIFY(write(path, earlier));
+        QVERIFY(writeFile(path, earlier));
         break;
     case Setup::TmpIsAFile:
-        QVERIFY(write(dir, earlier));
+        QVERIFY(writeFile(dir, earlier));
         break;
     case Setup::DataIsADirectory:
         QVERIFY(QDir().mkpath(path));
@@ -114,15 +95,15 @@ void TestFirmwareStore::save()
     QCOMPARE(actual, result);
 
     if (result == Result::Saved)
-        QCOMPARE(contents(path), std::optional<QByteArray>(data));
+        QCOMPARE(readFile(path), data);
     else if (setup == Setup::TmpIsAFile)
-        QCOMPARE(contents(dir), std::optional<QByteArray>(earlier));
+        QCOMPARE(readFile(dir), earlier);
     else if (setup == Setup::DataIsADirectory)
         QVERIFY(QFileInfo(path).isDir());
     else if (setup == Setup::Nothing) // nor a folder made for a firmware that did not come
         QVERIFY(!QFileInfo::exists(dir));
     else
-        QCOMPARE(contents(path), std::optional<QByteArray>(earlier));
+        QCOMPARE(readFile(path), earlier);
 
     // Only the firmware itself is left: no temporary files.
     if (QFileInfo(dir).isDir())

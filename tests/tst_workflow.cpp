@@ -97,7 +97,6 @@ CannedResponse signatureFile(Signature signature, const QByteArray &firmware)
 
 } // namespace
 
-
 Q_DECLARE_METATYPE(Utility)
 Q_DECLARE_METATYPE(Disk)
 Q_DECLARE_METATYPE(Signature)
