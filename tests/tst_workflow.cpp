@@ -506,6 +506,8 @@ void TestWorkflow::download_data()
     add("redirect", {Kind::Redirect}, earlier, failed(QStringLiteral("HTTP 302")));
     add("dropped mid-body", {Kind::DropMidBody, image.body}, earlier,
         failed(QStringLiteral("Connection closed")));
+    add("first download dropped mid-body", {Kind::DropMidBody, image.body}, Disk::Fresh,
+        failed(QStringLiteral("Connection closed")));
     add("malformed answer", {Kind::Malformed}, earlier,
         failed(QStringLiteral("Connection closed")));
     add("exactly 16 MiB", {Kind::File, firmwareImage(16 * 1024 * 1024)}, earlier, stored);
@@ -627,7 +629,9 @@ void TestWorkflow::download()
         QCOMPARE(readFile(tmp), earlierFirmware);
     else if (stored)
         QCOMPARE(readFile(data), response.body);
-    else if (disk == Disk::Fresh || disk == Disk::ReadOnlyTmpfs || disk == Disk::DataIsADirectory)
+    else if (disk == Disk::Fresh) // nor a folder made for a firmware that did not come
+        QVERIFY(!QFileInfo::exists(tmp));
+    else if (disk == Disk::ReadOnlyTmpfs || disk == Disk::DataIsADirectory)
         QVERIFY(!QFileInfo(data).isFile());
     else
         QCOMPARE(readFile(data), earlierFirmware);
