@@ -169,36 +169,34 @@ void TestDecisions::deviceCheck_data()
                                                           "LIBUSB_ERROR_ACCESS",
                                                           {BoundDriver::State::Service, "WinUSB"});
 
-    QTest::newRow("keyboard held by another program")
-        << 0 << noKeyboard << heldElsewhere
-        << QStringList{ascii(noKeyboard), ascii(heldElsewhere), box(held),
-                       "Device Not Accessible LIBUSB_ERROR_ACCESS"}
-        << false << true;
-    QTest::newRow("another device not opened")
-        << 0 << noKeyboard << otherDevice
-        << QStringList{ascii(noKeyboard), ascii(otherDevice), noDevice, "None Device Found"}
-        << false << false;
+    const auto add = [](const char *name, const QByteArray &listing, const QByteArray &errors,
+                        const QStringList &shown, bool download = false, bool driverAsked = false,
+                        int exitCode = 0) {
+        QTest::newRow(name) << exitCode << listing << errors << shown << download << driverAsked;
+    };
+    add("keyboard held by another program", noKeyboard, heldElsewhere,
+        {ascii(noKeyboard), ascii(heldElsewhere), box(held),
+         "Device Not Accessible LIBUSB_ERROR_ACCESS"},
+        false, true);
+    add("another device not opened", noKeyboard, otherDevice,
+        {ascii(noKeyboard), ascii(otherDevice), noDevice, "None Device Found"});
     // Listed after all: the warning came from another interface or a retry.
-    QTest::newRow("keyboard listed despite a warning")
-        << 0 << listed << noDriver << QStringList{ascii(listed), ascii(noDriver)} << true << false;
+    add("keyboard listed despite a warning", listed, noDriver, {ascii(listed), ascii(noDriver)},
+        true);
     // A system message on Chinese Windows comes in the console's code page.
-    QTest::newRow("GBK on standard error")
-        << 0 << noKeyboard
-        << QByteArray("dfu-util: \xce\xde\xb7\xa8\xb4\xf2\xbf\xaa\xc9\xe8\xb1\xb8\xa3\xba"
-                      "\xbe\xdc\xbe\xf8\xb7\xc3\xce\xca\xa1\xa3\r\n")
-        << QStringList{ascii(noKeyboard), quoted("dfu-util: 无法打开设备：拒绝访问。\r\n"),
-                       noDevice, "None Device Found"}
-        << false << false;
+    add("GBK on standard error", noKeyboard,
+        "dfu-util: \xce\xde\xb7\xa8\xb4\xf2\xbf\xaa\xc9\xe8\xb1\xb8\xa3\xba"
+        "\xbe\xdc\xbe\xf8\xb7\xc3\xce\xca\xa1\xa3\r\n",
+        {ascii(noKeyboard), quoted("dfu-util: 无法打开设备：拒绝访问。\r\n"), noDevice,
+         "None Device Found"});
     QByteArray garbage(64 * 1024, Qt::Uninitialized);
     for (int i = 0; i < garbage.size(); ++i)
         garbage[i] = char(i * 131 + (i >> 8));
-    QTest::newRow("binary garbage")
-        << 0 << garbage << QByteArray()
-        << QStringList{quoted(QTextCodec::codecForName("GBK")->toUnicode(garbage)), noDevice,
-                       "None Device Found"}
-        << false << false;
+    add("binary garbage", garbage, {},
+        {quoted(QTextCodec::codecForName("GBK")->toUnicode(garbage)), noDevice,
+         "None Device Found"});
     // dfu-util explains its own failures.
-    QTest::newRow("non-zero exit") << 74 << listed << noDriver << QStringList() << false << false;
+    add("non-zero exit", listed, noDriver, {}, false, false, 74);
 }
 
 void TestDecisions::deviceCheck()
@@ -245,33 +243,26 @@ void TestDecisions::firmware_data()
     };
     const QString refusal = "SignatureCheckFailed " + quoted("no trusted key signed \"K1\" 2.0");
 
-    QTest::newRow("stored") << DownloadOutcome{Kind::Stored, 174080}
-                            << QStringList{size, saved, successBox()} << true << true;
-    QTest::newRow("empty firmware stored")
-        << DownloadOutcome{Kind::Stored, 0}
-        << QStringList{"收到固件大小: 0", "SaveFileSuccess 0", successBox()} << true << true;
-    QTest::newRow("signature verified")
-        << checked(Kind::Stored, Verdict::Valid)
-        << QStringList{size, "SignatureVerified", saved, successBox()} << true << true;
-    QTest::newRow("download failed") << DownloadOutcome{Kind::DownloadFailed, 0, "HTTP 302"}
-                                     << QStringList{failed("HTTP 302")} << false << false;
-    QTest::newRow("signature not fetched")
-        << checked(Kind::SignatureRefused, Verdict::Unavailable, "HTTP 404")
-        << QStringList{size, "SignatureCheckFailed \"HTTP 404\"", failed("：无法获取固件签名")}
-        << false << false;
-    QTest::newRow("signature malformed")
-        << checked(Kind::SignatureRefused, Verdict::Malformed, "empty")
-        << QStringList{size, "SignatureCheckFailed \"empty\"", failed("：固件签名格式错误")}
-        << false << false;
-    QTest::newRow("signature not verified")
-        << checked(Kind::SignatureRefused, Verdict::NotVerified, "no trusted key signed \"K1\" 2.0")
-        << QStringList{size, refusal, failed("：固件签名验证失败")} << false << false;
-    QTest::newRow("file not opened")
-        << DownloadOutcome{Kind::OpenFailed, 174080} << QStringList{size, file("File Open Failed.")}
-        << true << false;
-    QTest::newRow("file not written")
-        << checked(Kind::WriteFailed, Verdict::Valid)
-        << QStringList{size, "SignatureVerified", file("File Write Failed.")} << true << false;
+    const auto add = [](const char *name, const DownloadOutcome &outcome, const QStringList &shown,
+                        bool received = false, bool stored = false) {
+        QTest::newRow(name) << outcome << shown << received << stored;
+    };
+    add("stored", {Kind::Stored, 174080}, {size, saved, successBox()}, true, true);
+    add("empty firmware stored", {Kind::Stored, 0},
+        {"收到固件大小: 0", "SaveFileSuccess 0", successBox()}, true, true);
+    add("signature verified", checked(Kind::Stored, Verdict::Valid),
+        {size, "SignatureVerified", saved, successBox()}, true, true);
+    add("download failed", {Kind::DownloadFailed, 0, "HTTP 302"}, {failed("HTTP 302")});
+    add("signature not fetched", checked(Kind::SignatureRefused, Verdict::Unavailable, "HTTP 404"),
+        {size, "SignatureCheckFailed \"HTTP 404\"", failed("：无法获取固件签名")});
+    add("signature malformed", checked(Kind::SignatureRefused, Verdict::Malformed, "empty"),
+        {size, "SignatureCheckFailed \"empty\"", failed("：固件签名格式错误")});
+    add("signature not verified",
+        checked(Kind::SignatureRefused, Verdict::NotVerified, "no trusted key signed \"K1\" 2.0"),
+        {size, refusal, failed("：固件签名验证失败")});
+    add("file not opened", {Kind::OpenFailed, 174080}, {size, file("File Open Failed.")}, true);
+    add("file not written", checked(Kind::WriteFailed, Verdict::Valid),
+        {size, "SignatureVerified", file("File Write Failed.")}, true);
 }
 
 void TestDecisions::firmware()

@@ -611,13 +611,12 @@ void TestWorkflow::download()
     const bool stored = shown == successBox();
     const QString size = QString::number(response.body.size());
     const QString sizeReceived = logLine(QStringLiteral("收到固件大小: ")) + size;
-    if (stored && signatureRequired)
+    const QString verified = logLine(QStringLiteral("SignatureVerified"));
+    if (stored)
         QCOMPARE(m_driver->log().mid(4),
-                 (QStringList{sizeReceived, logLine(QStringLiteral("SignatureVerified")),
-                              logLine(QStringLiteral("SaveFileSuccess ")) + size}));
-    else if (stored)
-        QCOMPARE(m_driver->log().mid(4),
-                 (QStringList{sizeReceived, logLine(QStringLiteral("SaveFileSuccess ")) + size}));
+                 QStringList{sizeReceived}
+                     + (signatureRequired ? QStringList{verified} : QStringList())
+                     + QStringList{logLine(QStringLiteral("SaveFileSuccess ")) + size});
     if (signature != Signature::Valid && signatureRequired) {
         QCOMPARE(m_driver->log().size(), 6);
         QCOMPARE(m_driver->log().at(4), sizeReceived);
