@@ -57,39 +57,36 @@ void TestDfuListing::judge_data()
     QTest::addColumn<QString>("listing");
     QTest::addColumn<Verdict>("verdict");
 
+    const auto add = [](const char *name, const QString &listing, Verdict verdict) {
+        QTest::newRow(name) << listing << verdict;
+    };
     const QString lf = QStringLiteral("\n");
-    const QString crlf = QStringLiteral("\r\n");
-    QTest::newRow("keyboard, LF") << banner + keyboard + lf << Verdict::DevicePresent;
-    QTest::newRow("keyboard, CR LF") << banner + keyboard + crlf << Verdict::DevicePresent;
-    QTest::newRow("keyboard among others")
-        << banner + otherDevice + lf + keyboard + lf + otherDevice + lf << Verdict::DevicePresent;
-    QTest::newRow("ids and name from two devices")
-        << banner + sameIdsOtherName + lf + nameOnly + lf << Verdict::DevicePresent;
-    QTest::newRow("name first mid-line, then at a line end")
-        << banner + keyboard + QStringLiteral(" (again)\n") + keyboard + lf
-        << Verdict::DevicePresent;
+    add("keyboard, LF", banner + keyboard + lf, Verdict::DevicePresent);
+    add("keyboard, CR LF", banner + keyboard + QStringLiteral("\r\n"), Verdict::DevicePresent);
+    add("keyboard among others", banner + otherDevice + lf + keyboard + lf + otherDevice + lf,
+        Verdict::DevicePresent);
+    add("ids and name from two devices", banner + sameIdsOtherName + lf + nameOnly + lf,
+        Verdict::DevicePresent);
+    add("name first mid-line, then at a line end",
+        banner + keyboard + QStringLiteral(" (again)\n") + keyboard + lf, Verdict::DevicePresent);
 
-    QTest::newRow("empty") << QString() << Verdict::NoDevice;
-    QTest::newRow("banner only") << banner << Verdict::NoDevice;
-    QTest::newRow("other devices only") << banner + otherDevice + lf << Verdict::NoDevice;
-    QTest::newRow("ids in other case") << banner + keyboard.toLower() + lf << Verdict::NoDevice;
-    QTest::newRow("name without the ids") << banner + nameOnly + lf << Verdict::NoDevice;
+    add("empty", QString(), Verdict::NoDevice);
+    add("banner only", banner, Verdict::NoDevice);
+    add("other devices only", banner + otherDevice + lf, Verdict::NoDevice);
+    add("ids in other case", banner + keyboard.toLower() + lf, Verdict::NoDevice);
+    add("name without the ids", banner + nameOnly + lf, Verdict::NoDevice);
 
-    QTest::newRow("same ids, other name")
-        << banner + sameIdsOtherName + lf << Verdict::ForeignDevice;
-    QTest::newRow("serial ends the text") << banner + keyboard << Verdict::ForeignDevice;
-    QTest::newRow("serial then CR alone")
-        << banner + keyboard + QStringLiteral("\r") << Verdict::ForeignDevice;
-    QTest::newRow("serial then a blank")
-        << banner + keyboard + QStringLiteral(" \n") << Verdict::ForeignDevice;
-    QTest::newRow("serial in other case")
-        << banner + keyboard.left(keyboard.size() - 10) + keyboard.right(10).toLower() + lf
-        << Verdict::ForeignDevice;
-    QTest::newRow("two blanks in the name, not three")
-        << banner
-               + QString(keyboard).replace(QStringLiteral("Flash   /"), QStringLiteral("Flash  /"))
-               + lf
-        << Verdict::ForeignDevice;
+    add("same ids, other name", banner + sameIdsOtherName + lf, Verdict::ForeignDevice);
+    add("serial ends the text", banner + keyboard, Verdict::ForeignDevice);
+    add("serial then CR alone", banner + keyboard + QStringLiteral("\r"), Verdict::ForeignDevice);
+    add("serial then a blank", banner + keyboard + QStringLiteral(" \n"), Verdict::ForeignDevice);
+    add("serial in other case",
+        banner + keyboard.left(keyboard.size() - 10) + keyboard.right(10).toLower() + lf,
+        Verdict::ForeignDevice);
+    add("two blanks in the name, not three",
+        banner + QString(keyboard).replace(QStringLiteral("Flash   /"), QStringLiteral("Flash  /"))
+            + lf,
+        Verdict::ForeignDevice);
 }
 
 void TestDfuListing::judge()
