@@ -10,7 +10,7 @@ server_packages=(nginx dfu-util umockdev python3)
 # the accessibility bus in a desktop session of its own, as a screen reader
 # meets it.
 desktop_packages=(desktop-file-utils appstream qttranslations5-l10n
-                  xvfb xauth x11-utils openbox dbus libglib2.0-bin at-spi2-core python3-pyatspi xdotool)
+                  xvfb xauth x11-utils openbox dbus-daemon libglib2.0-bin at-spi2-core python3-pyatspi xdotool)
 # The 32-bit Windows build (scripts/build-windows.sh): the MinGW-w64 cross
 # compilers, and what the builds of OpenSSL, Qt, libusb and dfu-util run on
 # the host (dpkg-dev unpacks the source packages, icoutils checks the icon);
