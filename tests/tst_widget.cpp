@@ -2,6 +2,7 @@
 // slot table that the form's by-name connections and the log depend on.
 #include "support/logcapture.h"
 #include "support/windowdriver.h"
+#include "window/applicationsetup.h"
 #include "window/widget.h"
 
 #include <QFormLayout>
@@ -22,6 +23,8 @@ class TestWidget : public QObject
     Q_OBJECT
 
 private slots:
+    // The window as it reads with Qt's own Chinese texts loaded, as the tool loads them.
+    void initTestCase() { prepareApplication(*static_cast<QApplication *>(qApp)); }
     void title();
     void sizeIsFixed();
     void objectTree_data();
