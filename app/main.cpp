@@ -1,3 +1,4 @@
+#include "window/applicationsetup.h"
 #include "window/widget.h"
 
 #include <QApplication>
@@ -56,6 +57,7 @@ int main(int argc, char *argv[])
         Qt::HighDpiScaleFactorRoundingPolicy::PassThrough);
     QApplication app(argc, argv);
     app.setWindowIcon(QIcon(QStringLiteral(":/icons/nv38k.png")));
+    prepareApplication(app);
 #ifdef Q_OS_WIN
     useChineseUiFont();
 #endif

@@ -106,6 +106,13 @@ for package in zlib pcre2; do
     grep -Fwq "$version" <<<"$text" || fail "carries no $package $version, the version pinned"
 done
 
+# Screen readers reach the window through Qt's UI Automation provider, which
+# a Qt configured without accessibility lacks; Qt's own Chinese texts (the
+# boxes' buttons) are built in.
+grep -qx UiaReturnRawElementProvider <<<"$text" || fail "no UI Automation provider: Qt's accessibility is not built in"
+# Resource names are UTF-16, big-endian.
+grep -qx qtbase_zh_CN.qm < <(strings -a -eb "$exe") || fail "no Qt translation (qtbase_zh_CN.qm) built in"
+
 grep -q 'Resource Directory' <<<"$dump" || fail "no resource directory"
 resources=$(wrestool -l "$exe")
 grep -q 'type=group_icon' <<<"$resources" || fail "no icon group resource"
@@ -123,4 +130,4 @@ version=$(wrestool -x --raw --type=version "$exe" | od -An -v -tx1 | tr -d ' \n'
     fail "the version resource does not say 0.0.0.0"
 
 echo "$exe: PE32 i386, Windows GUI, imports only ${dlls[*]}; icon ${icons//--/}; version 0.0.0.0;" \
-    "manifest asInvoker, Windows 7 to 11; $hardened"
+    "manifest asInvoker, Windows 7 to 11; UI Automation and Qt's Chinese texts built in; $hardened"

@@ -5,16 +5,21 @@ font_packages=(fonts-wqy-microhei)
 # The real parts the demo and the end-to-end tests run against; umockdev
 # emulates the keyboard for dfu-util (python3 writes the emulation).
 server_packages=(nginx dfu-util umockdev python3)
-# The checks of the menu entry and the AppStream file.
-desktop_packages=(desktop-file-utils appstream)
+# The checks of the menu entry and the AppStream file; Qt's own Chinese texts
+# (the boxes' buttons), which the window loads; and the window met through
+# the accessibility bus in a desktop session of its own, as a screen reader
+# meets it.
+desktop_packages=(desktop-file-utils appstream qttranslations5-l10n
+                  xvfb xauth x11-utils openbox dbus-daemon libglib2.0-bin at-spi2-core python3-pyatspi xdotool)
 # The 32-bit Windows build (scripts/build-windows.sh): the MinGW-w64 cross
 # compilers, and what the builds of OpenSSL, Qt, libusb and dfu-util run on
 # the host (dpkg-dev unpacks the source packages, icoutils checks the icon);
 # the notices it writes name the NSIS stub that the installer carries, from
-# nsis-common's copyright file.
+# nsis-common's copyright file. Qt's Simplified Chinese translation is built
+# into the tool from qttranslations5-l10n.
 windows_build_packages=(g++-mingw-w64-i686-posix gcc-mingw-w64-i686-posix binutils-mingw-w64-i686
                         mingw-w64-tools g++ make cmake perl python3 dpkg-dev patch xz-utils icoutils
-                        nsis-common)
+                        nsis-common qttranslations5-l10n)
 # Running and packaging the result: Wine (an i386 package) with a virtual
 # display that xdotool drives, NSIS and zip for the installer and portable zip
 # (packaging/windows/make-packages.sh), and osslsigncode to sign them.

@@ -2,6 +2,7 @@
 // each text is; and its logging slots, which log readers know by name.
 #include "testkit/logcapture.h"
 #include "testkit/windowdriver.h"
+#include "window/applicationsetup.h"
 #include "window/widget.h"
 
 #include <QLabel>
@@ -18,6 +19,8 @@ class TestWidget : public QObject
     Q_OBJECT
 
 private slots:
+    // The window as it reads with Qt's own Chinese texts loaded, as the tool loads them.
+    void initTestCase() { prepareApplication(*static_cast<QApplication *>(qApp)); }
     void titleAndSize();
     void arrangement();
     void loggingSlots_data();

@@ -10,8 +10,10 @@
 #include "storage/firmwarestore.h"
 #include "usertexts/usertexts.h"
 
+#include <QAbstractButton>
 #include <QDebug>
 #include <QFile>
+#include <QKeyEvent>
 #include <QMessageBox>
 #include <QNetworkAccessManager>
 #include <QNetworkReply>
@@ -48,6 +50,27 @@ void writeLog(const QStringList &lines)
         qDebug().noquote() << line;
 }
 
+// Return and Enter press the focused button, as Space does and as Windows
+// users expect; outside a dialog Qt's buttons take only Space.
+class ReturnPressesButton : public QObject
+{
+public:
+    using QObject::QObject;
+
+protected:
+    bool eventFilter(QObject *watched, QEvent *event) override
+    {
+        auto *button = qobject_cast<QAbstractButton *>(watched);
+        if (!button || event->type() != QEvent::KeyPress)
+            return false;
+        const int key = static_cast<QKeyEvent *>(event)->key();
+        if (key != Qt::Key_Return && key != Qt::Key_Enter)
+            return false;
+        button->animateClick();
+        return true;
+    }
+};
+
 void carryOut(QWidget *window, const Decisions::Reaction &reaction)
 {
     writeLog(reaction.log);
@@ -64,6 +87,11 @@ Widget::Widget(QWidget *parent)
 {
     ui->setupUi(this);
     setWindowTitle(UserTexts::windowTitle());
+    // The first thing to do, where keyboard users start.
+    ui->btnGetFirmWare->setFocus();
+    auto *returnPresses = new ReturnPressesButton(this);
+    ui->btnGetFirmWare->installEventFilter(returnPresses);
+    ui->btnUpdate->installEventFilter(returnPresses);
 
     listProcess = new QProcess(this);
     updateProcess = new QProcess(this);
