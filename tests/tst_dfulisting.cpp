@@ -1,13 +1,10 @@
 // Judging dfu-util's listing: the keyboard's identifiers, name and serial;
-// when it cannot open the keyboard, what its warning makes the window say;
-// and what the window makes of one finished run.
-#include "decisions/windowdecisions.h"
+// when it cannot open the keyboard, what its warning makes the window say.
 #include "device/dfulisting.h"
 #include "device/unreachablekeyboard.h"
 #include "usertexts/usertexts.h"
 
 #include <QSettings>
-#include <QTextCodec>
 #include <QtTest>
 
 using Verdict = DfuListing::Verdict;
@@ -45,65 +42,51 @@ class TestDfuListing : public QObject
     Q_OBJECT
 
 private slots:
-    void texts();
     void judge_data();
     void judge();
     void keyboardOpenError_data();
     void keyboardOpenError();
-    void deviceCheck_data();
-    void deviceCheck();
     void unreachableBox_data();
     void unreachableBox();
     void boundDriver_data();
     void boundDriver();
 };
 
-void TestDfuListing::texts()
-{
-    QCOMPARE(DfuListing::program(), QStringLiteral("./bin/x64/dfu-util-static"));
-    QCOMPARE(DfuListing::arguments(), QStringList{QStringLiteral("-l")});
-    QCOMPARE(DfuListing::nameAndSerialText().size(), 86);
-    QVERIFY(keyboard.endsWith(DfuListing::nameAndSerialText()));
-}
-
 void TestDfuListing::judge_data()
 {
     QTest::addColumn<QString>("listing");
     QTest::addColumn<Verdict>("verdict");
 
+    const auto add = [](const char *name, const QString &listing, Verdict verdict) {
+        QTest::newRow(name) << listing << verdict;
+    };
     const QString lf = QStringLiteral("\n");
-    const QString crlf = QStringLiteral("\r\n");
-    QTest::newRow("keyboard, LF") << banner + keyboard + lf << Verdict::DevicePresent;
-    QTest::newRow("keyboard, CR LF") << banner + keyboard + crlf << Verdict::DevicePresent;
-    QTest::newRow("keyboard among others")
-        << banner + otherDevice + lf + keyboard + lf + otherDevice + lf << Verdict::DevicePresent;
-    QTest::newRow("ids and name from two devices")
-        << banner + sameIdsOtherName + lf + nameOnly + lf << Verdict::DevicePresent;
-    QTest::newRow("name first mid-line, then at a line end")
-        << banner + keyboard + QStringLiteral(" (again)\n") + keyboard + lf
-        << Verdict::DevicePresent;
+    add("keyboard, LF", banner + keyboard + lf, Verdict::DevicePresent);
+    add("keyboard, CR LF", banner + keyboard + QStringLiteral("\r\n"), Verdict::DevicePresent);
+    add("keyboard among others", banner + otherDevice + lf + keyboard + lf + otherDevice + lf,
+        Verdict::DevicePresent);
+    add("ids and name from two devices", banner + sameIdsOtherName + lf + nameOnly + lf,
+        Verdict::DevicePresent);
+    add("name first mid-line, then at a line end",
+        banner + keyboard + QStringLiteral(" (again)\n") + keyboard + lf, Verdict::DevicePresent);
 
-    QTest::newRow("empty") << QString() << Verdict::NoDevice;
-    QTest::newRow("banner only") << banner << Verdict::NoDevice;
-    QTest::newRow("other devices only") << banner + otherDevice + lf << Verdict::NoDevice;
-    QTest::newRow("ids in other case") << banner + keyboard.toLower() + lf << Verdict::NoDevice;
-    QTest::newRow("name without the ids") << banner + nameOnly + lf << Verdict::NoDevice;
+    add("empty", QString(), Verdict::NoDevice);
+    add("banner only", banner, Verdict::NoDevice);
+    add("other devices only", banner + otherDevice + lf, Verdict::NoDevice);
+    add("ids in other case", banner + keyboard.toLower() + lf, Verdict::NoDevice);
+    add("name without the ids", banner + nameOnly + lf, Verdict::NoDevice);
 
-    QTest::newRow("same ids, other name")
-        << banner + sameIdsOtherName + lf << Verdict::ForeignDevice;
-    QTest::newRow("serial ends the text") << banner + keyboard << Verdict::ForeignDevice;
-    QTest::newRow("serial then CR alone")
-        << banner + keyboard + QStringLiteral("\r") << Verdict::ForeignDevice;
-    QTest::newRow("serial then a blank")
-        << banner + keyboard + QStringLiteral(" \n") << Verdict::ForeignDevice;
-    QTest::newRow("serial in other case")
-        << banner + keyboard.left(keyboard.size() - 10) + keyboard.right(10).toLower() + lf
-        << Verdict::ForeignDevice;
-    QTest::newRow("two blanks in the name, not three")
-        << banner
-               + QString(keyboard).replace(QStringLiteral("Flash   /"), QStringLiteral("Flash  /"))
-               + lf
-        << Verdict::ForeignDevice;
+    add("same ids, other name", banner + sameIdsOtherName + lf, Verdict::ForeignDevice);
+    add("serial ends the text", banner + keyboard, Verdict::ForeignDevice);
+    add("serial then CR alone", banner + keyboard + QStringLiteral("\r"), Verdict::ForeignDevice);
+    add("serial then a blank", banner + keyboard + QStringLiteral(" \n"), Verdict::ForeignDevice);
+    add("serial in other case",
+        banner + keyboard.left(keyboard.size() - 10) + keyboard.right(10).toLower() + lf,
+        Verdict::ForeignDevice);
+    add("two blanks in the name, not three",
+        banner + QString(keyboard).replace(QStringLiteral("Flash   /"), QStringLiteral("Flash  /"))
+            + lf,
+        Verdict::ForeignDevice);
 }
 
 void TestDfuListing::judge()
@@ -149,77 +132,6 @@ void TestDfuListing::keyboardOpenError()
     QFETCH(QString, error);
 
     QCOMPARE(DfuListing::keyboardOpenError(standardError).value_or(QString()), error);
-}
-
-void TestDfuListing::deviceCheck_data()
-{
-    QTest::addColumn<int>("exitCode");
-    QTest::addColumn<QByteArray>("listing");
-    QTest::addColumn<QByteArray>("errors");
-    QTest::addColumn<QString>("box"); // title and text; empty: none
-    QTest::addColumn<QStringList>("log");
-    QTest::addColumn<bool>("download");
-    QTest::addColumn<bool>("driverAsked");
-
-    const auto quoted = [](const QByteArray &bytes) {
-        return Decisions::loggedString(QTextCodec::codecForName("GBK")->toUnicode(bytes));
-    };
-    const QByteArray noKeyboard("dfu-util 0.11\n\n");
-    const QByteArray listed = (banner + keyboard + QStringLiteral("\n")).toLatin1();
-    const QByteArray noDriver("dfu-util: Cannot open DFU device 0483:df13 found on devnum 7 "
-                              "(LIBUSB_ERROR_NOT_SUPPORTED)\n");
-    const QByteArray heldElsewhere("Cannot open DFU device 0483:df13 found on devnum 12 "
-                                   "(LIBUSB_ERROR_ACCESS)\r\n");
-    const QByteArray otherDevice = QByteArray(noDriver).replace("df13", "df11");
-    const QString noDevice =
-        QStringLiteral("未检测到设备|未检测到可升级的设备,请检查设备是否正确连接。");
-    const WindowBox held =
-        UserTexts::unreachableKeyboard(Platform::Windows, QStringLiteral("LIBUSB_ERROR_ACCESS"),
-                                       {BoundDriver::State::Service, QStringLiteral("WinUSB")});
-
-    QTest::newRow("keyboard held by another program")
-        << 0 << noKeyboard << heldElsewhere << held.title + QLatin1Char('|') + held.text
-        << QStringList{quoted(noKeyboard), quoted(heldElsewhere),
-                       QStringLiteral("Device Not Accessible LIBUSB_ERROR_ACCESS")}
-        << false << true;
-    QTest::newRow("another device not opened")
-        << 0 << noKeyboard << otherDevice << noDevice
-        << QStringList{quoted(noKeyboard), quoted(otherDevice), QStringLiteral("None Device Found")}
-        << false << false;
-    // Listed after all: the warning came from another interface or a retry.
-    QTest::newRow("keyboard listed despite a warning")
-        << 0 << listed << noDriver << QString() << QStringList{quoted(listed), quoted(noDriver)}
-        << true << false;
-    QByteArray garbage(64 * 1024, Qt::Uninitialized);
-    for (int i = 0; i < garbage.size(); ++i)
-        garbage[i] = char(i * 131 + (i >> 8));
-    QTest::newRow("binary garbage")
-        << 0 << garbage << QByteArray() << noDevice
-        << QStringList{quoted(garbage), QStringLiteral("None Device Found")} << false << false;
-    QTest::newRow("non-zero exit")
-        << 74 << listed << noDriver << QString() << QStringList() << false << false;
-}
-
-void TestDfuListing::deviceCheck()
-{
-    QFETCH(int, exitCode);
-    QFETCH(QByteArray, listing);
-    QFETCH(QByteArray, errors);
-    QFETCH(QString, box);
-    QFETCH(QStringList, log);
-    QFETCH(bool, download);
-    QFETCH(bool, driverAsked);
-
-    int asked = 0;
-    const Decisions::DeviceCheck check =
-        Decisions::deviceCheck(exitCode, listing, errors, Platform::Windows, [&] {
-            ++asked;
-            return BoundDriver{BoundDriver::State::Service, QStringLiteral("WinUSB")};
-        });
-    QCOMPARE(check.box ? check.box->title + QLatin1Char('|') + check.box->text : QString(), box);
-    QCOMPARE(check.log + check.logAfterBox, log);
-    QCOMPARE(check.download, download);
-    QCOMPARE(asked, int(driverAsked));
 }
 
 void TestDfuListing::unreachableBox_data()

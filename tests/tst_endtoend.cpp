@@ -6,9 +6,9 @@
 // the Windows build that ships beside the tool.
 #include "device/unreachablekeyboard.h"
 #include "server/firmwareserver.h"
-#include "support/connecttunnel.h"
-#include "support/httpsserver.h"
-#include "support/windowdriver.h"
+#include "testkit/connecttunnel.h"
+#include "testkit/httpsserver.h"
+#include "testkit/windowdriver.h"
 #include "usertexts/usertexts.h"
 
 #include <QCryptographicHash>
@@ -279,33 +279,31 @@ void TestEndToEnd::realDfuUtil_data()
     const QStringList success{successBox()};
     const QString none = QStringLiteral("None Device Found");
     const QString stored = QStringLiteral("SaveFileSuccess");
+    const auto add = [](const char *name, const char *deviceSet, const QStringList &boxes,
+                        const QString &lastLogged) {
+        QTest::newRow(name) << QString::fromLatin1(deviceSet) << boxes << lastLogged;
+    };
     // Under Wine, too, dfu-util finds no USB device, prints its banner and
     // exits with 0.
-    QTest::newRow("no USB device") << QString() << noDevice << none;
-    QTest::newRow("keyboard") << QStringLiteral("keyboard") << success << stored;
-    QTest::newRow("keyboard beside another DFU device")
-        << QStringLiteral("keyboard-and-other-dfu") << success << stored;
-    QTest::newRow("keyboard with two alt settings")
-        << QStringLiteral("two-alt-settings") << success << stored;
-    QTest::newRow("keyboard with another serial")
-        << QStringLiteral("other-serial") << foreignDevice << QStringLiteral("205C38A0534B");
+    add("no USB device", "", noDevice, none);
+    add("keyboard", "keyboard", success, stored);
+    add("keyboard beside another DFU device", "keyboard-and-other-dfu", success, stored);
+    add("keyboard with two alt settings", "two-alt-settings", success, stored);
+    add("keyboard with another serial", "other-serial", foreignDevice, "205C38A0534B");
     // A HID interface only: dfu-util does not list it at all.
-    QTest::newRow("keyboard not in DFU mode")
-        << QStringLiteral("not-in-dfu-mode") << noDevice << none;
+    add("keyboard not in DFU mode", "not-in-dfu-mode", noDevice, none);
     // As without the udev rule: dfu-util leaves the keyboard out of its
     // listing and says why on standard error.
-    const WindowBox noAccess = UserTexts::unreachableKeyboard(
-        UnreachableKeyboard::Platform::Linux, QStringLiteral("LIBUSB_ERROR_ACCESS"));
-    QTest::newRow("keyboard not to be opened")
-        << QStringLiteral("no-access") << QStringList{box("warning", "无法访问设备", noAccess.text)}
-        << QStringLiteral("Device Not Accessible LIBUSB_ERROR_ACCESS");
-    QTest::newRow("keyboard beside a DFU device not to be opened")
-        << QStringLiteral("keyboard-and-unreachable-other") << success << stored;
-    QTest::newRow("only another DFU device not to be opened")
-        << QStringLiteral("unreachable-other") << noDevice << none;
+    add("keyboard not to be opened", "no-access",
+        {box(UserTexts::unreachableKeyboard(UnreachableKeyboard::Platform::Linux,
+                                            QStringLiteral("LIBUSB_ERROR_ACCESS")))},
+        "Device Not Accessible LIBUSB_ERROR_ACCESS");
+    add("keyboard beside a DFU device not to be opened", "keyboard-and-unreachable-other", success,
+        stored);
+    add("only another DFU device not to be opened", "unreachable-other", noDevice, none);
     // The serial request is never answered; libusb gives up after a second.
-    QTest::newRow("serial unreadable") << QStringLiteral("unreadable-serial") << foreignDevice
-                                       << QStringLiteral("Failed to retrieve string descriptor");
+    add("serial unreadable", "unreadable-serial", foreignDevice,
+        "Failed to retrieve string descriptor");
 }
 
 void TestEndToEnd::realDfuUtil()

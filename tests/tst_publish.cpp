@@ -3,11 +3,10 @@
 // build's real host name.
 #include "server/firmwareserver.h"
 #include "server/versioninfo.h"
-#include "support/httpsserver.h"
-#include "support/windowdriver.h"
+#include "testkit/httpsserver.h"
+#include "testkit/windowdriver.h"
 
 #include <QCryptographicHash>
-#include <QSslKey>
 #include <QtTest>
 
 #ifdef Q_OS_UNIX
@@ -17,7 +16,7 @@
 namespace {
 
 const QString certificates = QStringLiteral(NV38K_TEST_CERT_DIR "/");
-const QString served = QStringLiteral("/NV38Firmware/N3KFirmware/");
+const QString servedAt = QStringLiteral("/NV38Firmware/N3KFirmware/");
 const QByteArray earlierInfo("[Device]=K1\r\n[Version]=1.0\r\n");
 
 // On Windows the program writes in the console's code page, with CR LF;
@@ -47,8 +46,6 @@ struct Run
 };
 
 } // namespace
-
-Q_DECLARE_METATYPE(CannedResponse)
 
 class TestPublish : public QObject
 {
@@ -127,47 +124,39 @@ void TestPublish::refusals_data()
     QTest::addColumn<int>("exitCode");
     QTest::addColumn<QString>("error");
 
-    const QByteArray notes("first note\n");
-    const auto model = [](const QString &value) {
-        return QStringList{"release", "--model", value};
+    const auto refuse = [](const char *name, const QStringList &arguments, const QString &error,
+                           const QByteArray &notes = "first note\n", int firmwareSize = 9,
+                           int exitCode = 3) {
+        QTest::newRow(name) << QStringList{"release"} + arguments << notes << firmwareSize
+                            << exitCode << error;
     };
     const QString device = QStringLiteral("refused: --model (the [Device] line): holds ");
     const QString line = "refused: " + path("notes.txt") + " line %1 (a [Desc] line): ";
-    QTest::newRow("= in the model") << model("K=1") << notes << 9 << 3 << device + "\"=\"";
-    QTest::newRow("CR in the version")
-        << QStringList{"release", "--version", "2\r0"} << notes << 9 << 3
-        << "refused: --version (the [Version] line): holds a line break";
-    QTest::newRow("LF in the model") << model("K\n1") << notes << 9 << 3 << device + "a line break";
+    refuse("= in the model", {"--model", "K=1"}, device + "\"=\"");
+    refuse("CR in the version", {"--version", "2\r0"},
+           "refused: --version (the [Version] line): holds a line break");
+    refuse("LF in the model", {"--model", "K\n1"}, device + "a line break");
     for (const QString character : {" ", "#", "?", "%", "/", "\\"})
-        QTest::addRow("'%s' in the model", qPrintable(character))
-            << model("K" + character + "1") << notes << 9 << 3
-            << device + "\"" + character + "\" (U+00";
-    QTest::newRow("model not in GBK")
-        << model("K😀") << notes << 9 << 3 << device + "\"😀\" (U+1F600), which GBK cannot encode";
-    QTest::newRow("= in a note") << QStringList{"release"} << QByteArray("fine\na=b\n") << 9 << 3
-                                 << line.arg(2) + "holds \"=\"";
-    QTest::newRow("CR in a note") << QStringList{"release"} << QByteArray("a\rb\r\n") << 9 << 3
-                                  << line.arg(1) + "holds a line break";
-    QTest::newRow("note not in GBK")
-        << QStringList{"release"} << QByteArray("€\n😀") << 9 << 3 << line.arg(2) + "holds \"😀\"";
-    QTest::newRow("notes not UTF-8") << QStringList{"release"} << QByteArray("\xc4\xe3\n") << 9 << 3
-                                     << line.arg(1) + "is not UTF-8";
-    QTest::newRow("empty firmware")
-        << QStringList{"release"} << notes << 0 << 3 << "firmware.nv: the firmware is empty";
-    QTest::newRow("firmware over 16 MiB")
-        << QStringList{"release"} << notes << 16 * 1024 * 1024 + 1 << 3
-        << "the firmware is larger than the window's limit of 16777216 bytes";
+        refuse(qPrintable("'" + character + "' in the model"), {"--model", "K" + character + "1"},
+               device + "\"" + character + "\" (U+00");
+    refuse("model not in GBK", {"--model", "K😀"},
+           device + "\"😀\" (U+1F600), which GBK cannot encode");
+    refuse("= in a note", {}, line.arg(2) + "holds \"=\"", "fine\na=b\n");
+    refuse("CR in a note", {}, line.arg(1) + "holds a line break", "a\rb\r\n");
+    refuse("note not in GBK", {}, line.arg(2) + "holds \"😀\"", "€\n😀");
+    refuse("notes not UTF-8", {}, line.arg(1) + "is not UTF-8", "\xc4\xe3\n");
+    refuse("empty firmware", {}, "firmware.nv: the firmware is empty", "n\n", 0);
+    refuse("firmware over 16 MiB", {},
+           "the firmware is larger than the window's limit of 16777216 bytes", "n\n",
+           16 * 1024 * 1024 + 1);
     // 1 MiB with the [Device], [Version] and [Desc] lines around it, and a byte.
-    QTest::newRow("Version.txt over 1 MiB")
-        << QStringList{"release"} << QByteArray(1024 * 1024 - 36, 'x') << 9 << 3
-        << "Version.txt: would be larger than the window's limit of 1048576 bytes";
-    QTest::newRow("no notes file") << QStringList{"release", "--notes", path("none")} << notes << 9
-                                   << 4 << "cannot read " + path("none");
-    QTest::newRow("signing key not Ed25519")
-        << QStringList{"release", "--signing-key", certificates + "server.key"} << notes << 9 << 3
-        << "server.key: not an Ed25519 key";
-    QTest::newRow("unknown option")
-        << QStringList{"release", "--frob"} << notes << 9 << 2 << "Unknown option 'frob'";
+    refuse("Version.txt over 1 MiB", {},
+           "Version.txt: would be larger than the window's limit of 1048576 bytes",
+           QByteArray(1024 * 1024 - 36, 'x'));
+    refuse("no notes file", {"--notes", path("none")}, "cannot read " + path("none"), "n\n", 9, 4);
+    refuse("signing key not Ed25519", {"--signing-key", certificates + "server.key"},
+           "server.key: not an Ed25519 key");
+    refuse("unknown option", {"--frob"}, "Unknown option 'frob'", "n\n", 9, 2);
 }
 
 void TestPublish::refusals()
@@ -199,53 +188,35 @@ void TestPublish::roundTrip_data()
     QTest::addColumn<QString>("warnings");
     QTest::addColumn<bool>("signedRelease");
 
+    const auto add = [](const char *name, const QByteArray &notes, const QString &shownNotes,
+                        bool signedRelease = false, const QString &warnings = {},
+                        const QString &model = "K2", const QString &version = "2.0",
+                        int firmwareSize = 1000) {
+        QTest::newRow(name) << model << version << notes << firmwareSize << shownNotes << warnings
+                            << signedRelease;
+    };
     const auto tooWide = [](int columns) {
         return QStringLiteral("nv38k-publish: warning: Version.txt line 3: the note is %1 columns "
                               "wide (a Chinese character takes two); the window's notes box shows "
                               "about 30 before the note must be scrolled sideways\n")
             .arg(columns);
     };
-    QTest::newRow("plain") << "K2"
-                           << "2.0" << QByteArray("first\nsecond\n") << 1000 << "first\r\nsecond"
-                           << "" << false;
-    QTest::newRow("Chinese, CR LF, byte-order mark")
-        << "NV38K"
-        << "1.6" << QByteArray("\xEF\xBB\xBF修复按键失灵\r\n提升稳定性\r\n") << 1000
-        << "修复按键失灵\r\n提升稳定性"
-        << "" << true;
-    QTest::newRow("no notes") << "K2"
-                              << "2.0" << QByteArray() << 1000 << ""
-                              << "" << false;
-    QTest::newRow("empty notes, no last line end")
-        << "K2"
-        << "2.0" << QByteArray("a\n\nb") << 1000 << "a\r\n\r\nb"
-        << "" << false;
-    QTest::newRow("characters the address keeps")
-        << "K-1~(x)"
-        << "1.6_beta+2" << QByteArray("n\n") << 1000 << "n"
-        << "" << false;
-    QTest::newRow("note ending in a blank")
-        << "K2"
-        << "2.0" << QByteArray("a \n") << 1000 << "a "
-        << "nv38k-publish: warning: Version.txt line 3: the note ends in a blank, which the "
-           "window shows\n"
-        << false;
-    QTest::newRow("Version.txt of 1 MiB")
-        << "K2"
-        << "2.0" << QByteArray(1024 * 1024 - 37, 'x') << 1000 << QString(1024 * 1024 - 37, 'x')
-        << tooWide(1024 * 1024 - 37) << false;
-    QTest::newRow("note as wide as the notes box")
-        << "K2"
-        << "2.0" << QByteArray("提升稳定性，新增两种背光灯效A1\n") << 1000
-        << "提升稳定性，新增两种背光灯效A1"
-        << "" << true;
-    QTest::newRow("note wider than the notes box")
-        << "K2"
-        << "2.0" << QByteArray("提升稳定性，新增两种背光灯效ABC\n") << 1000
-        << "提升稳定性，新增两种背光灯效ABC" << tooWide(31) << true;
-    QTest::newRow("firmware of 16 MiB") << "K2"
-                                        << "2.0" << QByteArray("n\n") << 16 * 1024 * 1024 << "n"
-                                        << "" << true;
+    add("plain", "first\nsecond\n", "first\r\nsecond");
+    add("Chinese, CR LF, byte-order mark", "\xEF\xBB\xBF修复按键失灵\r\n提升稳定性\r\n",
+        "修复按键失灵\r\n提升稳定性", true, {}, "NV38K", "1.6");
+    add("no notes", {}, {});
+    add("empty notes, no last line end", "a\n\nb", "a\r\n\r\nb");
+    add("characters the address keeps", "n\n", "n", false, {}, "K-1~(x)", "1.6_beta+2");
+    add("note ending in a blank", "a \n", "a ", false,
+        "nv38k-publish: warning: Version.txt line 3: the note ends in a blank, which the window "
+        "shows\n");
+    add("Version.txt of 1 MiB", QByteArray(1024 * 1024 - 37, 'x'), QString(1024 * 1024 - 37, 'x'),
+        false, tooWide(1024 * 1024 - 37));
+    add("note as wide as the notes box", "提升稳定性，新增两种背光灯效A1\n",
+        "提升稳定性，新增两种背光灯效A1", true);
+    add("note wider than the notes box", "提升稳定性，新增两种背光灯效ABC\n",
+        "提升稳定性，新增两种背光灯效ABC", true, tooWide(31));
+    add("firmware of 16 MiB", "n\n", "n", true, {}, "K2", "2.0", 16 * 1024 * 1024);
 }
 
 void TestPublish::roundTrip()
@@ -266,42 +237,60 @@ void TestPublish::roundTrip()
     const Run run = publish(release);
     QCOMPARE(run.exitCode, 0);
     QCOMPARE(run.err, console(warnings));
+    const QByteArray info = readFile(path("out/Version.txt"));
+    const QString firmwareName = model + '_' + version + ".nv";
+    const QString signatureName = firmwareName + ".sig";
     const QString sha256 = QCryptographicHash::hash(firmware, QCryptographicHash::Sha256).toHex();
     const QString facts = QStringLiteral("%1 bytes, SHA-256 %2\n").arg(firmwareSize).arg(sha256);
-    QVERIFY2(run.out.contains(facts), qPrintable(run.out));
+    const QString out = path("out") + '/';
+    const QString wrote = QStringLiteral("wrote %1Version.txt: %2 bytes, read back as model %3, "
+                                         "version %4, %5 note lines\nwrote %1%6: ")
+                              .arg(out)
+                              .arg(info.size())
+                              .arg(model, version)
+                              .arg(shownNotes.isEmpty() ? 0 : shownNotes.count("\r\n") + 1)
+                              .arg(firmwareName);
+    const QString signatureWritten = "wrote " + out + signatureName
+                                     + ": Ed25519 signature, verified with the signing key's "
+                                       "public key\n";
+    QCOMPARE(run.out, console(wrote + facts + (signedRelease ? signatureWritten : QString())));
 
     // The window reads what was meant; only CR LF ends its lines.
-    const QByteArray info = readFile(path("out/Version.txt"));
     const VersionInfo read = parseVersionInfo(info);
     QCOMPARE(read.status, VersionInfo::Status::Valid);
     QCOMPARE((QStringList{read.deviceModel, read.version, read.notes}),
              (QStringList{model, version, shownNotes}));
     QCOMPARE(info.count("\r\n"), info.count('\n'));
-    const QString firmwareName = model + '_' + version + ".nv";
-    QCOMPARE(readFile(m_dir.filePath("out/" + firmwareName)), firmware);
-    const QString signatureName = firmwareName + ".sig";
+    QCOMPARE(readFile(out + firmwareName), firmware);
     QCOMPARE(released(), sorted(QStringList{"K1_1.0.nv", firmwareName, "Version.txt"}
                                 + (signedRelease ? QStringList{signatureName} : QStringList())));
 
     // `check` shows the same from the folder and from a server that serves it.
-    m_server.setResponse(served + "Version.txt", {CannedResponse::Kind::File, info});
-    m_server.setResponse(served + firmwareName, {CannedResponse::Kind::File, firmware});
-    m_server.setResponse(served + signatureName,
-                         {CannedResponse::Kind::File, readFile(path("out/") + signatureName)});
+    m_server.setResponse(servedAt + "Version.txt", {CannedResponse::Kind::File, info});
+    m_server.setResponse(servedAt + firmwareName, {CannedResponse::Kind::File, firmware});
+    if (signedRelease)
+        m_server.setResponse(servedAt + signatureName,
+                             {CannedResponse::Kind::File, readFile(out + signatureName)});
     const QString shown =
         "设备型号 (model):     " + model + "\n固件版本 (version):   " + version
         + "\n固件更新说明 (notes): " + QString(shownNotes).replace("\r\n", "\n" + QString(22, ' '));
-    for (const QString &target : {path("out"), FirmwareServer::baseUrl()}) {
-        if (target.startsWith("https:") && !proxyFromEnvironment)
+    for (const QString &where : {out, FirmwareServer::baseUrl()}) {
+        const bool https = where.startsWith("https:");
+        if (https && !proxyFromEnvironment)
             QSKIP("Qt on Windows takes no proxy from the environment");
-        const Run check = publish({"check", target, "--public-key", certificates + "signing.pub"});
+        const Run check = publish({"check", where, "--public-key", certificates + "signing.pub"});
         QCOMPARE(check.exitCode, signedRelease ? 0 : 1);
-        QVERIFY2(check.out.contains(console(shown)) && check.out.contains(facts),
-                 qPrintable(check.out));
-        QCOMPARE(check.out.endsWith(", verified\n"), signedRelease);
-        if (!signedRelease)
-            continue;
-        QCOMPARE(check.err, console(warnings));
+        const QString status = https ? "HTTP 200, " : "";
+        const QString signature =
+            signedRelease ? status + "64 bytes, verified"
+            : https ? "Error transferring " + where + signatureName + " - server replied: Not Found"
+                    : "no such file";
+        QCOMPARE(check.out,
+                 console(where + "Version.txt: " + status + QString::number(info.size())
+                         + " bytes\n" + shown + "\n" + where + firmwareName + ": " + status + facts
+                         + where + signatureName + ": " + signature + "\n"));
+        if (signedRelease)
+            QCOMPARE(check.err, console(warnings));
     }
 }
 
@@ -309,118 +298,127 @@ void TestPublish::check_data()
 {
     QTest::addColumn<QString>("certificate");
     QTest::addColumn<QStringList>("arguments");
-    QTest::addColumn<CannedResponse>("info");
-    QTest::addColumn<CannedResponse>("firmware");
+    QTest::addColumn<QList<CannedResponse>>("served"); // Version.txt, the firmware, its signature
     QTest::addColumn<int>("exitCode");
     QTest::addColumn<QString>("out");
-    QTest::addColumn<QString>("err"); // no more than this when empty
+    QTest::addColumn<QStringList>("err"); // each said on standard error; none: it stays empty
 
     using Kind = CannedResponse::Kind;
     const CannedResponse valid{Kind::File, "[Device]=K1\r\n[Version]=2.0\r\n"};
     const CannedResponse image{Kind::File, firmwareImage(1000)};
-    const QStringList check{"check"};
-    const QString ok = QStringLiteral("server");
-    const QString shows = QStringLiteral("nv38k-publish: the window shows this ");
-    const QString failed = shows + "information box \"error\": error\n";
-    const QString badFile = shows + "critical box \"错误\": 获取固件信息错误。\n";
-    const QString replied = QStringLiteral(" - server replied: Canned Status");
+    const CannedResponse signature{Kind::File, firmwareSignature(image.body)};
+    // The firmware and its signature, when not these.
+    const auto add =
+        [&](const char *name, const CannedResponse &info, int exitCode, const QString &out,
+            const QStringList &err = {}, const std::optional<CannedResponse> &firmware = {},
+            const QStringList &arguments = {"check"}, const char *certificate = "server",
+            const std::optional<CannedResponse> &sig = {}) {
+            QTest::newRow(name) << certificate << arguments
+                                << QList<CannedResponse>{info, firmware.value_or(image),
+                                                         sig.value_or(signature)}
+                                << exitCode << out << err;
+        };
+    const QString base = FirmwareServer::baseUrl();
+    const auto infoCame = [&](int bytes) {
+        return base + QStringLiteral("Version.txt: HTTP 200, %1 bytes\n").arg(bytes);
+    };
+    const QString model = "设备型号 (model):     ";
+    const QString shown =
+        infoCame(28) + model + "K1\n固件版本 (version):   2.0\n固件更新说明 (notes): \n";
+    const auto firmwareCame = [&](const QByteArray &firmware) {
+        return base + "K1_2.0.nv: HTTP 200, 1000 bytes, SHA-256 "
+               + QCryptographicHash::hash(firmware, QCryptographicHash::Sha256).toHex() + "\n";
+    };
+    const QString stored = shown + firmwareCame(image.body);
+    const QString unchecked =
+        base
+        + "K1_2.0.nv.sig: HTTP 200, 64 bytes, signature present, not checked (no public key)\n";
+    const QString verified = base + "K1_2.0.nv.sig: HTTP 200, 64 bytes, verified\n";
+    const QString shows = "nv38k-publish: the window shows this ";
+    const QString failed = shows + "information box \"error\": error";
+    const QString badFile = shows + "critical box \"错误\": 获取固件信息错误。";
     const QString firmwareFailed = shows + "information box \"错误\": 下载固件失败";
-
-    QTest::newRow("valid") << ok << check << valid << image << 0
-                           << "K1_2.0.nv: HTTP 200, 1000 bytes"
-                           << "";
-    QTest::newRow("bad device line")
-        << ok << check << CannedResponse{Kind::File, "[Device]=K1=K2\r\n[Version]=2.0"} << image
-        << 1 << "Version.txt: HTTP 200, 29 bytes\n"
-        << badFile;
-    QTest::newRow("bad version line")
-        << ok << check << CannedResponse{Kind::File, "[Device]=K9\r\n[Desc]=x"} << image << 1
-        << "设备型号 (model):     K9\n"
-        << shows + "critical box \"错误\": 获取固件版本错误。\n";
-    QTest::newRow("LF line ends") << ok << check
-                                  << CannedResponse{Kind::File, "[Device]=K1\n[Version]=2.0\n"}
-                                  << image << 1 << ""
-                                  << "line 1 ends in LF alone";
-    QTest::newRow("byte-order mark")
-        << ok << check << CannedResponse{Kind::File, "\xEF\xBB\xBF" + valid.body} << image << 1
-        << ""
-        << "starts with a byte-order mark";
-    QTest::newRow("not found") << ok << check << CannedResponse{Kind::Status, "", 404} << image << 1
-                               << "Version.txt" + replied << failed;
-    QTest::newRow("redirect") << ok << check << CannedResponse{Kind::Redirect} << image << 1
-                              << "HTTP 302"
-                              << "reads the body of this HTTP 302 answer as the file";
-    QTest::newRow("over 1 MiB") << ok << check
-                                << CannedResponse{Kind::File,
-                                                  valid.body.leftJustified(1024 * 1024 + 1, 'x')}
-                                << image << 1 << "Version.txt: larger than 1 MiB\n"
-                                << failed;
-    QTest::newRow("untrusted server")
-        << "untrusted" << check << valid << image << 1 << "" << failed;
-    QTest::newRow("untrusted server: its issuer named, --ca suggested")
-        << "untrusted" << check << valid << image << 1 << ""
-        << "the server's certificate comes from an unknown issuer, \"Untrusted test CA\"; pass "
-           "that issuer's root certificate with --ca FILE";
-    QTest::newRow("untrusted server, its root given")
-        << "untrusted" << QStringList{"check", "--ca", certificates + "other-ca.pem"} << valid
-        << image << 0 << "K1_2.0.nv: HTTP 200, 1000 bytes"
-        << "";
-    QTest::newRow("firmware not found")
-        << ok << check << valid << CannedResponse{Kind::Status, "", 404} << 1 << ""
-        << firmwareFailed + "Error transferring " + FirmwareServer::firmwareUrl("K1", "2.0")
-               + replied + "\n";
-    QTest::newRow("firmware over 16 MiB")
-        << ok << check << valid << CannedResponse{Kind::Announces100MiB} << 1 << ""
-        << firmwareFailed + "larger than 16 MiB\n";
-    QTest::newRow("fragile but working")
-        << ok << check << CannedResponse{Kind::File, valid.body + "[Desc]=a=b\r\n[Desc]=x \r\n"}
-        << image << 0 << ""
-        << "line 3: is no \"[Desc]=note\" line";
-    QTest::newRow("signature present, no key to check it")
-        << ok << check << valid << image << 0
-        << "K1_2.0.nv.sig: HTTP 200, 64 bytes, signature present, not checked (no public key)\n"
-        << "";
+    const auto notFound = [&](const QString &file, const char *reason) {
+        return "Error transferring " + base + file + " - server replied: " + reason;
+    };
     const QStringList signatureCheck{"check", "--public-key", certificates + "signing.pub"};
-    QTest::newRow("signature verified") << ok << signatureCheck << valid << image << 0
-                                        << "K1_2.0.nv.sig: HTTP 200, 64 bytes, verified\n"
-                                        << "";
-    QTest::newRow("signature verified by the second key")
-        << ok << QStringList{"check", "--public-key", certificates + "rotation.pub"} << valid
-        << image << 0 << "K1_2.0.nv.sig: HTTP 200, 64 bytes, verified\n"
-        << "";
+
+    add("valid", valid, 0, stored + unchecked);
+    add("bad device line", {Kind::File, "[Device]=K1=K2\r\n[Version]=2.0"}, 1, infoCame(29),
+        {badFile});
+    add("bad version line", {Kind::File, "[Device]=K9\r\n[Desc]=x"}, 1,
+        infoCame(21) + model + "K9\n", {shows + "critical box \"错误\": 获取固件版本错误。"});
+    add("LF line ends", {Kind::File, "[Device]=K1\n[Version]=2.0\n"}, 1, infoCame(26),
+        {"line 1 ends in LF alone", badFile});
+    add("byte-order mark", {Kind::File, "\xEF\xBB\xBF" + valid.body}, 1, infoCame(31),
+        {"starts with a byte-order mark", "looks UTF-8 encoded", badFile});
+    add("not found", {Kind::Status, "", 404}, 1,
+        base + "Version.txt: " + notFound("Version.txt", "Canned Status") + "\n", {failed});
+    add("redirect", {Kind::Redirect}, 1, base + "Version.txt: HTTP 302, 45 bytes\n",
+        {"reads the body of this HTTP 302 answer as the file", badFile});
+    add("over 1 MiB", {Kind::File, valid.body.leftJustified(1024 * 1024 + 1, 'x')}, 1,
+        base + "Version.txt: larger than 1 MiB\n", {failed});
+    add("untrusted server: its issuer named, --ca suggested", valid, 1,
+        base + "Version.txt: SSL handshake failed\n",
+        {"the server's certificate comes from an unknown issuer, \"Untrusted test CA\"; pass that "
+         "issuer's root certificate with --ca FILE",
+         failed},
+        {}, {"check"}, "untrusted");
+    add("untrusted server, its root given", valid, 0, stored + unchecked, {}, {},
+        {"check", "--ca", certificates + "other-ca.pem"}, "untrusted");
+    add("firmware not found", valid, 1,
+        shown + base + "K1_2.0.nv: " + notFound("K1_2.0.nv", "Canned Status") + "\n",
+        {firmwareFailed + notFound("K1_2.0.nv", "Canned Status")},
+        CannedResponse{Kind::Status, "", 404});
+    add("firmware over 16 MiB", valid, 1, shown + base + "K1_2.0.nv: larger than 16 MiB\n",
+        {firmwareFailed + "larger than 16 MiB"}, {Kind::Announces100MiB});
+    add("fragile but working", {Kind::File, valid.body + "[Desc]=a=b\r\n[Desc]=x \r\n"}, 0,
+        QString(stored).replace("28 bytes", "51 bytes").replace("(notes): ", "(notes): x ")
+            + unchecked,
+        {"line 3: is no \"[Desc]=note\" line", "line 4: the note ends in a blank"});
+    add("signature verified", valid, 0, stored + verified, {}, {}, signatureCheck);
+    add("signature verified by the second key", valid, 0, stored + verified, {}, {},
+        {"check", "--public-key", certificates + "rotation.pub"});
     QByteArray tampered = image.body;
     tampered[10] = char(tampered[10] ^ 0x80);
-    QTest::newRow("tampered firmware")
-        << ok << signatureCheck << valid << CannedResponse{Kind::File, tampered} << 1
-        << "K1_2.0.nv.sig: HTTP 200, 64 bytes\n"
-        << firmwareFailed + "：固件签名验证失败\n";
-    QTest::newRow("model with a trailing blank")
-        << ok << check << CannedResponse{Kind::File, "[Device]=K1 \r\n[Version]=2.0"} << image << 1
-        << ""
-        << "line 1: the model holds \" \" (U+0020)";
+    add("tampered firmware", valid, 1,
+        shown + firmwareCame(tampered) + base + "K1_2.0.nv.sig: HTTP 200, 64 bytes\n",
+        {"no trusted key signed this firmware", firmwareFailed + "：固件签名验证失败"},
+        CannedResponse{Kind::File, tampered}, signatureCheck);
+    // The signature has a limit of its own, far below the firmware's.
+    add("signature of 1 KiB and a byte", valid, 1,
+        stored + base + "K1_2.0.nv.sig: larger than 1024 bytes\n",
+        {"nv38k-publish: larger than 1024 bytes", firmwareFailed + "：无法获取固件签名"}, {},
+        signatureCheck, "server", CannedResponse{Kind::File, QByteArray(1025, 'x')});
+    add("model with a trailing blank", {Kind::File, "[Device]=K1 \r\n[Version]=2.0"}, 1,
+        QString(shown).replace("28 bytes", "27 bytes").replace("K1\n", "K1 \n") + base
+            + "K1 _2.0.nv: " + notFound("K1 _2.0.nv", "Not Found") + "\n",
+        {"line 1: the model holds \" \" (U+0020)",
+         firmwareFailed + notFound("K1 _2.0.nv", "Not Found")});
 }
 
 void TestPublish::check()
 {
     QFETCH(QString, certificate);
     QFETCH(QStringList, arguments);
-    QFETCH(CannedResponse, info);
-    QFETCH(CannedResponse, firmware);
+    QFETCH(QList<CannedResponse>, served);
     QFETCH(int, exitCode);
     QFETCH(QString, out);
-    QFETCH(QString, err);
+    QFETCH(QStringList, err);
 
     if (!proxyFromEnvironment)
         QSKIP("Qt on Windows takes no proxy from the environment");
     QVERIFY(m_server.useCertificate(certificate));
-    m_server.setResponse(served + "Version.txt", info);
-    m_server.setResponse(served + "K1_2.0.nv", firmware);
-    m_server.setResponse(served + "K1_2.0.nv.sig",
-                         {CannedResponse::Kind::File, firmwareSignature(firmwareImage(1000))});
+    const QStringList files{"Version.txt", "K1_2.0.nv", "K1_2.0.nv.sig"};
+    for (int i = 0; i < files.size(); ++i)
+        m_server.setResponse(servedAt + files.at(i), served.at(i));
     const Run run = publish(arguments);
     QCOMPARE(run.exitCode, exitCode);
-    QVERIFY2(run.out.contains(out), qPrintable(run.out));
-    QVERIFY2(err.isEmpty() ? run.err.isEmpty() : run.err.contains(err), qPrintable(run.err));
+    QVERIFY2(run.out == console(out),
+             qPrintable("standard output:\n" + run.out + "\nnot:\n" + out));
+    for (const QString &said : err)
+        QVERIFY2(run.err.contains(console(said)), qPrintable(run.err));
+    QVERIFY2(!err.isEmpty() || run.err.isEmpty(), qPrintable(run.err));
 }
 
 void TestPublish::keygen_data()
@@ -450,6 +448,13 @@ void TestPublish::keygen()
     umask(umaskBefore);
 #endif
     QCOMPARE(run.exitCode, exitCode);
+    const QString privateKey = keys.filePath("firmware-signing.key");
+    const QString publicKey = keys.filePath("firmware-signing.pub");
+    QCOMPARE(run.out,
+             exitCode != 0
+                 ? QString()
+                 : console("wrote " + privateKey + ": the private key; keep it offline\nwrote "
+                           + publicKey + ": the public key, for NV38K_FIRMWARE_SIGNING_KEY\n"));
     if (exitCode != 0) {
         QCOMPARE(run.err, console("nv38k-publish: " + keys.filePath(present)
                                   + " exists; it is not replaced\n"));
@@ -458,11 +463,11 @@ void TestPublish::keygen()
         return;
     }
 #ifdef Q_OS_UNIX
-    struct stat privateKey, publicKey;
-    QCOMPARE(stat(QFile::encodeName(keys.filePath("firmware-signing.key")), &privateKey), 0);
-    QCOMPARE(stat(QFile::encodeName(keys.filePath("firmware-signing.pub")), &publicKey), 0);
-    QCOMPARE(privateKey.st_mode & 0777, mode_t(0600));
-    QCOMPARE(publicKey.st_mode & 0777, mode_t(0644));
+    struct stat privateStat, publicStat;
+    QCOMPARE(stat(QFile::encodeName(privateKey), &privateStat), 0);
+    QCOMPARE(stat(QFile::encodeName(publicKey), &publicStat), 0);
+    QCOMPARE(privateStat.st_mode & 0777, mode_t(0600));
+    QCOMPARE(publicStat.st_mode & 0777, mode_t(0644));
 #else
     QSKIP("Qt's permissions on Windows only toggle the read-only attribute; the key takes the ACL "
           "inherited from its folder, by default the user's profile, closed to other users");

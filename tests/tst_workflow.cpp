@@ -1,18 +1,17 @@
 // The real window end to end: a local HTTPS server, dfu-util stand-ins run as
 // real child processes, real files in a scratch working directory, and every
 // message box read and closed.
-#include "device/unreachablekeyboard.h"
 #include "integrity/firmwaresignature.h"
 #include "requests/serverrequests.h"
 #include "server/firmwareserver.h"
-#include "support/filesizelimit.h"
-#include "support/httpsserver.h"
-#include "support/tmpfsmount.h"
-#include "support/windowdriver.h"
+#include "testkit/filesizelimit.h"
+#include "testkit/httpsserver.h"
+#include "testkit/tmpfsmount.h"
+#include "testkit/windowdriver.h"
 #include "usertexts/usertexts.h"
 
-#include <QSslKey>
-#include <QTextCodec>
+#include <QNetworkRequest>
+#include <QSslConfiguration>
 #include <QtTest>
 #include <memory>
 
@@ -23,6 +22,7 @@ const QString firmwarePath = QStringLiteral("/NV38Firmware/N3KFirmware/K1_2.0.nv
 const QString signaturePath = firmwarePath + QStringLiteral(".sig");
 const QByteArray
     versionFile("[Device]=K1\r\n[Version]=2.0\r\n[Desc]=first note\r\n[Desc]=second note\r\n");
+const QStringList versionShown{"K1", "2.0", "first note\r\nsecond note"}; // in the three labels
 const QByteArray keyboardListing(
     "dfu-util 0.11\n\n"
     "Found DFU: [0483:df11] ver=2200, devnum=9, cfg=1, intf=0, path=\"1-4\", alt=1, "
@@ -31,7 +31,7 @@ const QByteArray keyboardListing(
     "name=\"@NV38K Flash   /0x00000000/15*001Ka,155*001Kg\", serial=\"NV38K CUSTOMED KEYBOARD\"\n");
 const QByteArray earlierFirmware = QByteArray("earlier firmware image ").repeated(9000);
 
-enum class Utility { Prints, Missing, NotExecutable };
+enum class Utility { Prints, Fails, Crashes, Missing, NotExecutable };
 // What the server has beside the firmware as its signature.
 enum class Signature {
     Valid, // by the trusted key, over the served firmware for K1 2.0
@@ -59,7 +59,6 @@ enum class Disk {
 
 const QString certificates = QStringLiteral(NV38K_TEST_CERT_DIR);
 
-// Certificates the tool must refuse, with the reason Qt gives.
 // Certificates the tool must refuse: signed by itself, expired, for another
 // host, signed by a CA nobody trusts.
 const char *const refusedCertificates[] = {"selfsigned", "expired", "wronghost", "untrusted"};
@@ -97,7 +96,6 @@ CannedResponse signatureFile(Signature signature, const QByteArray &firmware)
 
 } // namespace
 
-Q_DECLARE_METATYPE(CannedResponse)
 Q_DECLARE_METATYPE(Utility)
 Q_DECLARE_METATYPE(Disk)
 Q_DECLARE_METATYPE(Signature)
@@ -115,7 +113,6 @@ private slots:
     void informationFile();
     void failedInformationKeepsEarlierAddress();
     void quickClicksAreAnsweredEach();
-    void updateNeedsInformationFirst();
     void stalledServerChangesNothing();
     void deviceCheck_data();
     void deviceCheck();
@@ -127,8 +124,7 @@ private slots:
 
 private:
     bool stillUsable();
-    bool installUtility(Utility utility, const QByteArray &listing, int exitCode = 0,
-                        bool crash = false);
+    bool installUtility(Utility utility, const QByteArray &listing);
 
     HttpsTestServer m_server;
     std::unique_ptr<WindowDriver> m_driver;
@@ -168,32 +164,25 @@ bool TestWorkflow::stillUsable()
     m_server.setResponse(infoPath, {CannedResponse::Kind::File, versionFile});
     const int boxesBefore = m_driver->boxes().size();
     return m_driver->fetchInformation() && m_driver->boxes().size() == boxesBefore
-           && m_driver->labels() == QStringList{"K1", "2.0", "first note\r\nsecond note"};
+           && m_driver->labels() == versionShown;
 }
 
-// Sets up dfu-util to print `listing` and exit with `exitCode`.
-bool TestWorkflow::installUtility(Utility utility, const QByteArray &listing, int exitCode,
-                                  bool crash)
+// Sets up dfu-util to print `listing`, or to fail as `utility` says.
+bool TestWorkflow::installUtility(Utility utility, const QByteArray &listing)
 {
     const QString program = WindowDriver::utilityPath();
-    bool installed = false;
-    switch (utility) {
-    case Utility::Prints:
+    bool installed = true;
+    if (utility == Utility::Prints || utility == Utility::Fails || utility == Utility::Crashes)
         installed = m_driver->installUtility(QStringLiteral(NV38K_FAKE_DFU_UTIL));
-        break;
-    case Utility::NotExecutable:
+    if (utility == Utility::NotExecutable)
         installed = m_driver->installUtility(QString())
                     && writeFile(program, "#!/bin/sh\necho hello\n")
                     && QFile::setPermissions(program, QFile::ReadOwner | QFile::WriteOwner);
-        break;
-    case Utility::Missing:
-        installed = true;
-        break;
-    }
     qputenv("FAKE_DFU_LISTING",
             QDir::current().absoluteFilePath(QStringLiteral("listing.txt")).toLocal8Bit());
-    qputenv("FAKE_DFU_EXIT", QByteArray::number(exitCode));
-    if (crash)
+    if (utility == Utility::Fails)
+        qputenv("FAKE_DFU_EXIT", "74");
+    if (utility == Utility::Crashes)
         qputenv("FAKE_DFU_CRASH", "1");
     return installed && writeFile(QStringLiteral("listing.txt"), listing);
 }
@@ -206,66 +195,32 @@ void TestWorkflow::informationFile_data()
     QTest::addColumn<QStringList>("boxes");
 
     using Kind = CannedResponse::Kind;
-    const QByteArray chinese = QTextCodec::codecForName("GBK")->fromUnicode(QStringLiteral(
-        "[Device]=K1\r\n[Version]=2.0\r\n[Desc]=修复按键失灵\r\n[Desc]=提升稳定性\r\n"));
-    const QString errorBox = box("critical", "错误", "获取固件信息错误。");
-
-    const QString ok = QStringLiteral("server");
-    const QStringList empty{"", "", ""};
-    const QString failedBox = box("information", "error", "error");
-    QTest::newRow("file") << ok << CannedResponse{Kind::File, versionFile}
-                          << QStringList{"K1", "2.0", "first note\r\nsecond note"} << QStringList();
-    QTest::newRow("GBK notes") << ok << CannedResponse{Kind::File, chinese}
-                               << QStringList{"K1", "2.0",
-                                              QStringLiteral("修复按键失灵\r\n提升稳定性")}
-                               << QStringList();
-    QTest::newRow("bad device line")
-        << ok << CannedResponse{Kind::File, "[Device]=K1=K2\r\n[Version]=2.0"}
-        << QStringList{"", "", ""} << QStringList{errorBox};
-    QTest::newRow("empty file") << ok << CannedResponse{Kind::File, ""} << QStringList{"", "", ""}
-                                << QStringList{errorBox};
-    QTest::newRow("bad version line")
-        << ok << CannedResponse{Kind::File, "[Device]=K9\r\n[Desc]=x"} << QStringList{"K9", "", ""}
-        << QStringList{box("critical", "错误", "获取固件版本错误。")};
-    QTest::newRow("not found") << ok << CannedResponse{Kind::Status, "", 404}
-                               << QStringList{"", "", ""}
-                               << QStringList{box("information", "error", "error")};
+    const auto add = [](const char *name, const CannedResponse &response, const QStringList &labels,
+                        const QStringList &boxes, const char *certificate = "server") {
+        QTest::newRow(name) << QString::fromLatin1(certificate) << response << labels << boxes;
+    };
+    const QStringList none{"", "", ""};
+    const QStringList failed{box("information", "error", "error")};
+    const QStringList badFile{box("critical", "错误", "获取固件信息错误。")};
+    add("file", {Kind::File, versionFile}, versionShown, {});
+    add("bad device line", {Kind::File, "[Device]=K1=K2\r\n[Version]=2.0"}, none, badFile);
+    add("bad version line", {Kind::File, "[Device]=K9\r\n[Desc]=x"}, {"K9", "", ""},
+        {box("critical", "错误", "获取固件版本错误。")});
+    add("not found", {Kind::Status, "", 404}, none, failed);
+    add("server error", {Kind::Status, "", 500}, none, failed);
     // A redirection is not followed and its page is read as a file.
-    QTest::newRow("redirect") << ok << CannedResponse{Kind::Redirect} << QStringList{"", "", ""}
-                              << QStringList{errorBox};
-    QTest::newRow("dropped mid-body")
-        << ok << CannedResponse{Kind::DropMidBody, versionFile} << QStringList{"", "", ""}
-        << QStringList{box("information", "error", "error")};
-
-    QTest::newRow("server error") << ok << CannedResponse{Kind::Status, "", 500} << empty
-                                  << QStringList{failedBox};
-    QTest::newRow("malformed answer")
-        << ok << CannedResponse{Kind::Malformed} << empty << QStringList{failedBox};
-    QByteArray garbage(4096, Qt::Uninitialized);
-    for (int i = 0; i < garbage.size(); ++i)
-        garbage[i] = char((i * 7919) >> 3);
-    QTest::newRow("binary garbage")
-        << ok << CannedResponse{Kind::File, garbage} << empty << QStringList{errorBox};
-    const QByteArray invalidGbk("[Device]=K1\r\n[Version]=2.0\r\n[Desc]=\x81\x20\xff\x80");
-    QTest::newRow("invalid GBK")
-        << ok << CannedResponse{Kind::File, invalidGbk}
-        << QStringList{"K1", "2.0", QTextCodec::codecForName("GBK")->toUnicode(invalidGbk.mid(35))}
-        << QStringList();
+    add("redirect", {Kind::Redirect}, none, badFile);
+    add("dropped mid-body", {Kind::DropMidBody, versionFile}, none, failed);
+    add("malformed answer", {Kind::Malformed}, none, failed);
     // Even a well-formed file is refused once it passes 1 MiB; the trailing
     // line of padding is no note.
     const QByteArray oneMiB = versionFile + QByteArray(1024 * 1024 - versionFile.size(), 'x');
-    QTest::newRow("exactly 1 MiB")
-        << ok << CannedResponse{Kind::File, oneMiB}
-        << QStringList{"K1", "2.0", "first note\r\nsecond note"} << QStringList();
-    QTest::newRow("1 MiB and a byte")
-        << ok << CannedResponse{Kind::File, oneMiB + 'x'} << empty << QStringList{failedBox};
-    QTest::newRow("announces 100 MiB")
-        << ok << CannedResponse{Kind::Announces100MiB} << empty << QStringList{failedBox};
-    QTest::newRow("endless") << ok << CannedResponse{Kind::Endless} << empty
-                             << QStringList{failedBox};
+    add("exactly 1 MiB", {Kind::File, oneMiB}, versionShown, {});
+    add("1 MiB and a byte", {Kind::File, oneMiB + 'x'}, none, failed);
+    add("announces 100 MiB", {Kind::Announces100MiB}, none, failed);
+    add("endless", {Kind::Endless}, none, failed);
     for (const char *name : refusedCertificates)
-        QTest::newRow(name) << QString::fromLatin1(name) << CannedResponse{Kind::File, versionFile}
-                            << empty << QStringList{failedBox};
+        add(name, {Kind::File, versionFile}, none, failed, name);
 }
 
 void TestWorkflow::informationFile()
@@ -291,8 +246,10 @@ void TestWorkflow::informationFile()
 
 void TestWorkflow::stalledServerChangesNothing()
 {
-    // The information request never gets an answer: nothing happens, and the
-    // window keeps responding.
+    // The information request never gets an answer: nothing happens, the
+    // window keeps responding, and "下载固件" still wants the information
+    // first and runs no dfu-util.
+    QVERIFY(installUtility(Utility::Prints, keyboardListing));
     m_server.setResponse(infoPath, {CannedResponse::Kind::Stall});
     m_driver->click("btnGetFirmWare");
     QVERIFY(QTest::qWaitFor([this] { return !m_server.requests().isEmpty(); }));
@@ -300,6 +257,9 @@ void TestWorkflow::stalledServerChangesNothing()
     QCOMPARE(m_driver->labels(), (QStringList{"", "", ""}));
     m_driver->click("btnUpdate");
     QCOMPARE(m_driver->boxes(), QStringList{box("warning", "警告", "请先获取固件信息后再试")});
+    QCOMPARE(m_driver->listProcess()->state(), QProcess::NotRunning);
+    QVERIFY(!m_driver->listProcess()->isOpen());
+    QCOMPARE(m_driver->log(), QStringList());
 
     // Likewise for the firmware request, with an earlier download on disk.
     m_server.setResponse(infoPath, {CannedResponse::Kind::File, versionFile});
@@ -307,7 +267,6 @@ void TestWorkflow::stalledServerChangesNothing()
     QVERIFY(QDir().mkdir(QStringLiteral("tmp")));
     QVERIFY(writeFile(QStringLiteral("tmp/Data.nv"), earlierFirmware));
     QVERIFY(m_driver->fetchInformation());
-    QVERIFY(installUtility(Utility::Prints, keyboardListing));
     QVERIFY(m_driver->checkDevice(false));
     QVERIFY(QTest::qWaitFor([this] { return m_server.requests().contains(firmwarePath); }));
     QTest::qWait(300);
@@ -323,9 +282,7 @@ void TestWorkflow::failedInformationKeepsEarlierAddress()
         infoPath, {CannedResponse::Kind::File, "[Device]=K2\r\n[Version]=3=0\r\n[Desc]=new"});
     QVERIFY(m_driver->fetchInformation());
     QCOMPARE(m_driver->boxes(), QStringList{box("critical", "错误", "获取固件版本错误。")});
-    QCOMPARE(m_driver->label("lblDeviceType"), QStringLiteral("K2"));
-    QCOMPARE(m_driver->label("lblFirmwareVersion"), QStringLiteral("2.0"));
-    QCOMPARE(m_driver->label("lblFirmwareDesc"), QStringLiteral("first note\r\nsecond note"));
+    QCOMPARE(m_driver->labels(), (QStringList{"K2", "2.0", "first note\r\nsecond note"}));
 
     // The check still runs and asks for the firmware of the earlier file.
     m_server.setResponse(infoPath, {CannedResponse::Kind::Status, "", 404});
@@ -344,140 +301,106 @@ void TestWorkflow::quickClicksAreAnsweredEach()
     QVERIFY(m_driver->repliesReleased());
 }
 
-void TestWorkflow::updateNeedsInformationFirst()
-{
-    QVERIFY(installUtility(Utility::Prints, keyboardListing));
-    m_driver->click("btnUpdate");
-    QCOMPARE(m_driver->boxes(), QStringList{box("warning", "警告", "请先获取固件信息后再试")});
-    QCOMPARE(m_driver->listProcess()->state(), QProcess::NotRunning);
-    QCOMPARE(m_driver->listProcess()->isOpen(), false);
-    QCOMPARE(m_driver->log(), QStringList());
-}
-
 void TestWorkflow::deviceCheck_data()
 {
     QTest::addColumn<Utility>("utility");
     QTest::addColumn<QByteArray>("listing");
-    QTest::addColumn<int>("exitCode");
-    QTest::addColumn<bool>("crash");
+    QTest::addColumn<QByteArray>("errors"); // what dfu-util writes to standard error
     QTest::addColumn<QStringList>("boxes");
     QTest::addColumn<QStringList>("log");
-    QTest::addColumn<QByteArray>("info"); // read after the usual K1/2.0 file
+    QTest::addColumn<QByteArray>("info"); // read after the usual file; none: not
     QTest::addColumn<QString>("firmwareRequest"); // the path the server is asked for
-    QTest::addColumn<QByteArray>("errors"); // what dfu-util writes to standard error
     // dfu-util pauses after this many bytes of standard error; -1: no pause.
     QTest::addColumn<int>("pauseAt");
     // Standard error of a click before, whose dfu-util listed nothing.
     QTest::addColumn<QByteArray>("earlierErrors");
 
+    const auto add = [](const char *name, Utility utility, const QByteArray &listing,
+                        const QByteArray &errors, const QStringList &boxes, const QStringList &log,
+                        const QByteArray &info = {}, const QString &firmwareRequest = firmwarePath,
+                        int pauseAt = -1, const QByteArray &earlierErrors = {}) {
+        QTest::newRow(name) << utility << listing << errors << boxes << log << info
+                            << firmwareRequest << pauseAt << earlierErrors;
+    };
     const QString program = loggedString(QStringLiteral("./bin/x64/dfu-util-static"));
     const QString started = logLine(QStringLiteral("Proc Start"));
-    const QString listing = loggedString(QString::fromLatin1(keyboardListing));
-    const QString size = QString::number(170 * 1024);
-    const QString brokenBox = box("critical", "错误", "升级工具损坏，请重新安装");
-
-    const auto downloadOf = [&](const QString &file) {
-        return QStringList{program,
-                           started,
-                           listing,
-                           loggedString(FirmwareServer::baseUrl() + file),
-                           logLine(QStringLiteral("收到固件大小: ")) + size,
-                           logLine(QStringLiteral("SaveFileSuccess ")) + size};
+    // The log of a run that wrote `listing` and `errors`, then `more`.
+    const auto ran = [&](const QByteArray &listing, const QString &errors,
+                         const QStringList &more) {
+        return QStringList{program, started, loggedString(QString::fromLatin1(listing))}
+               + (errors.isEmpty() ? QStringList() : QStringList{loggedString(errors)}) + more;
     };
+    const QString size = QString::number(170 * 1024);
+    const auto downloadOf = [&](const QString &file) {
+        return ran(keyboardListing, {},
+                   {loggedString(FirmwareServer::baseUrl() + file),
+                    logLine(QStringLiteral("收到固件大小: ")) + size,
+                    logLine(QStringLiteral("SaveFileSuccess ")) + size});
+    };
+    const QStringList stored{successBox()};
+    const QByteArray noKeyboard("dfu-util 0.11\n\n");
+    const QStringList noDevice{
+        box("warning", "未检测到设备", "未检测到可升级的设备,请检查设备是否正确连接。")};
+    const QString noDeviceLogged = logLine(QStringLiteral("None Device Found"));
+    const QStringList broken{box("critical", "错误", "升级工具损坏，请重新安装")};
+    const QString failed = logLine(QStringLiteral("error"));
 
-    QTest::newRow("keyboard attached")
-        << Utility::Prints << keyboardListing << 0 << false << QStringList{successBox()}
-        << downloadOf(QStringLiteral("K1_2.0.nv")) << versionFile << firmwarePath << QByteArray()
-        << -1 << QByteArray();
+    add("keyboard attached", Utility::Prints, keyboardListing, {}, stored, downloadOf("K1_2.0.nv"));
     // Model and version go into the address verbatim; tolerant parsing
     // decides what the server is asked for.
-    QTest::newRow("second file's address")
-        << Utility::Prints << keyboardListing << 0 << false << QStringList{successBox()}
-        << downloadOf(QStringLiteral("K2_3.0.nv")) << QByteArray("[Device]=K2\r\n[Version]=3.0")
-        << QStringLiteral("/NV38Firmware/N3KFirmware/K2_3.0.nv") << QByteArray() << -1
-        << QByteArray();
-    QTest::newRow("blanks in the address")
-        << Utility::Prints << keyboardListing << 0 << false << QStringList{successBox()}
-        << downloadOf(QStringLiteral(" K 1_2.0 beta.nv"))
-        << QByteArray("[Device]= K 1\r\n[Version]=2.0 beta")
-        << QStringLiteral("/NV38Firmware/N3KFirmware/%20K%201_2.0%20beta.nv") << QByteArray() << -1
-        << QByteArray();
-    QTest::newRow("reserved characters in the address")
-        << Utility::Prints << keyboardListing << 0 << false << QStringList{successBox()}
-        << downloadOf(QStringLiteral("K?1_2#0.nv")) << QByteArray("[Device]=K?1\r\n[Version]=2#0")
-        << QStringLiteral("/NV38Firmware/N3KFirmware/K?1_2") << QByteArray() << -1 << QByteArray();
-    const QByteArray noKeyboard("dfu-util 0.11\n\n");
-    const QString noDeviceBox =
-        box("warning", "未检测到设备", "未检测到可升级的设备,请检查设备是否正确连接。");
-    QTest::newRow("no device") << Utility::Prints << noKeyboard << 0 << false
-                               << QStringList{noDeviceBox}
-                               << QStringList{program, started,
-                                              loggedString(QString::fromLatin1(noKeyboard)),
-                                              logLine(QStringLiteral("None Device Found"))}
-                               << versionFile << firmwarePath << QByteArray() << -1 << QByteArray();
+    add("second file's address", Utility::Prints, keyboardListing, {}, stored,
+        downloadOf("K2_3.0.nv"), "[Device]=K2\r\n[Version]=3.0",
+        "/NV38Firmware/N3KFirmware/K2_3.0.nv");
+    add("blanks in the address", Utility::Prints, keyboardListing, {}, stored,
+        downloadOf(" K 1_2.0 beta.nv"), "[Device]= K 1\r\n[Version]=2.0 beta",
+        "/NV38Firmware/N3KFirmware/%20K%201_2.0%20beta.nv");
+    add("reserved characters in the address", Utility::Prints, keyboardListing, {}, stored,
+        downloadOf("K?1_2#0.nv"), "[Device]=K?1\r\n[Version]=2#0",
+        "/NV38Firmware/N3KFirmware/K?1_2");
+    add("no device", Utility::Prints, noKeyboard, {}, noDevice,
+        ran(noKeyboard, {}, {noDeviceLogged}));
     const QByteArray foreign = QByteArray(keyboardListing).replace("KEYBOARD\"", "KEYBOARD2\"");
-    QTest::newRow("foreign device")
-        << Utility::Prints << foreign << 0 << false
-        << QStringList{box("warning", "未检测到设备",
-                           "未查找到相应设备，请检查设备是否与升级工具软件匹配。")}
-        << QStringList{program, started, loggedString(QString::fromLatin1(foreign))} << versionFile
-        << firmwarePath << QByteArray() << -1 << QByteArray();
+    add("foreign device", Utility::Prints, foreign, {},
+        {box("warning", "未检测到设备", "未查找到相应设备，请检查设备是否与升级工具软件匹配。")},
+        ran(foreign, {}, {}));
     // dfu-util found the keyboard but could not open it, and said so.
     const QByteArray noDriver("dfu-util: Cannot open DFU device 0483:df13 found on devnum 7 "
                               "(LIBUSB_ERROR_NOT_SUPPORTED)\n");
-    const auto unreachable = [&](const char *error) {
-        const WindowBox shown = UserTexts::unreachableKeyboard(
-            UnreachableKeyboard::currentPlatform(), QString::fromLatin1(error));
-        return QStringList{box("warning", "无法访问设备", shown.text)};
-    };
-    const auto unreachableLog = [&](const QByteArray &errors, const char *error) {
-        return QStringList{program, started, loggedString(QString::fromLatin1(noKeyboard)),
-                           loggedString(QString::fromLatin1(errors)),
-                           logLine(QStringLiteral("Device Not Accessible "))
-                               + QLatin1String(error)};
-    };
-    QTest::newRow("keyboard without a usable driver")
-        << Utility::Prints << noKeyboard << 0 << false << unreachable("LIBUSB_ERROR_NOT_SUPPORTED")
-        << unreachableLog(noDriver, "LIBUSB_ERROR_NOT_SUPPORTED") << versionFile << firmwarePath
-        << noDriver << -1 << QByteArray();
+    const QStringList unreachable{box(UserTexts::unreachableKeyboard(
+        UnreachableKeyboard::currentPlatform(), QStringLiteral("LIBUSB_ERROR_NOT_SUPPORTED")))};
+    const QString notAccessible = logLine(QStringLiteral("Device Not Accessible ")
+                                          + QStringLiteral("LIBUSB_ERROR_NOT_SUPPORTED"));
+    add("keyboard without a usable driver", Utility::Prints, noKeyboard, noDriver, unreachable,
+        ran(noKeyboard, noDriver, {notAccessible}));
     // Each click reads its own run's standard error, however it comes.
-    QTest::newRow("warning of an earlier click")
-        << Utility::Prints << noKeyboard << 0 << false
-        << unreachable("LIBUSB_ERROR_NOT_SUPPORTED") + QStringList{noDeviceBox}
-        << unreachableLog(noDriver, "LIBUSB_ERROR_NOT_SUPPORTED")
-               + QStringList{program, started, loggedString(QString::fromLatin1(noKeyboard)),
-                             logLine(QStringLiteral("None Device Found"))}
-        << versionFile << firmwarePath << QByteArray() << -1 << noDriver;
+    add("warning of an earlier click", Utility::Prints, noKeyboard, {}, unreachable + noDevice,
+        ran(noKeyboard, noDriver, {notAccessible}) + ran(noKeyboard, {}, {noDeviceLogged}), {},
+        firmwarePath, -1, noDriver);
     const QByteArray otherDevice = QByteArray(noDriver).replace("df13", "df11");
-    QTest::newRow("warning, a pause, then more")
-        << Utility::Prints << noKeyboard << 0 << false << unreachable("LIBUSB_ERROR_NOT_SUPPORTED")
-        << unreachableLog(noDriver + otherDevice, "LIBUSB_ERROR_NOT_SUPPORTED") << versionFile
-        << firmwarePath << noDriver + otherDevice << int(noDriver.size()) << QByteArray();
-    QTest::newRow("crash") << Utility::Prints << keyboardListing << 0 << true
-                           << QStringList{brokenBox}
-                           << QStringList{program, started, logLine(QStringLiteral("error"))}
-                           << versionFile << firmwarePath << QByteArray() << -1 << QByteArray();
-    QTest::newRow("missing") << Utility::Missing << QByteArray() << 0 << false
-                             << QStringList{brokenBox}
-                             << QStringList{program, logLine(QStringLiteral("error"))}
-                             << versionFile << firmwarePath << QByteArray() << -1 << QByteArray();
-    QTest::newRow("not executable")
-        << Utility::NotExecutable << QByteArray() << 0 << false << QStringList{brokenBox}
-        << QStringList{program, logLine(QStringLiteral("error"))} << versionFile << firmwarePath
-        << QByteArray() << -1 << QByteArray();
+    add("warning, a pause, then more", Utility::Prints, noKeyboard, noDriver + otherDevice,
+        unreachable, ran(noKeyboard, noDriver + otherDevice, {notAccessible}), {}, firmwarePath,
+        noDriver.size());
+    // Windows' own messages come in the console's code page, GBK on Chinese systems.
+    add("GBK on standard error", Utility::Prints, noKeyboard,
+        "dfu-util: \xce\xde\xb7\xa8\xb4\xf2\xbf\xaa\xc9\xe8\xb1\xb8\xa3\xba"
+        "\xbe\xdc\xbe\xf8\xb7\xc3\xce\xca\xa1\xa3\r\n",
+        noDevice, ran(noKeyboard, "dfu-util: 无法打开设备：拒绝访问。\r\n", {noDeviceLogged}));
+    // dfu-util explains its own failures.
+    add("failed", Utility::Fails, keyboardListing, noDriver, {}, {program, started});
+    add("crash", Utility::Crashes, keyboardListing, {}, broken, {program, started, failed});
+    add("missing", Utility::Missing, {}, {}, broken, {program, failed});
+    add("not executable", Utility::NotExecutable, {}, {}, broken, {program, failed});
 }
 
 void TestWorkflow::deviceCheck()
 {
     QFETCH(Utility, utility);
     QFETCH(QByteArray, listing);
-    QFETCH(int, exitCode);
-    QFETCH(bool, crash);
+    QFETCH(QByteArray, errors);
     QFETCH(QStringList, boxes);
     QFETCH(QStringList, log);
     QFETCH(QByteArray, info);
     QFETCH(QString, firmwareRequest);
-    QFETCH(QByteArray, errors);
     QFETCH(int, pauseAt);
     QFETCH(QByteArray, earlierErrors);
 #ifdef Q_OS_WIN
@@ -486,13 +409,13 @@ void TestWorkflow::deviceCheck()
 #endif
 
     QVERIFY(m_driver->fetchInformation());
-    if (info != versionFile) {
+    if (!info.isEmpty()) {
         m_server.setResponse(infoPath, {CannedResponse::Kind::File, info});
         QVERIFY(m_driver->fetchInformation());
         m_server.setResponse(firmwareRequest,
                              {CannedResponse::Kind::File, firmwareImage(170 * 1024)});
     }
-    QVERIFY(installUtility(utility, listing, exitCode, crash));
+    QVERIFY(installUtility(utility, listing));
     qputenv("FAKE_DFU_ERRORS",
             QDir::current().absoluteFilePath(QStringLiteral("errors.txt")).toLocal8Bit());
     if (!earlierErrors.isEmpty()) {
@@ -553,114 +476,78 @@ void TestWorkflow::download_data()
     QTest::addColumn<QString>("certificate");
     QTest::addColumn<CannedResponse>("response");
     QTest::addColumn<Disk>("disk");
-    QTest::addColumn<QStringList>("boxes"); // in a build that requires signed firmware
+    QTest::addColumn<QString>("shown"); // the box, in a build that requires signed firmware
     QTest::addColumn<Signature>("signature");
 
     using Kind = CannedResponse::Kind;
+    const auto add = [](const char *name, const CannedResponse &response, Disk disk,
+                        const QString &shown, Signature signature = Signature::Valid,
+                        const char *certificate = "server") {
+        QTest::newRow(name) << QString::fromLatin1(certificate) << response << disk << shown
+                            << signature;
+    };
     const CannedResponse image{Kind::File, firmwareImage(170 * 1024)};
-    const QString failed = QStringLiteral("下载固件失败");
-    const QString ok = QStringLiteral("server");
-    const QString url = FirmwareServer::baseUrl() + QStringLiteral("K1_2.0.nv");
-    QTest::newRow("first download")
-        << ok << image << Disk::Fresh << QStringList{successBox()} << Signature::Valid;
-    QTest::newRow("replaces a longer file")
-        << ok << CannedResponse{Kind::File, firmwareImage(1000)} << Disk::EarlierFirmware
-        << QStringList{successBox()} << Signature::Valid;
-    QTest::newRow("empty firmware") << ok << CannedResponse{Kind::File, ""} << Disk::EarlierFirmware
-                                    << QStringList{successBox()} << Signature::Valid;
-    const QStringList serverReplied{box(
-        "information", "错误",
-        failed + QStringLiteral("Error transferring %1 - server replied: Canned Status").arg(url))};
-    QTest::newRow("not found") << ok << CannedResponse{Kind::Status, "", 404}
-                               << Disk::EarlierFirmware << serverReplied << Signature::Valid;
-    QTest::newRow("redirect") << ok << CannedResponse{Kind::Redirect} << Disk::EarlierFirmware
-                              << QStringList{box("information", "错误",
-                                                 failed + QStringLiteral("HTTP 302"))}
-                              << Signature::Valid;
-    QTest::newRow("dropped mid-body")
-        << ok << CannedResponse{Kind::DropMidBody, image.body} << Disk::EarlierFirmware
-        << QStringList{box("information", "错误", failed + QStringLiteral("Connection closed"))}
-        << Signature::Valid;
-    QTest::newRow("tmp is a plain file")
-        << ok << image << Disk::TmpIsAFile
-        << QStringList{box("information", "File", "File Open Failed.", "none")} << Signature::Valid;
-    QTest::newRow("server error") << ok << CannedResponse{Kind::Status, "", 500}
-                                  << Disk::EarlierFirmware << serverReplied << Signature::Valid;
-    QTest::newRow("malformed answer")
-        << ok << CannedResponse{Kind::Malformed} << Disk::EarlierFirmware
-        << QStringList{box("information", "错误", failed + QStringLiteral("Connection closed"))}
-        << Signature::Valid;
-    const QString tooLarge =
-        box("information", "错误", failed + QStringLiteral("larger than 16 MiB"));
-    QTest::newRow("exactly 16 MiB")
-        << ok << CannedResponse{Kind::File, firmwareImage(16 * 1024 * 1024)}
-        << Disk::EarlierFirmware << QStringList{successBox()} << Signature::Valid;
-    QTest::newRow("announces 100 MiB")
-        << ok << CannedResponse{Kind::Announces100MiB} << Disk::EarlierFirmware
-        << QStringList{tooLarge} << Signature::Valid;
-    QTest::newRow("over 16 MiB") << ok
-                                 << CannedResponse{Kind::File, firmwareImage(16 * 1024 * 1024 + 1)}
-                                 << Disk::EarlierFirmware << QStringList{tooLarge}
-                                 << Signature::Valid;
-    QTest::newRow("endless") << ok << CannedResponse{Kind::Endless} << Disk::EarlierFirmware
-                             << QStringList{tooLarge} << Signature::Valid;
+    const auto failed = [](const QString &why) {
+        return box("information", "错误", QStringLiteral("下载固件失败") + why);
+    };
+    const QString stored = successBox();
+    const QString replied =
+        failed(QStringLiteral("Error transferring %1 - server replied: Canned Status")
+                   .arg(FirmwareServer::baseUrl() + QStringLiteral("K1_2.0.nv")));
+    const QString tooLarge = failed(QStringLiteral("larger than 16 MiB"));
+    const QString openFailed = box("information", "File", "File Open Failed.", "none");
+    const QString writeFailed = box("information", "File", "File Write Failed.", "none");
+    const Disk earlier = Disk::EarlierFirmware;
+    add("first download", image, Disk::Fresh, stored);
+    add("replaces a longer file", {Kind::File, firmwareImage(1000)}, earlier, stored);
+    add("empty firmware", {Kind::File, ""}, earlier, stored);
+    add("not found", {Kind::Status, "", 404}, earlier, replied);
+    add("server error", {Kind::Status, "", 500}, earlier, replied);
+    add("redirect", {Kind::Redirect}, earlier, failed(QStringLiteral("HTTP 302")));
+    add("dropped mid-body", {Kind::DropMidBody, image.body}, earlier,
+        failed(QStringLiteral("Connection closed")));
+    add("first download dropped mid-body", {Kind::DropMidBody, image.body}, Disk::Fresh,
+        failed(QStringLiteral("Connection closed")));
+    add("malformed answer", {Kind::Malformed}, earlier,
+        failed(QStringLiteral("Connection closed")));
+    add("exactly 16 MiB", {Kind::File, firmwareImage(16 * 1024 * 1024)}, earlier, stored);
+    add("announces 100 MiB", {Kind::Announces100MiB}, earlier, tooLarge);
+    add("over 16 MiB", {Kind::File, firmwareImage(16 * 1024 * 1024 + 1)}, earlier, tooLarge);
+    add("endless", {Kind::Endless}, earlier, tooLarge);
     for (const char *name : refusedCertificates)
-        QTest::newRow(name) << QString::fromLatin1(name) << image << Disk::EarlierFirmware
-                            << QStringList{box("information", "错误",
-                                               failed + QStringLiteral("SSL handshake failed"))}
-                            << Signature::Valid;
-    QTest::newRow("Data.nv is a directory")
-        << ok << image << Disk::DataIsADirectory
-        << QStringList{box("information", "File", "File Open Failed.", "none")} << Signature::Valid;
-    QTest::newRow("tmp is read-only")
-        << ok << image << Disk::ReadOnlyTmpfs
-        << QStringList{box("information", "File", "File Open Failed.", "none")} << Signature::Valid;
-    QTest::newRow("disk full") << ok << image << Disk::FullTmpfs
-                               << QStringList{box("information", "File", "File Write Failed.",
-                                                  "none")}
-                               << Signature::Valid;
-    QTest::newRow("file size limit")
-        << ok << image << Disk::FileSizeLimit
-        << QStringList{box("information", "File", "File Write Failed.", "none")}
-        << Signature::Valid;
+        add(name, image, earlier, failed(QStringLiteral("SSL handshake failed")), Signature::Valid,
+            name);
+    add("tmp is a plain file", image, Disk::TmpIsAFile, openFailed);
+    add("Data.nv is a directory", image, Disk::DataIsADirectory, openFailed);
+    add("tmp is read-only", image, Disk::ReadOnlyTmpfs, openFailed);
+    add("disk full", image, Disk::FullTmpfs, writeFailed);
+    add("file size limit", image, Disk::FileSizeLimit, writeFailed);
     // Only the last byte does not fit, so no later write is there to fail. Qt
     // writes a piece of over 16 KiB at once and holds a smaller one until the
     // commit: the 170 KiB download mostly ends with the first kind, the small
     // firmware always with the second.
-    QTest::newRow("last byte refused")
-        << ok << image << Disk::LastByteRefused
-        << QStringList{box("information", "File", "File Write Failed.", "none")}
-        << Signature::Valid;
-    QTest::newRow("last byte of a small firmware refused")
-        << ok << CannedResponse{Kind::File, firmwareImage(1000)} << Disk::LastByteRefused
-        << QStringList{box("information", "File", "File Write Failed.", "none")}
-        << Signature::Valid;
+    add("last byte refused", image, Disk::LastByteRefused, writeFailed);
+    add("last byte of a small firmware refused", {Kind::File, firmwareImage(1000)},
+        Disk::LastByteRefused, writeFailed);
 
     // Checked only in a build that requires signed firmware; any other build
     // stores each of these firmwares as it comes.
-    const auto signatureFailed = [&](const char *reason) {
-        return QStringList{box("information", "错误", failed + QString::fromUtf8(reason))};
-    };
-    const QStringList unavailable = signatureFailed("：无法获取固件签名");
-    const QStringList malformed = signatureFailed("：固件签名格式错误");
-    const QStringList notVerified = signatureFailed("：固件签名验证失败");
+    const QString unavailable = failed(QStringLiteral("：无法获取固件签名"));
+    const QString malformed = failed(QStringLiteral("：固件签名格式错误"));
+    const QString notVerified = failed(QStringLiteral("：固件签名验证失败"));
     QByteArray changed = image.body;
     changed[1000] = char(changed[1000] ^ 1);
-    const QList<std::tuple<const char *, QByteArray, QStringList, Signature>> signatureRows{
-        {"firmware changed by a byte", changed, notVerified, Signature::OfUnchangedImage},
-        {"signature by another key", image.body, notVerified, Signature::OtherKey},
-        {"signature for another version", image.body, notVerified, Signature::OtherVersion},
-        {"no signature", image.body, unavailable, Signature::NotFound},
-        {"empty signature", image.body, malformed, Signature::Empty},
-        {"truncated signature", image.body, malformed, Signature::Truncated},
-        {"oversized signature", image.body, unavailable, Signature::Oversized},
-        {"signature a byte too large", image.body, unavailable, Signature::OneByteTooLarge},
-        {"redirected signature", image.body, unavailable, Signature::Redirected},
-        {"signature cut off", image.body, unavailable, Signature::CutOff},
-    };
-    for (const auto &[name, firmware, boxes, signature] : signatureRows)
-        QTest::newRow(name) << ok << CannedResponse{Kind::File, firmware} << Disk::EarlierFirmware
-                            << boxes << signature;
+    add("firmware changed by a byte", {Kind::File, changed}, earlier, notVerified,
+        Signature::OfUnchangedImage);
+    add("signature by another key", image, earlier, notVerified, Signature::OtherKey);
+    add("signature for another version", image, earlier, notVerified, Signature::OtherVersion);
+    add("no signature", image, earlier, unavailable, Signature::NotFound);
+    add("empty signature", image, earlier, malformed, Signature::Empty);
+    add("truncated signature", image, earlier, malformed, Signature::Truncated);
+    add("oversized signature", image, earlier, unavailable, Signature::Oversized);
+    add("signature a byte too large", image, earlier, unavailable, Signature::OneByteTooLarge);
+    add("redirected signature", image, earlier, unavailable, Signature::Redirected);
+    add("signature cut off", image, earlier, unavailable, Signature::CutOff);
 }
 
 void TestWorkflow::download()
@@ -668,11 +555,11 @@ void TestWorkflow::download()
     QFETCH(QString, certificate);
     QFETCH(CannedResponse, response);
     QFETCH(Disk, disk);
-    QFETCH(QStringList, boxes);
+    QFETCH(QString, shown);
     QFETCH(Signature, signature);
     const bool signatureRequired = FirmwareSignature::required();
     if (!signatureRequired && signature != Signature::Valid)
-        boxes = QStringList{successBox()};
+        shown = successBox();
 
     const QString tmp = QStringLiteral("tmp");
     const QString data = QStringLiteral("tmp/Data.nv");
@@ -718,19 +605,18 @@ void TestWorkflow::download()
             limit = std::make_unique<FileSizeLimit>(response.body.size() - 1);
         QVERIFY(m_driver->checkDevice(true));
     }
-    QCOMPARE(m_driver->boxes(), boxes);
+    QCOMPARE(m_driver->boxes(), QStringList{shown});
 
     // Nothing but a complete new firmware replaces the earlier one.
-    const bool stored = boxes == QStringList{successBox()};
+    const bool stored = shown == successBox();
     const QString size = QString::number(response.body.size());
     const QString sizeReceived = logLine(QStringLiteral("收到固件大小: ")) + size;
-    if (stored && signatureRequired)
+    const QString verified = logLine(QStringLiteral("SignatureVerified"));
+    if (stored)
         QCOMPARE(m_driver->log().mid(4),
-                 (QStringList{sizeReceived, logLine(QStringLiteral("SignatureVerified")),
-                              logLine(QStringLiteral("SaveFileSuccess ")) + size}));
-    else if (stored)
-        QCOMPARE(m_driver->log().mid(4),
-                 (QStringList{sizeReceived, logLine(QStringLiteral("SaveFileSuccess ")) + size}));
+                 QStringList{sizeReceived}
+                     + (signatureRequired ? QStringList{verified} : QStringList())
+                     + QStringList{logLine(QStringLiteral("SaveFileSuccess ")) + size});
     if (signature != Signature::Valid && signatureRequired) {
         QCOMPARE(m_driver->log().size(), 6);
         QCOMPARE(m_driver->log().at(4), sizeReceived);
@@ -742,7 +628,9 @@ void TestWorkflow::download()
         QCOMPARE(readFile(tmp), earlierFirmware);
     else if (stored)
         QCOMPARE(readFile(data), response.body);
-    else if (disk == Disk::Fresh || disk == Disk::ReadOnlyTmpfs || disk == Disk::DataIsADirectory)
+    else if (disk == Disk::Fresh) // nor a folder made for a firmware that did not come
+        QVERIFY(!QFileInfo::exists(tmp));
+    else if (disk == Disk::ReadOnlyTmpfs || disk == Disk::DataIsADirectory)
         QVERIFY(!QFileInfo(data).isFile());
     else
         QCOMPARE(readFile(data), earlierFirmware);
@@ -767,9 +655,7 @@ void TestWorkflow::wholeUse()
 {
     const QByteArray firmware = firmwareImage(170 * 1024);
     QVERIFY(m_driver->fetchInformation());
-    QCOMPARE(m_driver->label("lblDeviceType"), QStringLiteral("K1"));
-    QCOMPARE(m_driver->label("lblFirmwareVersion"), QStringLiteral("2.0"));
-    QCOMPARE(m_driver->label("lblFirmwareDesc"), QStringLiteral("first note\r\nsecond note"));
+    QCOMPARE(m_driver->labels(), versionShown);
 
     QVERIFY(installUtility(Utility::Prints, keyboardListing));
     QVERIFY(m_driver->checkDevice(true));
@@ -792,13 +678,6 @@ void TestWorkflow::wholeUse()
     QSslConfiguration listSet = used;
     listSet.setCaCertificates(used.caCertificates());
     QVERIFY(used != listSet);
-    const QList<QSslCertificate> systemRoots = QSslConfiguration::systemCaCertificates();
-    const auto newest =
-        std::max_element(systemRoots.begin(), systemRoots.end(), [](const auto &a, const auto &b) {
-            return a.expiryDate() < b.expiryDate();
-        });
-    if (newest != systemRoots.end())
-        QCOMPARE(QSslCertificate::verify({*newest}), QList<QSslError>());
 }
 
 QTEST_MAIN(TestWorkflow)

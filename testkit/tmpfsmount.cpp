@@ -1,4 +1,4 @@
-#include "tmpfsmount.h"
+#include "testkit/tmpfsmount.h"
 
 #include <QFile>
 

@@ -1,4 +1,4 @@
-#include "connecttunnel.h"
+#include "testkit/connecttunnel.h"
 
 #include <QNetworkProxy>
 #include <QTcpSocket>

@@ -2,6 +2,7 @@
 
 #include <QByteArray>
 #include <QHash>
+#include <QMetaType>
 #include <QSslCertificate>
 #include <QSslKey>
 #include <QStringList>
@@ -32,6 +33,7 @@ struct CannedResponse
     QByteArray body;
     int status;
 };
+Q_DECLARE_METATYPE(CannedResponse)
 
 // A small HTTPS file host on 127.0.0.1 for tests. It is also an HTTP proxy
 // that accepts CONNECT to any host, so a tool built for the real server's

@@ -1,4 +1,4 @@
-#include "logcapture.h"
+#include "testkit/logcapture.h"
 
 #include <QVector>
 #include <utility>

@@ -1,8 +1,9 @@
 #pragma once
 
-#include "fixtures.h"
-#include "logcapture.h"
+#include "testkit/fixtures.h"
+#include "testkit/logcapture.h"
 #include "testkit/messageboxcatcher.h"
+#include "usertexts/usertexts.h"
 
 #include <QProcess>
 #include <QStringList>
@@ -60,13 +61,16 @@ private:
     bool m_ready = false;
 };
 
-// A message box as WindowDriver::boxes() describes it.
-QString box(const char *kind, const char *title, const QString &text,
+// A message box as WindowDriver::boxes() describes it, and one that decisions/
+// hands the window, as it will be described once shown.
+QString box(const char *kind, const QString &title, const QString &text,
             const char *parent = "window");
-QString box(const char *kind, const char *title, const char *text, const char *parent = "window");
+QString box(const WindowBox &shown);
 // The box that reports a stored firmware.
 QString successBox();
 
-// A log line as the debug stream writes a plain text, and a string value.
+// A string value as the debug stream quotes it; a line of the window's log as
+// the driver collects it, and such a line holding a quoted string.
+QString quoted(const QString &text);
 QString logLine(const QString &text);
 QString loggedString(const QString &text);

@@ -1,4 +1,4 @@
-#include "windowdriver.h"
+#include "testkit/windowdriver.h"
 
 #include "testkit/waituntil.h"
 #include "window/widget.h"
@@ -136,20 +136,31 @@ bool WindowDriver::repliesReleased() const
     });
 }
 
-QString box(const char *kind, const char *title, const QString &text, const char *parent)
+QString box(const char *kind, const QString &title, const QString &text, const char *parent)
 {
-    return QStringList{QLatin1String(kind), QString::fromUtf8(title), text, QLatin1String(parent)}
-        .join(QLatin1Char('|'));
+    return QStringList{QLatin1String(kind), title, text, QLatin1String(parent)}.join(
+        QLatin1Char('|'));
 }
 
-QString box(const char *kind, const char *title, const char *text, const char *parent)
+QString box(const WindowBox &shown)
 {
-    return box(kind, title, QString::fromUtf8(text), parent);
+    const char *kind = shown.kind == WindowBox::Kind::Information ? "information"
+                       : shown.kind == WindowBox::Kind::Warning   ? "warning"
+                                                                  : "critical";
+    return box(kind, shown.title, shown.text, shown.parented ? "window" : "none");
 }
 
 QString successBox()
 {
-    return box("information", "成功", "下载固件成功,请使用升级工具进行升级。");
+    return box("information", QStringLiteral("成功"),
+               QStringLiteral("下载固件成功,请使用升级工具进行升级。"));
+}
+
+QString quoted(const QString &text)
+{
+    QString out;
+    QDebug(&out).nospace() << text;
+    return out;
 }
 
 QString logLine(const QString &text)
@@ -159,7 +170,5 @@ QString logLine(const QString &text)
 
 QString loggedString(const QString &text)
 {
-    QString out;
-    QDebug(&out).nospace() << text;
-    return logLine(out);
+    return logLine(quoted(text));
 }

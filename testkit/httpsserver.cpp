@@ -1,4 +1,4 @@
-#include "httpsserver.h"
+#include "testkit/httpsserver.h"
 
 #include <QFile>
 #include <QNetworkProxy>

@@ -1,4 +1,4 @@
-#include "fixtures.h"
+#include "testkit/fixtures.h"
 
 #include "integrity/firmwaresignature.h"
 #include "integrity/sha256.h"

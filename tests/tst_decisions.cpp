@@ -1,0 +1,282 @@
+// What the window makes of each click and answer: the lines it logs, the box it
+// shows (in that order) and what it does next, as decisions/ hands them to the
+// window and to nv38k-publish's check.
+#include "decisions/windowdecisions.h"
+#include "server/firmwareserver.h"
+#include "testkit/windowdriver.h"
+
+#include <QTextCodec>
+#include <QtTest>
+
+using UnreachableKeyboard::BoundDriver;
+using Verdict = FirmwareSignature::Verdict;
+Q_DECLARE_METATYPE(DownloadOutcome)
+
+namespace {
+
+// The log lines, the box and the lines logged after it, in order.
+QStringList shown(const Decisions::Reaction &reaction)
+{
+    return reaction.log + (reaction.box ? QStringList{box(*reaction.box)} : QStringList())
+           + reaction.logAfterBox;
+}
+
+const QString badFile = box("critical", "错误", "获取固件信息错误。");
+const QString noDevice =
+    box("warning", "未检测到设备", "未检测到可升级的设备,请检查设备是否正确连接。");
+
+} // namespace
+
+class TestDecisions : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void clicksAndFailedReplies();
+    void information_data();
+    void information();
+    void deviceCheck_data();
+    void deviceCheck();
+    void firmware_data();
+    void firmware();
+};
+
+void TestDecisions::clicksAndFailedReplies()
+{
+    // "下载固件" before any information file: a box, and dfu-util is not run.
+    const Decisions::DownloadClick early = Decisions::downloadClicked(false);
+    QCOMPARE(shown(early), QStringList{box("warning", "警告", "请先获取固件信息后再试")});
+    QVERIFY(!early.startsListing);
+    const Decisions::DownloadClick click = Decisions::downloadClicked(true);
+    QCOMPARE(shown(click), QStringList{quoted("./bin/x64/dfu-util-static")});
+    QVERIFY(click.startsListing);
+
+    QCOMPARE(shown(Decisions::listingFailed()),
+             (QStringList{"error", box("critical", "错误", "升级工具损坏，请重新安装")}));
+
+    // A failed information reply leaves every label as it was.
+    const Decisions::Information failed = Decisions::information(std::nullopt);
+    QCOMPARE(shown(failed), QStringList{box("information", "error", "error")});
+    QVERIFY(!failed.deviceModel && !failed.release);
+}
+
+void TestDecisions::information_data()
+{
+    QTest::addColumn<QByteArray>("body");
+    QTest::addColumn<QStringList>("model"); // for the model label; none: it stays as it was
+    QTest::addColumn<QStringList>("release"); // model, version, notes, firmware address
+    QTest::addColumn<QStringList>("shown");
+
+    const auto valid = [](const char *name, const QByteArray &body, const QString &model,
+                          const QString &version, const QString &notes, const QString &file) {
+        QTest::newRow(name) << body << QStringList{model}
+                            << QStringList{model, version, notes, FirmwareServer::baseUrl() + file}
+                            << QStringList();
+    };
+    // Without a model line, the file is refused whole; without a version
+    // line, the model is shown all the same.
+    const auto refused = [](const char *name, const QByteArray &body,
+                            const QStringList &model = {}) {
+        QTest::newRow(name) << body << model << QStringList()
+                            << QStringList{model.isEmpty()
+                                               ? badFile
+                                               : box("critical", "错误", "获取固件版本错误。")};
+    };
+    valid("typical", "[Device]=K1\r\n[Version]=2.0\r\n[Desc]=first note\r\n[Desc]=second note\r\n",
+          "K1", "2.0", "first note\r\nsecond note", "K1_2.0.nv");
+    valid("no notes, no final line end", "[Device]=K1\r\n[Version]=2.0", "K1", "2.0", "",
+          "K1_2.0.nv");
+    valid("other lines ignored",
+          "[Device]=K1\r\n[Version]=2.0\r\n\r\nnoise\r\n[Desc]=a=b\r\n[Desc]=kept\r\n[desc]=no",
+          "K1", "2.0", "kept", "K1_2.0.nv");
+    valid("empty notes lines", "[Device]=K1\r\n[Version]=2.0\r\n[Desc]=\r\n[Desc]=\r\n", "K1",
+          "2.0", "\r\n", "K1_2.0.nv");
+    valid("key only has to begin with the tag", "[Device]x=K1\r\n[Version] v=2.0\r\n[Desc]1=n",
+          "K1", "2.0", "n", "K1_2.0.nv");
+    valid("values verbatim", "[Device]= K 1 \r\n[Version]=\t2.0\r\r\n[Desc]= <b>x</b> ", " K 1 ",
+          "\t2.0\r", " <b>x</b> ", " K 1 _\t2.0\r.nv");
+    valid("empty values", "[Device]=\r\n[Version]=", "", "", "", "_.nv");
+    // As the vendor's Windows tools write it: 键盘, 二, 修复按键失灵, 提升稳定性.
+    valid(
+        "GBK",
+        "[Device]=\xbc\xfc\xc5\xcc"
+        "K1\r\n[Version]=\xb6\xfe.0\r\n[Desc]=\xd0\xde\xb8\xb4\xb0\xb4\xbc\xfc\xca\xa7\xc1\xe9\r\n"
+        "[Desc]=\xcc\xe1\xc9\xfd\xce\xc8\xb6\xa8\xd0\xd4",
+        "键盘K1", "二.0", "修复按键失灵\r\n提升稳定性", "键盘K1_二.0.nv");
+    // Bytes that are no GBK are shown as replacement characters, not refused.
+    valid("invalid GBK", "[Device]=K1\r\n[Version]=2.0\r\n[Desc]=\x81\x20\xff\x80", "K1", "2.0",
+          QTextCodec::codecForName("GBK")->toUnicode("\x81\x20\xff\x80"), "K1_2.0.nv");
+
+    refused("empty body", "");
+    refused("LF line ends make one line", "[Device]=K1\n[Version]=2.0\n");
+    refused("three parts", "[Device]=A=B\r\n[Version]=2.0");
+    refused("no separator", "[Device]K1\r\n[Version]=2.0");
+    refused("keys are case-sensitive", "[device]=K1\r\n[Version]=2.0");
+    refused("blank before the key", " [Device]=K1\r\n[Version]=2.0");
+    refused("lines swapped", "[Version]=2.0\r\n[Device]=K1");
+    refused("redirect page", "<html><body><h1>302 Found</h1></body></html>\n");
+    refused("binary garbage", QByteArray("\x00\xff\xfe=\x81\x30\r\n\x80", 9));
+    QByteArray garbage(4096, Qt::Uninitialized);
+    for (int i = 0; i < garbage.size(); ++i)
+        garbage[i] = char((i * 7919) >> 3);
+    refused("4 KiB of garbage", garbage);
+    refused("one line, no line end", "[Device]=K1", {"K1"});
+    refused("one line and a line end", "[Device]=K1\r\n", {"K1"});
+    refused("version not second", "[Device]=K1\r\n[Desc]=x\r\n[Version]=2.0", {"K1"});
+    refused("version with three parts", "[Device]=K1\r\n[Version]=2=0", {"K1"});
+}
+
+void TestDecisions::information()
+{
+    QFETCH(QByteArray, body);
+    QFETCH(QStringList, model);
+    QFETCH(QStringList, release);
+    QFETCH(QStringList, shown);
+
+    const Decisions::Information info = Decisions::information(body);
+    QCOMPARE(info.deviceModel ? QStringList{*info.deviceModel} : QStringList(), model);
+    const auto &offered = info.release;
+    const QStringList offeredList = offered ? QStringList{offered->deviceModel, offered->version,
+                                                          offered->notes, offered->firmwareUrl}
+                                            : QStringList();
+    QCOMPARE(offeredList, release);
+    QCOMPARE(::shown(info), shown);
+}
+
+void TestDecisions::deviceCheck_data()
+{
+    QTest::addColumn<int>("exitCode");
+    QTest::addColumn<QByteArray>("listing");
+    QTest::addColumn<QByteArray>("errors");
+    QTest::addColumn<QStringList>("shown");
+    QTest::addColumn<bool>("download");
+    QTest::addColumn<bool>("driverAsked");
+
+    const QByteArray noKeyboard("dfu-util 0.11\n\n");
+    const QByteArray listed(
+        "dfu-util 0.11\n\nFound DFU: [0483:df13] ver=0200, devnum=7, cfg=1, "
+        "intf=0, path=\"1-2\", alt=0, name=\"@NV38K Flash   "
+        "/0x00000000/15*001Ka,155*001Kg\", serial=\"NV38K CUSTOMED KEYBOARD\"\n");
+    const QByteArray noDriver("dfu-util: Cannot open DFU device 0483:df13 found on devnum 7 "
+                              "(LIBUSB_ERROR_NOT_SUPPORTED)\n");
+    const QByteArray heldElsewhere("Cannot open DFU device 0483:df13 found on devnum 12 "
+                                   "(LIBUSB_ERROR_ACCESS)\r\n");
+    const QByteArray otherDevice = QByteArray(noDriver).replace("df13", "df11");
+    const auto ascii = [](const QByteArray &bytes) {
+        return quoted(QString::fromLatin1(bytes));
+    };
+    const WindowBox held = UserTexts::unreachableKeyboard(UnreachableKeyboard::Platform::Windows,
+                                                          "LIBUSB_ERROR_ACCESS",
+                                                          {BoundDriver::State::Service, "WinUSB"});
+
+    const auto add = [](const char *name, const QByteArray &listing, const QByteArray &errors,
+                        const QStringList &shown, bool download = false, bool driverAsked = false,
+                        int exitCode = 0) {
+        QTest::newRow(name) << exitCode << listing << errors << shown << download << driverAsked;
+    };
+    add("keyboard held by another program", noKeyboard, heldElsewhere,
+        {ascii(noKeyboard), ascii(heldElsewhere), box(held),
+         "Device Not Accessible LIBUSB_ERROR_ACCESS"},
+        false, true);
+    add("another device not opened", noKeyboard, otherDevice,
+        {ascii(noKeyboard), ascii(otherDevice), noDevice, "None Device Found"});
+    // Listed after all: the warning came from another interface or a retry.
+    add("keyboard listed despite a warning", listed, noDriver, {ascii(listed), ascii(noDriver)},
+        true);
+    // A system message on Chinese Windows comes in the console's code page.
+    add("GBK on standard error", noKeyboard,
+        "dfu-util: \xce\xde\xb7\xa8\xb4\xf2\xbf\xaa\xc9\xe8\xb1\xb8\xa3\xba"
+        "\xbe\xdc\xbe\xf8\xb7\xc3\xce\xca\xa1\xa3\r\n",
+        {ascii(noKeyboard), quoted("dfu-util: 无法打开设备：拒绝访问。\r\n"), noDevice,
+         "None Device Found"});
+    QByteArray garbage(64 * 1024, Qt::Uninitialized);
+    for (int i = 0; i < garbage.size(); ++i)
+        garbage[i] = char(i * 131 + (i >> 8));
+    add("binary garbage", garbage, {},
+        {quoted(QTextCodec::codecForName("GBK")->toUnicode(garbage)), noDevice,
+         "None Device Found"});
+    // dfu-util explains its own failures.
+    add("non-zero exit", listed, noDriver, {}, false, false, 74);
+}
+
+void TestDecisions::deviceCheck()
+{
+    QFETCH(int, exitCode);
+    QFETCH(QByteArray, listing);
+    QFETCH(QByteArray, errors);
+    QFETCH(QStringList, shown);
+    QFETCH(bool, download);
+    QFETCH(bool, driverAsked);
+
+    int asked = 0;
+    const Decisions::DeviceCheck check = Decisions::deviceCheck(
+        exitCode, listing, errors, UnreachableKeyboard::Platform::Windows, [&] {
+            ++asked;
+            return BoundDriver{BoundDriver::State::Service, QStringLiteral("WinUSB")};
+        });
+    QCOMPARE(::shown(check), shown);
+    QCOMPARE(check.download, download);
+    QCOMPARE(asked, int(driverAsked));
+}
+
+void TestDecisions::firmware_data()
+{
+    QTest::addColumn<DownloadOutcome>("outcome");
+    QTest::addColumn<QStringList>("shown");
+    QTest::addColumn<bool>("received"); // a firmware came and was accepted
+    QTest::addColumn<bool>("stored");
+
+    using Kind = DownloadOutcome::Kind;
+    const auto checked = [](Kind kind, Verdict verdict, const QString &reason = {}) {
+        DownloadOutcome outcome{kind, 174080};
+        outcome.verdict = verdict;
+        outcome.signatureReason = reason;
+        return outcome;
+    };
+    const QString size = "收到固件大小: 174080";
+    const QString saved = "SaveFileSuccess 174080";
+    const auto failed = [](const char *why) {
+        return box("information", "错误", "下载固件失败" + QString(why));
+    };
+    const auto file = [](const char *what) {
+        return box("information", "File", what, "none");
+    };
+    const QString refusal = "SignatureCheckFailed " + quoted("no trusted key signed \"K1\" 2.0");
+
+    const auto add = [](const char *name, const DownloadOutcome &outcome, const QStringList &shown,
+                        bool received = false, bool stored = false) {
+        QTest::newRow(name) << outcome << shown << received << stored;
+    };
+    add("stored", {Kind::Stored, 174080}, {size, saved, successBox()}, true, true);
+    add("empty firmware stored", {Kind::Stored, 0},
+        {"收到固件大小: 0", "SaveFileSuccess 0", successBox()}, true, true);
+    add("signature verified", checked(Kind::Stored, Verdict::Valid),
+        {size, "SignatureVerified", saved, successBox()}, true, true);
+    add("download failed", {Kind::DownloadFailed, 0, "HTTP 302"}, {failed("HTTP 302")});
+    add("signature not fetched", checked(Kind::SignatureRefused, Verdict::Unavailable, "HTTP 404"),
+        {size, "SignatureCheckFailed \"HTTP 404\"", failed("：无法获取固件签名")});
+    add("signature malformed", checked(Kind::SignatureRefused, Verdict::Malformed, "empty"),
+        {size, "SignatureCheckFailed \"empty\"", failed("：固件签名格式错误")});
+    add("signature not verified",
+        checked(Kind::SignatureRefused, Verdict::NotVerified, "no trusted key signed \"K1\" 2.0"),
+        {size, refusal, failed("：固件签名验证失败")});
+    add("file not opened", {Kind::OpenFailed, 174080}, {size, file("File Open Failed.")}, true);
+    add("file not written", checked(Kind::WriteFailed, Verdict::Valid),
+        {size, "SignatureVerified", file("File Write Failed.")}, true);
+}
+
+void TestDecisions::firmware()
+{
+    QFETCH(DownloadOutcome, outcome);
+    QFETCH(QStringList, shown);
+    QFETCH(bool, received);
+    QFETCH(bool, stored);
+
+    const Decisions::Firmware decided = Decisions::firmware(outcome);
+    QCOMPARE(::shown(decided), shown);
+    QCOMPARE(decided.received, received);
+    QCOMPARE(decided.stored, stored);
+}
+
+QTEST_GUILESS_MAIN(TestDecisions)
+#include "tst_decisions.moc"
