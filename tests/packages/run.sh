@@ -18,11 +18,11 @@ source scripts/start-nginx.sh
 source tests/packages/tsa.sh
 scripts/install-deps.sh "${build_packages[@]}" "${server_packages[@]}" "${desktop_packages[@]}" \
     xvfb xauth xdotool
-# The release is made from a clone of the commit.
+# The release is made from a clone of the commit: with changes, every table
+# is skipped (77), which is not passed.
 if ! git diff --quiet HEAD; then
-    echo "tests/packages/run.sh: the working tree has changes that a clone of the commit lacks;" \
-        "commit them first" >&2
-    exit 1
+    echo "skip  packages  the working tree has changes that a clone of the commit lacks; commit them first"
+    exit 77
 fi
 
 work=$PWD/build/packages-test
