@@ -17,8 +17,6 @@ take_arguments --sanitize --windows --packages -- "$@"
 cd "$(dirname "$0")/.."
 source scripts/packages.sh
 scripts/install-deps.sh "${build_packages[@]}" "${server_packages[@]}" "${desktop_packages[@]}"
-sudo=()
-[[ $(id -u) -eq 0 ]] || sudo=(sudo)
 
 mode=${1:-}
 [[ $mode != --packages ]] || exec tests/packages/run.sh
@@ -30,10 +28,6 @@ if [[ $mode == --windows ]]; then
     certs=$PWD/$build/certs
     [[ -f $certs/weakkey.pem ]] || scripts/make-certs.sh "$certs" firmware.nv38k.example
     options=(-DBUILD_TESTING=ON -DNV38K_TRUSTED_CA="$certs/ca.pem")
-    # Wine's 32-bit half, which runs the programs, is an i386 package.
-    if ! dpkg --print-foreign-architectures | grep -qx i386; then
-        "${sudo[@]}" dpkg --add-architecture i386
-    fi
     scripts/install-deps.sh "${windows_packages[@]}"
     scripts/build-windows.sh
     scripts/check-windows-exe.sh build/windows/nv38k-upgrade-tool.exe

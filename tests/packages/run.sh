@@ -47,6 +47,8 @@ tests/packages/sbom.sh "$packages"
 tests/packages/timestamps.sh "$packages"
 tests/packages/deb.sh "$packages"/*.deb "$work/nginx/access.log"
 tests/packages/reproduce.sh "$packages" "$release/signing/vendor.p12" "$release/signing/vendor.pass"
+# Wine, which the Windows stage may still be installing beside this one.
+scripts/install-deps.sh "${windows_packages[@]}"
 tests/packages/windows.sh "$packages"/*-setup.exe "$release/signing/root.pem" \
     build/packages-reproduce/clone/build/packages
 tests/packages/update.sh build/packages-reproduce \
