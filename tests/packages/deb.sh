@@ -36,8 +36,9 @@ click() {
 }
 served() { grep -c "GET $1 HTTP/1.1\" 200" "$access_log" || true; }
 
+# Another stage may be installing packages meanwhile: apt waits for it.
 install() {
-    DEBIAN_FRONTEND=noninteractive "${sudo[@]}" apt-get install -y -qq "$deb" >"$work/apt.log" 2>&1 &&
+    DEBIAN_FRONTEND=noninteractive "${sudo[@]}" apt-get -o DPkg::Lock::Timeout=600 install -y -qq "$deb" >"$work/apt.log" 2>&1 &&
         dpkg-query -W -f='${Status}' "$package" | grep -qx 'install ok installed'
 }
 
@@ -79,7 +80,7 @@ remove() {
     local files
     files=$(dpkg-query -L "$package" | while read -r f; do [[ -d $f ]] || echo "$f"; done)
     [[ -n $files ]] &&
-        DEBIAN_FRONTEND=noninteractive "${sudo[@]}" apt-get remove -y -qq "$package" >>"$work/apt.log" 2>&1 &&
+        DEBIAN_FRONTEND=noninteractive "${sudo[@]}" apt-get -o DPkg::Lock::Timeout=600 remove -y -qq "$package" >>"$work/apt.log" 2>&1 &&
         ! ls -d $files 2>/dev/null
 }
 
