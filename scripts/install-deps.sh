@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # Installs the Debian packages named on the command line that are not yet
-# installed; does nothing when all are there.
+# installed; does nothing when all are there. NAME:ARCH adds dpkg's
+# architecture ARCH when it is missing.
 # Usage: scripts/install-deps.sh PACKAGE...
 set -euo pipefail
 source "$(dirname "$0")/usage.sh"
@@ -48,6 +49,14 @@ echo "Installing: ${missing[*]}${missing[*]:+ }${backported[*]}"
 sudo=()
 [[ $(id -u) -eq 0 ]] || sudo=(sudo)
 export DEBIAN_FRONTEND=noninteractive
+# A package of another architecture (wine32:i386) needs that architecture
+# added first; under the lock, as two stages may ask for it at once.
+for package in "${missing[@]}"; do
+    arch=${package#*:}
+    if [[ $arch != "$package" ]] && ! dpkg --print-foreign-architectures | grep -qx "$arch"; then
+        "${sudo[@]}" dpkg --add-architecture "$arch"
+    fi
+done
 if ! { "${sudo[@]}" apt-get -o DPkg::Lock::Timeout=600 update -qq &&
     "${sudo[@]}" apt-get -o DPkg::Lock::Timeout=600 install -y -qq --no-install-recommends "${missing[@]}" >/dev/null &&
     { [[ ${#backported[@]} -eq 0 ]] || "${sudo[@]}" apt-get -o DPkg::Lock::Timeout=600 install -y -qq \

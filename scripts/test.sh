@@ -17,8 +17,6 @@ take_arguments --sanitize --windows --packages -- "$@"
 cd "$(dirname "$0")/.."
 source scripts/packages.sh
 scripts/install-deps.sh "${build_packages[@]}" "${server_packages[@]}" "${desktop_packages[@]}"
-sudo=()
-[[ $(id -u) -eq 0 ]] || sudo=(sudo)
 
 mode=${1:-}
 [[ $mode != --packages ]] || exec tests/packages/run.sh
@@ -29,11 +27,8 @@ if [[ $mode == --windows ]]; then
     # The test servers' root is compiled in, as a release build's extra root is.
     certs=$PWD/$build/certs
     [[ -f $certs/weakkey.pem ]] || scripts/make-certs.sh "$certs" firmware.nv38k.example
-    options=(-DBUILD_TESTING=ON -DNV38K_TRUSTED_CA="$certs/ca.pem")
-    # Wine's 32-bit half, which runs the programs, is an i386 package.
-    if ! dpkg --print-foreign-architectures | grep -qx i386; then
-        "${sudo[@]}" dpkg --add-architecture i386
-    fi
+    # With the benchmarks that build for Windows, as bench/run.sh --windows does.
+    options=(-DBUILD_TESTING=ON -DNV38K_BENCH=ON -DNV38K_TRUSTED_CA="$certs/ca.pem")
     scripts/install-deps.sh "${windows_packages[@]}"
     scripts/build-windows.sh
     scripts/check-windows-exe.sh build/windows/nv38k-upgrade-tool.exe
@@ -50,6 +45,9 @@ if [[ $mode == --windows ]]; then
     tests/windows/hardening.sh
     exit
 fi
+# The tests' build builds the benchmarks too (without running them), so
+# that none of them rots.
+scripts/install-deps.sh "${bench_packages[@]}"
 # What anyone can run once the packages are there.
 cmake --preset "$preset" >/dev/null
 cmake --build --preset "$preset" --parallel "$(nproc)"

@@ -29,15 +29,9 @@ cleanup() {
 }
 trap cleanup EXIT
 
-# Clicks the left or right one of the two buttons along the window's bottom.
-click() {
-    local width height
-    window_size "$1" && xdotool mousemove --window "$1" $((width * $2 / 4)) $((height - 14)) click 1
-}
-served() { grep -c "GET $1 HTTP/1.1\" 200" "$access_log" || true; }
-
+# Another stage may be installing packages meanwhile: apt waits for it.
 install() {
-    DEBIAN_FRONTEND=noninteractive "${sudo[@]}" apt-get install -y -qq "$deb" >"$work/apt.log" 2>&1 &&
+    DEBIAN_FRONTEND=noninteractive "${sudo[@]}" apt-get -o DPkg::Lock::Timeout=600 install -y -qq "$deb" >"$work/apt.log" 2>&1 &&
         dpkg-query -W -f='${Status}' "$package" | grep -qx 'install ok installed'
 }
 
@@ -60,17 +54,8 @@ start_from_menu() {
 # "获取固件信息" reads Version.txt; "下载固件" then runs Debian's dfu-util,
 # which finds no keyboard here.
 use_against_server() {
-    local before
-    before=$(served /NV38Firmware/N3KFirmware/Version.txt)
-    click "$main" 1
-    for _ in $(seq 100); do
-        [[ $(served /NV38Firmware/N3KFirmware/Version.txt) -gt $before ]] && break
-        sleep 0.1
-    done
-    # The reply is read right after nginx logs it.
-    sleep 0.5
-    click "$main" 3
-    [[ -n $(window 未检测到设备) ]] &&
+    fetch_information "$main" "$access_log" && click "$main" 2 &&
+        [[ -n $(window 未检测到设备) ]] &&
         [[ $(readlink "$home/.local/share/$package/bin/x64/dfu-util-static") == /usr/bin/dfu-util ]] &&
         [[ ! -e $home/.local/share/$package/tmp ]]
 }
@@ -79,7 +64,7 @@ remove() {
     local files
     files=$(dpkg-query -L "$package" | while read -r f; do [[ -d $f ]] || echo "$f"; done)
     [[ -n $files ]] &&
-        DEBIAN_FRONTEND=noninteractive "${sudo[@]}" apt-get remove -y -qq "$package" >>"$work/apt.log" 2>&1 &&
+        DEBIAN_FRONTEND=noninteractive "${sudo[@]}" apt-get -o DPkg::Lock::Timeout=600 remove -y -qq "$package" >>"$work/apt.log" 2>&1 &&
         ! ls -d $files 2>/dev/null
 }
 

@@ -79,13 +79,8 @@ same_sources() {
     done
 }
 stripped() {
-    local file
-    mkdir -p "$work/zip" && unzip -q -o -d "$work/zip" "$first/$archive-windows.zip" || return 1
-    for file in "${programs[@]}"; do
-        rm -f "$work/stripped.exe"
-        osslsigncode remove-signature -in "$work/zip/$archive/$file" -out "$work/stripped.exe" >/dev/null &&
-            cmp "$work/stripped.exe" "$second/trees/windows/$file" || return 1
-    done
+    mkdir -p "$work/zip" && unzip -q -o -d "$work/zip" "$first/$archive-windows.zip" &&
+        same_unsigned "$work/zip/$archive" "$second/trees/windows" "${programs[@]}"
 }
 
 started=$SECONDS

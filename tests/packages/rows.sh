@@ -1,5 +1,6 @@
 # Sourced by the install tests. Each sets $suite (the table's name) and
-# $work (a scratch folder whose *.log files a failing row shows) first.
+# $work (a scratch folder whose *.log files a failing row shows) first, and
+# $top (the repository) before it uses Wine.
 
 # Runs one row of the table and prints it; stops the test at the first that fails.
 row() {
@@ -16,11 +17,12 @@ row() {
 }
 
 # Ends a test that builds from a clone of the commit ($top's HEAD) when the
-# working tree has changes that the clone would lack.
+# working tree has changes that the clone would lack, with status 77: a
+# table that did not run is reported as skipped, never as passed.
 skip_unless_committed() {
     git -C "$top" diff --quiet HEAD && return
     echo "skip  $suite  the working tree has changes that a clone of the commit lacks"
-    exit
+    exit 77
 }
 
 # Starts Xvfb on a free display closed to the machine's other programs and
@@ -59,3 +61,61 @@ window_size() {
 
 # Waits up to 30 s for a visible window whose title is exactly $1; prints its id.
 window() { timeout 30 xdotool search --sync --onlyvisible --name "^$1\$" | head -n 1; }
+
+# Clicks button $2 (1 or 2) of the two along the bottom of window $1, $3
+# pixels (default 14) above its bottom edge.
+click() {
+    local width height
+    window_size "$1" && xdotool mousemove --window "$1" $((width * (2 * $2 - 1) / 4)) $((height - ${3:-14})) click 1
+}
+
+# How many answers with status $3 (default 200) to a GET of the firmware
+# folder's file $2 nginx's access log $1 holds.
+served() { grep -c "\"GET /NV38Firmware/N3KFirmware/$2 HTTP/1.1\" ${3:-200} " "$1" 2>/dev/null || true; }
+
+# Clicks "获取固件信息" in window $1 (see click for $3) and waits, up to a
+# minute (a traced Wine on a busy machine is slow), until the server has
+# answered one more request for Version.txt in access log $2, then a moment
+# for the window to show it.
+fetch_information() {
+    local before
+    before=$(served "$2" Version.txt)
+    click "$1" 1 "${3:-14}" || return 1
+    for _ in $(seq 600); do
+        if [[ $(served "$2" Version.txt) -gt $before ]]; then
+            sleep 1
+            return 0
+        fi
+        sleep 0.1
+    done
+    return 1
+}
+
+# Windows programs run in $WINEPREFIX. fresh_prefix makes it anew and sets
+# profile and app_data (%USERPROFILE% and %APPDATA%), and folder, where the
+# installer puts the tool, with folder_unix its path here.
+wine() { "$top/scripts/wine-run.sh" "$@"; }
+fresh_prefix() {
+    local local_app_data
+    rm -rf "$WINEPREFIX" && wine || return 1
+    { read -r profile && read -r app_data && read -r local_app_data; } < <(
+        wine cmd /c 'echo %USERPROFILE%&echo %APPDATA%&echo %LOCALAPPDATA%' | tr -d '\r') &&
+        folder="$local_app_data\\Programs\\NV38K Upgrade Tool" && folder_unix=$(winepath -u "$folder")
+}
+
+# Changes one byte of program $1's code, as tampering after signing would.
+flip_byte() {
+    python3 -c 'import sys; f = open(sys.argv[1], "r+b"); f.seek(4096); b = f.read(1); f.seek(4096); f.write(bytes([b[0] ^ 1]))' "$1"
+}
+
+# Each program $3... of folder $1, its signature removed, equals the one of
+# folder $2 byte for byte: what anyone can check a release with.
+same_unsigned() {
+    local signed=$1 unsigned=$2 file
+    shift 2
+    for file; do
+        rm -f "$work/stripped.exe"
+        osslsigncode remove-signature -in "$signed/$file" -out "$work/stripped.exe" >/dev/null &&
+            cmp "$work/stripped.exe" "$unsigned/$file" || return 1
+    done
+}

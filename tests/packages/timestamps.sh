@@ -41,10 +41,7 @@ stamp() {
                 NV38K_SIGN_PKCS12=$work/$certificate.p12 NV38K_SIGN_PASSWORD=$password NV38K_SIGN_TIMESTAMP_URL=$tsa_url \
                 "$top/packaging/windows/sign.sh" "$work/$certificate.exe" || return 1
     done
-    local byte
-    cp "$work/valid.exe" "$work/changed.exe" &&
-        byte=$(od -An -tu1 -j 4096 -N 1 "$work/changed.exe" | tr -d ' ') &&
-        printf "\\$(printf '%03o' $((byte ^ 1)))" | dd of="$work/changed.exe" bs=1 seek=4096 conv=notrunc 2>/dev/null
+    cp "$work/valid.exe" "$work/changed.exe" && flip_byte "$work/changed.exe"
 }
 # EXPECT (ok or fails) FILE [OPTION...]: verified with the code-signing
 # root and, unless -no-tsa-root, the TSA's; the time is NOW or LATER.

@@ -5,10 +5,12 @@
 # made here (the pinned one with a changelog entry more) is served from a
 # local apt repository, which alone apt sees (APT_CONFIG); then
 # scripts/update-source-pins.sh dfu-util moves the pin, the move is
-# committed, and scripts/package.sh builds the packages again into
-# WORK/out. The SBOM, the notices and BUILDING.txt must all name the new
-# version, and the SBOMs still pass tests/packages/sbom.sh. Prints one line
-# per row; stops at the first that fails.
+# committed, and scripts/package.sh builds the packages again in that
+# clone, as a maintainer's clone would, over the build that reproduce.sh
+# made there: only what the moved pin changes is built anew. The SBOM, the
+# notices and BUILDING.txt must all name the new version, and the SBOMs
+# still pass tests/packages/sbom.sh. Prints one line per row; stops at the
+# first that fails. PACKAGE_SH_ARGUMENTS are the release's settings.
 # Usage: tests/packages/update.sh WORK PACKAGE_SH_ARGUMENTS...
 set -euo pipefail
 reproduced=$(realpath "${1:?usage: $0 WORK PACKAGE_SH_ARGUMENTS...}")
@@ -18,7 +20,7 @@ suite=update
 source "$top/tests/packages/rows.sh"
 skip_unless_committed
 clone=$reproduced/clone
-out=$reproduced/out
+out=$clone/build/packages
 export NV38K_WINDOWS_CACHE=$reproduced/cache
 work=$reproduced/update
 rm -rf "$work"
@@ -26,7 +28,7 @@ mkdir -p "$work/repo" "$work/apt/lists/partial" "$work/apt/cache/archives/partia
 package=dfu-util
 read -r _ pinned _ < <(grep "^$package " "$clone/packaging/windows/source-pins.txt")
 new=$pinned+nv38k1
-version=$(cat "$clone/build/packages/trees/windows/nv38k-version.txt")
+version=$(cat "$out/trees/windows/nv38k-version.txt")
 source "$top/scripts/source-packages.sh"
 
 # The pinned source package with one changelog entry more, as a local

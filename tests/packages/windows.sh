@@ -25,7 +25,6 @@ source "$top/tests/packages/rows.sh"
 export WINEPREFIX=$top/build/wine-packages WINEDEBUG=-all
 # The prefix's shortcuts make no menu entries on this machine.
 export WINEDLLOVERRIDES="mscoree,mshtml,winemenubuilder.exe="
-wine() { "$top/scripts/wine-run.sh" "$@"; }
 work=$(mktemp -d)
 xvfb_pid=
 # The prefix stays for a look when a row failed.
@@ -80,32 +79,25 @@ value() {
 start_display
 
 install() {
-    rm -rf "$WINEPREFIX"
-    wine &&
-        wine "$setup" /S >"$work/setup.log" 2>&1 &&
-        # Where a per-user install goes on this prefix.
-        local_app_data=$(wine cmd /c echo %LOCALAPPDATA% | tr -d '\r') &&
-        app_data=$(wine cmd /c echo %APPDATA% | tr -d '\r') &&
-        instdir_win="$local_app_data\\Programs\\NV38K Upgrade Tool" &&
-        instdir=$(winepath -u "$instdir_win") &&
+    fresh_prefix && wine "$setup" /S >"$work/setup.log" 2>&1 &&
         link=$(winepath -u "$app_data\\Microsoft\\Windows\\Start Menu\\Programs")/NV38K升级工具.lnk &&
-        [[ -d $instdir ]]
+        [[ -d $folder_unix ]]
 }
 
 # Besides the licences, just the tool, dfu-util where the tool runs it, and
 # the uninstaller; the installed dfu-util runs and prints its banner.
 files() {
-    [[ $(cd "$instdir" && find . -type f ! -path './licenses/*' | sort | tr '\n' ' ') == \
+    [[ $(cd "$folder_unix" && find . -type f ! -path './licenses/*' | sort | tr '\n' ' ') == \
         "./bin/x64/dfu-util-static.exe ./$program ./uninstall.exe " ]] &&
-        (cd "$instdir" && wine bin/x64/dfu-util-static.exe -l) >"$work/dfu-util.log" 2>&1 &&
+        (cd "$folder_unix" && wine bin/x64/dfu-util-static.exe -l) >"$work/dfu-util.log" 2>&1 &&
         head -n 1 "$work/dfu-util.log" | grep -q '^dfu-util 0\.11'
 }
 
 # The tool's licence, and notices that name each package that went into the
 # programs and the installer at the version used, each text they cite there.
 licenses() {
-    local notices=$instdir/licenses/THIRD-PARTY-NOTICES.txt package version text
-    cmp -s "$instdir/licenses/LICENSE.txt" "$top/LICENSE" || return 1
+    local notices=$folder_unix/licenses/THIRD-PARTY-NOTICES.txt package version text
+    cmp -s "$folder_unix/licenses/LICENSE.txt" "$top/LICENSE" || return 1
     while read -r _ package version _; do
         grep -qF "(Debian source package $package $version)" "$notices" || return 1
     done <"$unsigned/trees/windows/windows-sources.txt"
@@ -118,7 +110,7 @@ licenses() {
         grep -qF "packaging/windows/patches/$(basename "$text") in" "$notices" || return 1
     done
     while read -r text; do
-        [[ -s $instdir/licenses/$text ]] || return 1
+        [[ -s $folder_unix/licenses/$text ]] || return 1
     done < <(tr -d '\r' <"$notices" | sed -n 's/^ *Texts\{0,1\}: //p' | sed 's/, /\n/g')
 }
 
@@ -126,24 +118,17 @@ licenses() {
 verify() { osslsigncode verify -CAfile "$root" -in "$1" >"$work/verify.log" 2>&1; }
 signed() {
     local file
-    for file in "$setup" "$instdir/$program" "$instdir/bin/x64/dfu-util-static.exe" "$instdir/uninstall.exe"; do
+    for file in "$setup" "$folder_unix/$program" "$folder_unix/bin/x64/dfu-util-static.exe" "$folder_unix/uninstall.exe"; do
         verify "$file" || return 1
     done
-    # One byte of the code changed.
-    cp "$instdir/$program" "$work/changed.exe"
-    python3 -c 'import sys; f = open(sys.argv[1], "r+b"); f.seek(4096); b = f.read(1); f.seek(4096); f.write(bytes([b[0] ^ 1]))' "$work/changed.exe"
-    ! verify "$work/changed.exe"
+    cp "$folder_unix/$program" "$work/changed.exe" && flip_byte "$work/changed.exe" && ! verify "$work/changed.exe"
 }
 
 # What anyone can check a release with: a signed program less its signature
 # is the unsigned build's, byte for byte.
 unsigned() {
     local file
-    for file in "$program" bin/x64/dfu-util-static.exe; do
-        rm -f "$work/stripped.exe"
-        osslsigncode remove-signature -in "$instdir/$file" -out "$work/stripped.exe" >/dev/null &&
-            cmp "$work/stripped.exe" "$unsigned/trees/windows/$file" || return 1
-    done
+    same_unsigned "$folder_unix" "$unsigned/trees/windows" "$program" bin/x64/dfu-util-static.exe || return 1
     # Packages made without a certificate hold no signature.
     python3 -m zipfile -e "$unsigned"/*-windows.zip "$work/zip"
     for file in "$unsigned"/*-setup.exe "$work"/zip/*/"$program" "$work"/zip/*/bin/x64/dfu-util-static.exe; do
@@ -153,8 +138,8 @@ unsigned() {
 
 start_menu_shortcut() {
     [[ -f $link ]] && shortcut "$link" >"$work/shortcut.txt" &&
-        [[ $(sed -n 1p "$work/shortcut.txt") == "$instdir_win\\$program" ]] &&
-        [[ $(sed -n 2p "$work/shortcut.txt") == "$instdir_win" ]]
+        [[ $(sed -n 1p "$work/shortcut.txt") == "$folder\\$program" ]] &&
+        [[ $(sed -n 2p "$work/shortcut.txt") == "$folder" ]]
 }
 
 registry() {
@@ -163,10 +148,10 @@ registry() {
         [[ $(value DisplayName) == NV38K升级工具 ]] &&
         [[ -n $version && $(value DisplayVersion) == "$version" ]] &&
         [[ $(value Publisher) == NV38K ]] &&
-        [[ $(value DisplayIcon) == "$instdir_win\\$program,0" ]] &&
-        [[ $(value InstallLocation) == "$instdir_win" ]] &&
-        [[ $(value UninstallString) == "\"$instdir_win\\uninstall.exe\"" ]] &&
-        [[ $(value QuietUninstallString) == "\"$instdir_win\\uninstall.exe\" /S" ]]
+        [[ $(value DisplayIcon) == "$folder\\$program,0" ]] &&
+        [[ $(value InstallLocation) == "$folder" ]] &&
+        [[ $(value UninstallString) == "\"$folder\\uninstall.exe\"" ]] &&
+        [[ $(value QuietUninstallString) == "\"$folder\\uninstall.exe\" /S" ]]
 }
 
 # Started in the shortcut's working directory, the window shows; asked to
@@ -187,12 +172,12 @@ start() {
 # runs from there; wineserver --wait sees that copy end too.
 uninstall() {
     local quiet
-    mkdir -p "$instdir/tmp" && echo firmware >"$instdir/tmp/Data.nv" &&
+    mkdir -p "$folder_unix/tmp" && echo firmware >"$folder_unix/tmp/Data.nv" &&
         quiet=$(value QuietUninstallString) &&
         [[ $quiet =~ ^\"(.*)\"\ (.*)$ ]] &&
         wine "${BASH_REMATCH[1]}" ${BASH_REMATCH[2]} >"$work/uninstall.log" 2>&1 &&
         wineserver --wait &&
-        [[ ! -e $instdir && ! -e $link ]] &&
+        [[ ! -e $folder_unix && ! -e $link ]] &&
         ! wine reg query "$key" >/dev/null 2>&1
 }
 

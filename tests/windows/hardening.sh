@@ -32,7 +32,6 @@ title=NV38K升级工具V1.5
 program=nv38k-upgrade-tool.exe
 
 export WINEPREFIX=$work/wine WINEDEBUG=-all
-wine() { "$top/scripts/wine-run.sh" "$@"; }
 xvfb_pid=
 cleanup() {
     stop_nginx
@@ -65,10 +64,7 @@ row "build: the tool for localhost:$port, the test root and signing key; a signe
 start_display
 # The tool in its own folder in the user's profile, as the installer puts it.
 prefix() {
-    rm -rf "$WINEPREFIX" && wine &&
-        profile=$(wine cmd /c echo %USERPROFILE% | tr -d '\r') &&
-        folder="$(wine cmd /c echo %LOCALAPPDATA% | tr -d '\r')\\Programs\\NV38K Upgrade Tool" &&
-        folder_unix=$(winepath -u "$folder") &&
+    fresh_prefix &&
         install -D -m 755 "$build/$program" "$folder_unix/$program" &&
         install -D -m 755 "$build/bin/x64/dfu-util-static.exe" "$folder_unix/bin/x64/dfu-util-static.exe"
 }
@@ -132,28 +128,10 @@ start_tool() { # trace-file
     tool_pid=$!
     tool_window=$(window "$title") && [[ -n $tool_window ]]
 }
-# Clicks one of the window's two buttons along its bottom edge: 1 or 2.
-click() {
-    local width height
-    window_size "$tool_window" &&
-        xdotool mousemove --window "$tool_window" $((width * (2 * $1 - 1) / 4)) $((height - 20)) click 1
-}
-# Clicks the information button and waits, up to a minute (a traced Wine on
-# a busy machine is slow), until the server has answered one more request
-# for Version.txt, then a moment for the window to show it.
-fetch_information() {
-    local before
-    before=$(served Version.txt 200)
-    click 1 || return 1
-    for _ in $(seq 600); do
-        if [[ $(served Version.txt 200) -gt $before ]]; then
-            sleep 1
-            return 0
-        fi
-        sleep 0.1
-    done
-    return 1
-}
+# The window's two buttons along its bottom edge, 1 or 2, and its
+# information fetched, as tests/packages/rows.sh has them.
+press() { click "$tool_window" "$1" 20; }
+fetched() { fetch_information "$tool_window" "$work/nginx/access.log" 20; }
 # Waits for a message box titled $1, then presses its default button.
 answer() {
     local box
@@ -169,15 +147,10 @@ stop_tool() {
     wine taskkill /im "$program" >/dev/null 2>&1
     wait "$tool_pid"
 }
-served() { # path status: how many such answers the server has logged
-    grep -c "\"GET /NV38Firmware/N3KFirmware/$1 HTTP/1.1\" $2 " "$work/nginx/access.log" 2>/dev/null || true
-}
-requested() { [[ $(served "$@") -gt 0 ]]; }
+requested() { [[ $(served "$work/nginx/access.log" "$1") -gt 0 ]]; }
 
 information_and_no_device() {
-    serve server && start_tool "$work/trace-1.log" &&
-        fetch_information &&
-        click 2 && answer 未检测到设备 && stop_tool
+    serve server && start_tool "$work/trace-1.log" && fetched && press 2 && answer 未检测到设备 && stop_tool
 }
 row "whole use, traced: the information, then no keyboard listed by the bundled dfu-util" information_and_no_device
 
@@ -190,25 +163,23 @@ download() {
         >"$work/listing.txt"
     cp "$work/dfu-util-stand-in.exe" "$folder_unix/bin/x64/dfu-util-static.exe" &&
         FAKE_DFU_LISTING=$(winepath -w "$work/listing.txt") start_tool "$work/trace-2.log" &&
-        fetch_information && click 2 && answer 成功 && stop_tool &&
-        requested "$firmware" 200 && requested "$firmware.sig" 200 &&
+        fetched && press 2 && answer 成功 && stop_tool &&
+        requested "$firmware" && requested "$firmware.sig" &&
         cmp "$folder_unix/tmp/Data.nv" "$served"
 }
 row "whole use, traced: a keyboard listed, the signed firmware downloaded, verified and stored" download
 
-refused() {
-    serve untrusted && start_tool "$work/trace-3.log" &&
-        click 1 && answer error && stop_tool
-}
-row "refused: a server whose root lies in the Unix certificate folders on drive C:" refused
+# The information asked with trace number $1: the tool says it was refused.
+refused() { start_tool "$work/trace-$1.log" && press 1 && answer error && stop_tool; }
+row "refused: a server whose root lies in the Unix certificate folders on drive C:" \
+    eval 'serve untrusted && refused 3'
 
 # nginx's own OpenSSL is Debian's, at security level 2 like the tool's: for
 # this row it starts at level 0 so that it serves the weak key at all.
 weak_key() {
     printf '%s\n' 'openssl_conf = init' '[init]' 'ssl_conf = ssl' '[ssl]' 'system_default = any' \
         '[any]' 'CipherString = DEFAULT:@SECLEVEL=0' >"$work/any-key.cnf"
-    OPENSSL_CONF=$work/any-key.cnf serve weakkey && start_tool "$work/trace-4.log" &&
-        click 1 && answer error && stop_tool
+    OPENSSL_CONF=$work/any-key.cnf serve weakkey && refused 4
 }
 row "refused: a server whose certificate, from the build's root, holds a 1024-bit RSA key" weak_key
 
