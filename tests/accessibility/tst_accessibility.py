@@ -96,7 +96,8 @@ def tree_at_start():
     assert labelled == [("label", "设备型号", ["设备型号"]), ("label", "固件版本", ["固件版本"]),
                         ("filler", "固件更新说明", ["固件更新说明"])], labelled
     assert find(frame, "push button", "获取固件信息") and find(frame, "push button", "下载固件")
-    assert focused() == "获取固件信息", focused()
+    # The window takes focus a moment after it appears on the bus.
+    assert wait_for(lambda: focused() == "获取固件信息", 5), focused()
 
 
 def focus_walk(key, expected):
