@@ -56,8 +56,9 @@ void TestWidget::titleAndSize()
 }
 
 // Where the captions, their fields and the buttons are, as far as no font
-// decides it: margins of 11 pixels, spacing of 6, and above each caption row
-// a row that gives way first when space is short, so at least two spacings.
+// decides it: margins of 11 pixels, spacing of 6, the fields in one column
+// right of every caption, and above each caption row a row that gives way
+// first when space is short, so at least two spacings.
 void TestWidget::arrangement()
 {
     Widget w;
@@ -70,14 +71,17 @@ void TestWidget::arrangement()
         return place(w.findChild<QWidget *>(QLatin1String(name)));
     };
     QHash<QString, QRect> captions;
-    int widest = 0;
     for (const QLabel *label : w.findChildren<QLabel *>()) {
         QVERIFY(label->isEnabled() && !label->wordWrap());
         if (!label->text().isEmpty())
             captions.insert(label->text(), place(label));
-        widest = qMax(widest, label->text().isEmpty() ? 0 : label->width());
     }
     QCOMPARE(captions.size(), 3);
+    int captionsRight = 0;
+    for (const QRect &at : qAsConst(captions))
+        captionsRight = qMax(captionsRight, at.right());
+    const int fieldsLeft = named("lblDeviceType").left();
+    QVERIFY(fieldsLeft >= captionsRight + 1 + 6);
     int rowTop = 11 - 6; // where a row would start after the one before
     for (const auto &[caption, field] : {std::pair{"设备型号", "lblDeviceType"},
                                          {"固件版本", "lblFirmwareVersion"},
@@ -87,7 +91,7 @@ void TestWidget::arrangement()
         QCOMPARE(at.left(), 11);
         QVERIFY2(at.top() >= rowTop + 12, caption);
         QCOMPARE(beside.top(), at.top());
-        QCOMPARE(beside.left(), 11 + widest + 6);
+        QCOMPARE(beside.left(), fieldsLeft);
         QCOMPARE(beside.right(), 314 - 11 - 1);
         rowTop = qMax(at.bottom(), beside.bottom()) + 1;
     }
