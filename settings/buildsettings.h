@@ -1,8 +1,11 @@
 #pragma once
 
-// Values fixed when the tool is built (see NV38K_FIRMWARE_HOST,
+// Values fixed when the tool is built (see NV38K_VERSION, NV38K_FIRMWARE_HOST,
 // NV38K_TRUSTED_CA and NV38K_FIRMWARE_SIGNING_KEY in CMakeLists.txt).
 namespace BuildSettings {
+
+// The tool's version (NV38K_VERSION), numbers separated by dots.
+extern const char toolVersion[];
 
 // Host of the firmware server, optionally with ":port".
 extern const char firmwareHost[];

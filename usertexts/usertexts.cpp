@@ -1,5 +1,7 @@
 #include "usertexts/usertexts.h"
 
+#include "settings/buildsettings.h"
+
 #include <QCoreApplication>
 
 namespace UserTexts {
@@ -34,7 +36,7 @@ QString windowTr(const char *text)
 
 QString windowTitle()
 {
-    return QStringLiteral("NV38K") + QStringLiteral("升级工具V1.5");
+    return QStringLiteral("NV38K升级工具V") + QLatin1String(BuildSettings::toolVersion);
 }
 
 WindowBox informationFirst()
