@@ -127,4 +127,58 @@ Firmware firmware(const DownloadOutcome &outcome)
     return shown;
 }
 
+ToolUpdate toolRelease(const ToolReleaseFile::Parsed &answer, const QString &runningVersion,
+                       const UpdatePreferences &kept, const QDateTime &now, bool installs)
+{
+    ToolUpdate update;
+    const QString tag = QStringLiteral("ToolRelease:");
+    if (!answer.release) {
+        update.log << tag + QLatin1Char(' ') + answer.problem;
+        return update;
+    }
+    const ToolRelease &release = *answer.release;
+    const std::optional<int> newer =
+        ToolReleaseFile::compareVersions(release.version, runningVersion);
+    if (!newer || *newer <= 0) {
+        update.log
+            << QStringLiteral("%1 %2, not newer than %3").arg(tag, release.version, runningVersion);
+        return update;
+    }
+    const bool postponed = kept.postponedVersion == release.version;
+    if (postponed && now < kept.postponedUntil) {
+        update.log << QStringLiteral("%1 %2, postponed until %3")
+                          .arg(tag, release.version,
+                               kept.postponedUntil.toUTC().toString(Qt::ISODate));
+        return update;
+    }
+    if (!release.securityFix && !postponed && kept.shownVersion == release.version) {
+        update.log << QStringLiteral("%1 %2, shown before").arg(tag, release.version);
+        return update;
+    }
+    update.log << QStringLiteral("%1 %2 offered%3")
+                      .arg(tag, release.version,
+                           release.securityFix ? QStringLiteral(", a security fix") : QString());
+    update.offer =
+        UpdateOffer{release, UserTexts::toolUpdateAvailable(release, runningVersion, installs)};
+    return update;
+}
+
+UpdatePreferences afterUpdateBox(UpdatePreferences kept, const ToolRelease &offered,
+                                 UpdateChoice choice, bool stopChecking, const QDateTime &now)
+{
+    if (stopChecking)
+        kept.checkForUpdates = false;
+    const bool later =
+        choice == UpdateChoice::Later || (choice == UpdateChoice::Closed && offered.securityFix);
+    if (later) {
+        kept.postponedVersion = offered.version;
+        kept.postponedUntil = now.addDays(postponementDays);
+    } else if (choice == UpdateChoice::Closed) {
+        kept.shownVersion = offered.version;
+        kept.postponedVersion.clear();
+        kept.postponedUntil = {};
+    }
+    return kept;
+}
+
 } // namespace Decisions

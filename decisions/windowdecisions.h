@@ -2,6 +2,8 @@
 
 #include "device/unreachablekeyboard.h"
 #include "download/downloadoutcome.h"
+#include "preferences/updatepreferences.h"
+#include "server/toolrelease.h"
 #include "usertexts/usertexts.h"
 
 #include <QByteArray>
@@ -78,5 +80,39 @@ struct Firmware : Reaction
 
 // What a finished firmware download makes the window log and show.
 Firmware firmware(const DownloadOutcome &outcome);
+
+// A newer tool release to offer the owner, and how.
+struct UpdateOffer
+{
+    ToolRelease release;
+    UpdateBox box;
+};
+
+struct ToolUpdate : Reaction
+{
+    std::optional<UpdateOffer> offer = {};
+};
+
+// What the tool release statement the server gave (or why it gave none)
+// makes the window do, for a tool of `runningVersion` whose owner chose
+// `kept`, at `now`; `installs` where the tool installs updates itself.
+// Nothing but one log line unless a newer release is due to be offered.
+ToolUpdate toolRelease(const ToolReleaseFile::Parsed &answer, const QString &runningVersion,
+                       const UpdatePreferences &kept, const QDateTime &now, bool installs);
+
+// How the owner left the update box.
+enum class UpdateChoice {
+    InstallNow, // "立即更新"
+    Later, // "稍后提醒"
+    Closed, // closed otherwise, "知道了" included
+};
+// How long "稍后提醒" keeps a release from being offered again.
+constexpr int postponementDays = 3;
+
+// What is kept after the owner left the box for `offered` with `choice`,
+// having ticked the opt-out or not. A security fix closed without a choice
+// comes back as if postponed; any other release is then not offered again.
+UpdatePreferences afterUpdateBox(UpdatePreferences kept, const ToolRelease &offered,
+                                 UpdateChoice choice, bool stopChecking, const QDateTime &now);
 
 } // namespace Decisions

@@ -106,6 +106,11 @@ QByteArray statement(const QString &deviceModel, const QString &version, qint64 
     return out;
 }
 
+QByteArray toolReleaseStatement(const QByteArray &statementFile)
+{
+    return QByteArrayLiteral("NV38K tool release statement 1\n") + statementFile;
+}
+
 QString signatureFileName(const QString &firmwareFileName)
 {
     return firmwareFileName + QStringLiteral(".sig");

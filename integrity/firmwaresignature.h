@@ -27,6 +27,12 @@ constexpr qint64 maxSignatureBytes = 1024;
 QByteArray statement(const QString &deviceModel, const QString &version, qint64 firmwareSize,
                      const QByteArray &firmwareSha256);
 
+// What the signature of a tool release statement (ToolRelease.txt) covers: a
+// tag of its own, then the file's bytes. No firmware statement starts with
+// that tag, so a firmware's signature never passes for a statement's, nor the
+// reverse.
+QByteArray toolReleaseStatement(const QByteArray &statementFile);
+
 // Where the signature of a firmware lives: its file name plus ".sig".
 QString signatureFileName(const QString &firmwareFileName);
 // The same for a firmware's URL: ".sig" is added to its path, so a query or

@@ -8,6 +8,7 @@
 #include "integrity/sha256.h"
 #include "requests/serverrequests.h"
 #include "server/firmwareserver.h"
+#include "server/toolrelease.h"
 #include "usertexts/usertexts.h"
 
 #include <QCommandLineParser>
@@ -203,6 +204,52 @@ DownloadOutcome signatureOutcome(const Answer &signature, const QByteArray &stat
     return outcome;
 }
 
+// ToolRelease.txt read and verified as the window reads it. False when the
+// server has one that the window passes over.
+bool checkToolRelease(FirmwareSource &source, const QByteArray &publicKeysPem, Console &console)
+{
+    const Answer statement = source.fetch(ToolReleaseFile::fileName(), ToolReleaseFile::maxBytes);
+    console.out << whatCame(statement);
+    if (statement.firmwareFailure) {
+        const bool absent = statement.httpStatus == 404
+                            || *statement.firmwareFailure == QLatin1String("no such file");
+        console.out << (absent ? ", so the window offers no tool update\n" : "\n");
+        if (!absent)
+            console.error(QStringLiteral("the window passes over ToolRelease.txt: ")
+                          + *statement.firmwareFailure);
+        return absent;
+    }
+    ToolReleaseFile::Parsed parsed = ToolReleaseFile::parse(statement.body);
+    if (parsed.release && !publicKeysPem.isEmpty()) {
+        console.out << '\n';
+        const Answer signature = source.fetch(ToolReleaseFile::signatureFileName(),
+                                              FirmwareSignature::maxSignatureBytes);
+        console.out << whatCame(signature);
+        const FirmwareSignature::Check check =
+            FirmwareSignature::check(FirmwareSignature::toolReleaseStatement(statement.body),
+                                     signature.body, signature.firmwareFailure, publicKeysPem);
+        if (check.verdict != FirmwareSignature::Verdict::Valid)
+            parsed = {std::nullopt,
+                      ToolReleaseFile::signatureFileName() + QStringLiteral(": ") + check.reason};
+    }
+    console.out << (parsed.release && !publicKeysPem.isEmpty() ? ", verified\n" : "\n");
+    if (!parsed.release) {
+        console.error(QStringLiteral("the window passes over ToolRelease.txt: ") + parsed.problem);
+        return false;
+    }
+    const ToolRelease &release = *parsed.release;
+    console.out << "tool release: " << release.version
+                << (release.securityFix ? ", a security fix" : "")
+                << ", offered to tools before it\n"
+                << "advisory:     " << release.advisory << '\n';
+    if (!release.advisoryUrl.isEmpty())
+        console.out << "details:      " << release.advisoryUrl << '\n';
+    console.out << "installer:    " << ToolReleaseFile::installerUrl(release) << ", "
+                << release.installerSize << " bytes, SHA-256 " << release.installerSha256.toHex()
+                << '\n';
+    return true;
+}
+
 // The window's own decisions on each answer, printed.
 int check(FirmwareSource &source, const QByteArray &publicKeysPem, Console &console)
 {
@@ -261,6 +308,8 @@ int check(FirmwareSource &source, const QByteArray &publicKeysPem, Console &cons
     const Decisions::Firmware stored = Decisions::firmware(outcome);
     if (!stored.stored)
         return windowFails(console, *stored.box, firmware.advice);
+    if (!checkToolRelease(source, publicKeysPem, console))
+        return int(ExitCode::WindowFails);
     return int(ExitCode::Done);
 }
 

@@ -5,6 +5,7 @@
 #include "console.h"
 #include "keygen.h"
 #include "release.h"
+#include "toolreleasecommand.h"
 
 #include <QCommandLineParser>
 #include <QCoreApplication>
@@ -39,19 +40,23 @@ int run(Console &console)
         "      and with a key the firmware's signature.\n"
         "  check [URL|DIR] [--ca FILE] [--public-key FILE]\n"
         "      Shows what the window makes of a server's, or a folder's, files.\n"
+        "  tool-release --version V [--security] --advisory TEXT [--advisory-url URL]\n"
+        "          --installer FILE --out DIR [--signing-key KEY]\n"
+        "      Announces a new release of the tool itself beside Version.txt.\n"
         "  keygen --out DIR\n"
         "      Makes a key pair for signing firmware.\n"
         "\n"
         "Exit codes:\n"
         "  0  done (check: the window shows the information and gets the firmware)\n"
-        "  1  check: the window would report a failure, a bad signature included\n"
+        "  1  check: the window would report a failure, a bad signature included, or\n"
+        "     pass over the server's ToolRelease.txt\n"
         "  2  the command line is wrong\n"
-        "  3  release: refused, the input would not work in the window, or the signing\n"
-        "     key is not an Ed25519 key; nothing written\n"
+        "  3  release, tool-release: refused, the input would not work in the window, or\n"
+        "     the signing key is not an Ed25519 key; nothing written\n"
         "  4  a file could not be read or written\n"
-        "  5  release: the written files do not read back as meant"));
+        "  5  release, tool-release: the written files do not read back as meant"));
     parser.addPositionalArgument(QStringLiteral("command"),
-                                 QStringLiteral("release, check or keygen"),
+                                 QStringLiteral("release, tool-release, check or keygen"),
                                  QStringLiteral("command [options]"));
     const QCommandLineOption help = parser.addHelpOption();
     const QCommandLineOption version = parser.addVersionOption();
@@ -67,6 +72,8 @@ int run(Console &console)
     const QString command = parser.positionalArguments().value(0);
     if (command == QLatin1String("release"))
         return releaseCommand(arguments, console);
+    if (command == QLatin1String("tool-release"))
+        return toolReleaseCommand(arguments, console);
     if (command == QLatin1String("check"))
         return checkCommand(arguments, console);
     if (command == QLatin1String("keygen"))

@@ -154,6 +154,70 @@ WindowBox firmwareStored()
             QStringLiteral("下载固件成功,请使用升级工具进行升级。")};
 }
 
+UpdateBox toolUpdateAvailable(const ToolRelease &release, const QString &runningVersion,
+                              bool installs)
+{
+    QString text = release.securityFix
+                       ? QStringLiteral("升级工具有安全更新：版本 %1（当前版本 %2）。\n\n%3")
+                       : QStringLiteral("升级工具有新版本：%1（当前版本 %2）。\n\n%3");
+    text = text.arg(release.version, runningVersion, release.advisory);
+    if (!release.advisoryUrl.isEmpty())
+        text += QStringLiteral("\n详情：") + release.advisoryUrl;
+    text += installs ? QStringLiteral("\n\n点“立即更新”下载并安装新版本，安装前工具会自动关闭。")
+                     : QStringLiteral("\n\n请通过系统的软件包管理器更新。");
+    UpdateBox update;
+    update.box = {release.securityFix ? WindowBox::Kind::Warning : WindowBox::Kind::Information,
+                  release.securityFix ? QStringLiteral("安全更新") : QStringLiteral("工具更新"),
+                  text};
+    if (installs)
+        update.installButton = QStringLiteral("立即更新");
+    else
+        update.closeButton = QStringLiteral("知道了");
+    update.laterButton = QStringLiteral("稍后提醒");
+    update.stopCheckingText = QStringLiteral("不再检查工具更新");
+    return update;
+}
+
+WindowBox installerRefused(InstallerProblem problem, const QString &detail)
+{
+    QString what;
+    switch (problem) {
+    case InstallerProblem::DownloadFailed:
+        what = QStringLiteral("下载安装程序失败（%1）。").arg(detail);
+        break;
+    case InstallerProblem::TooLarge:
+        what = QStringLiteral("下载的安装程序比发布说明的大。");
+        break;
+    case InstallerProblem::WrongSize:
+        what = QStringLiteral("下载的安装程序大小与发布说明不符。");
+        break;
+    case InstallerProblem::WrongSha256:
+        what = QStringLiteral("下载的安装程序与发布说明不符（SHA-256 不同），可能已损坏或被篡改。");
+        break;
+    case InstallerProblem::NotSaved:
+        what = QStringLiteral("无法保存安装程序（%1）。").arg(detail);
+        break;
+    case InstallerProblem::BadSignature:
+        what = detail;
+        break;
+    case InstallerProblem::NotStarted:
+        what = QStringLiteral("无法启动安装程序（%1）。").arg(detail);
+        break;
+    }
+    return {WindowBox::Kind::Critical, QStringLiteral("更新失败"),
+            what + QStringLiteral("\n\n安装程序没有运行，已下载的文件已删除。请稍后再试。")};
+}
+
+QString installerDownloading(const QString &version)
+{
+    return QStringLiteral("正在下载升级工具 %1 的安装程序…").arg(version);
+}
+
+QString cancelButton()
+{
+    return QStringLiteral("取消");
+}
+
 QString modelCaption()
 {
     return QStringLiteral("设备型号");

@@ -2,6 +2,7 @@
 
 #include "device/unreachablekeyboard.h"
 #include "integrity/signatureverdict.h"
+#include "server/toolrelease.h"
 #include "server/versioninfo.h"
 
 #include <QString>
@@ -21,6 +22,17 @@ struct WindowBox
     QString title;
     QString text;
     bool parented = true; // false: shown with no parent window
+};
+
+// The box that tells of a newer tool release: its kind, title and text,
+// and the owner's choices.
+struct UpdateBox
+{
+    WindowBox box; // a warning for a security fix, else information
+    QString installButton; // empty where the tool does not install updates itself
+    QString laterButton;
+    QString closeButton; // where it does not: the box's other button
+    QString stopCheckingText; // the opt-out checkbox
 };
 
 namespace UserTexts {
@@ -59,6 +71,26 @@ WindowBox fileOpenFailed();
 WindowBox fileWriteFailed();
 // The firmware is stored where the flashing tool reads it.
 WindowBox firmwareStored();
+
+// A newer tool release than `runningVersion`; `installs` where the tool can
+// download and start its installer (Windows), else the owner is sent to the
+// package manager.
+UpdateBox toolUpdateAvailable(const ToolRelease &release, const QString &runningVersion,
+                              bool installs);
+// Why the installer was not started.
+enum class InstallerProblem {
+    DownloadFailed, // with the reply's failure
+    TooLarge,
+    WrongSize,
+    WrongSha256,
+    NotSaved, // the temporary folder or file could not be written
+    BadSignature, // with the signature check's own words
+    NotStarted,
+};
+WindowBox installerRefused(InstallerProblem problem, const QString &detail = {});
+// The progress dialog while the installer of `version` downloads.
+QString installerDownloading(const QString &version);
+QString cancelButton();
 
 // The form's captions as nv38k-publish prints them beside their English.
 QString modelCaption();

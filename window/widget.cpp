@@ -5,18 +5,26 @@
 #include "device/dfulisting.h"
 #include "download/firmwaredownload.h"
 #include "encoding/gbk.h"
+#include "preferences/updatepreferences.h"
 #include "requests/serverrequests.h"
 #include "server/firmwareserver.h"
+#include "settings/buildsettings.h"
 #include "storage/firmwarestore.h"
+#include "toolupdate/installerdownload.h"
+#include "toolupdate/toolreleasecheck.h"
 #include "usertexts/usertexts.h"
+#include "window/updatebox.h"
 
 #include <QAbstractButton>
 #include <QDebug>
+#include <QDir>
 #include <QFile>
+#include <QFileInfo>
 #include <QKeyEvent>
 #include <QMessageBox>
 #include <QNetworkAccessManager>
 #include <QNetworkReply>
+#include <QProgressDialog>
 #include <utility>
 
 namespace {
@@ -79,6 +87,25 @@ void carryOut(QWidget *window, const Decisions::Reaction &reaction)
     writeLog(reaction.logAfterBox);
 }
 
+#ifdef Q_OS_WIN
+constexpr bool installsUpdates = true;
+#else
+// Packages are updated through the package manager.
+constexpr bool installsUpdates = false;
+#endif
+
+// What the installer is started with: nothing, so that the owner sees it and
+// goes through it. Test builds may pass the installer's silent switch.
+QStringList installerArguments()
+{
+#ifdef NV38K_TEST_HOOKS
+    const QString arguments = qEnvironmentVariable("NV38K_TEST_INSTALLER_ARGUMENTS");
+    if (!arguments.isEmpty())
+        return arguments.split(QLatin1Char(' '), Qt::SkipEmptyParts);
+#endif
+    return {};
+}
+
 } // namespace
 
 Widget::Widget(QWidget *parent)
@@ -97,6 +124,8 @@ Widget::Widget(QWidget *parent)
     updateProcess = new QProcess(this);
     infoManager = new QNetworkAccessManager(this);
     firmwareManager = new QNetworkAccessManager(this);
+    updateManager = new QNetworkAccessManager(this);
+    updatePreferences = std::make_unique<UpdatePreferenceStore>();
 
     // The signatures stay in Qt's normalised form.
     // clang-format off
@@ -168,6 +197,7 @@ void Widget::finishedSlot(QNetworkReply *reply)
     firmwareUrl = release.firmwareUrl;
     ui->lblFirmwareVersion->setText(release.version);
     ui->lblFirmwareDesc->setText(release.notes);
+    askForToolRelease();
 }
 
 void Widget::FinishedGetFirmware(QNetworkReply *reply)
@@ -199,6 +229,80 @@ void Widget::on_btnGetFirmWare_clicked()
     infoUrl.append(FirmwareServer::infoFileName());
     ServerRequests::limitBodySize(infoManager->get(ServerRequests::request(infoUrl)),
                                   FirmwareServer::maxInfoBytes);
+}
+
+// Only after information the window accepted, on the owner's own click.
+void Widget::askForToolRelease()
+{
+    if (toolReleaseAsked || !updatePreferences->read().checkForUpdates)
+        return;
+    toolReleaseAsked = true;
+    connect(new ToolReleaseCheck(updateManager), &ToolReleaseCheck::answered, this,
+            &Widget::toolReleaseAnswered);
+}
+
+void Widget::toolReleaseAnswered(const ToolReleaseFile::Parsed &answer)
+{
+    toolReleaseAsked = false;
+    const UpdatePreferences kept = updatePreferences->read();
+    const QDateTime now = QDateTime::currentDateTimeUtc();
+    const Decisions::ToolUpdate update = Decisions::toolRelease(
+        answer, QLatin1String(BuildSettings::toolVersion), kept, now, installsUpdates);
+    carryOut(this, update);
+    if (!update.offer)
+        return;
+    const UpdateAnswer chosen = askAboutUpdate(this, update.offer->box);
+    if (!updatePreferences->write(Decisions::afterUpdateBox(
+            kept, update.offer->release, chosen.choice, chosen.stopChecking, now)))
+        qDebug() << "UpdatePreferencesNotSaved";
+    if (chosen.choice == Decisions::UpdateChoice::InstallNow && installsUpdates)
+        downloadInstaller(update.offer->release);
+}
+
+void Widget::downloadInstaller(const ToolRelease &release)
+{
+    auto *download =
+        new InstallerDownload(updateManager, release, QCoreApplication::applicationFilePath());
+    auto *progress =
+        new QProgressDialog(UserTexts::installerDownloading(release.version),
+                            UserTexts::cancelButton(), 0, int(release.installerSize), this);
+    progress->setWindowTitle(UserTexts::windowTitle());
+    progress->setWindowModality(Qt::WindowModal);
+    progress->setMinimumDuration(0);
+    progress->setAutoClose(false);
+    connect(progress, &QProgressDialog::canceled, download, &InstallerDownload::cancel);
+    connect(download, &InstallerDownload::progress, progress,
+            [progress](qint64 received) { progress->setValue(int(received)); });
+    connect(download, &InstallerDownload::finished, progress, &QObject::deleteLater);
+    connect(download, &InstallerDownload::finished, this, &Widget::installerDownloaded);
+}
+
+void Widget::installerDownloaded(const InstallerOutcome &outcome)
+{
+    if (outcome.cancelled) {
+        qDebug() << "InstallerDownloadCancelled";
+        return;
+    }
+    if (outcome.refusal) {
+        qDebug() << "InstallerRefused";
+        showBox(this, *outcome.refusal);
+        return;
+    }
+    const QString folder = QFileInfo(outcome.installerPath).absolutePath();
+    QString failure;
+    QProcess installer;
+    installer.setProgram(outcome.installerPath);
+    installer.setArguments(installerArguments());
+    installer.setWorkingDirectory(folder);
+    if (!installer.startDetached()) {
+        QDir(folder).removeRecursively();
+        showBox(this, UserTexts::installerRefused(UserTexts::InstallerProblem::NotStarted,
+                                                  installer.errorString()));
+        return;
+    }
+    // The installer replaces this program's files, so the tool gives way.
+    qDebug() << "InstallerStarted";
+    QCoreApplication::quit();
 }
 
 void Widget::UpdateProcError(QProcess::ProcessError error)

@@ -2,6 +2,8 @@
 
 #include "decisions/windowdecisions.h"
 
+#include <memory>
+
 #include <QProcess>
 #include <QString>
 #include <QWidget>
@@ -9,6 +11,8 @@
 class QFile;
 class QNetworkAccessManager;
 class QNetworkReply;
+class UpdatePreferenceStore;
+struct InstallerOutcome;
 
 namespace Ui {
 class Widget;
@@ -44,6 +48,11 @@ private slots:
     void UpdateStateChange(QProcess::ProcessState state);
 
 private:
+    void askForToolRelease();
+    void toolReleaseAnswered(const ToolReleaseFile::Parsed &answer);
+    void downloadInstaller(const ToolRelease &release);
+    void installerDownloaded(const InstallerOutcome &outcome);
+
     Ui::Widget *ui;
     QProcess *listProcess;
     QProcess *updateProcess; // only read by the UpdateProc* logging slots
@@ -54,4 +63,7 @@ private:
     QString infoUrl;
     QFile *firmwareFile = nullptr;
     QByteArray listErrors; // dfu-util's standard error in this run, bounded
+    QNetworkAccessManager *updateManager; // the tool's own updates
+    std::unique_ptr<UpdatePreferenceStore> updatePreferences;
+    bool toolReleaseAsked = false; // an answer is awaited
 };

@@ -1,0 +1,14 @@
+#pragma once
+
+#include <QString>
+#include <optional>
+
+namespace Authenticode {
+// Why the installer at `installerPath` must not run, judged by its Authenticode
+// signature, or nothing. Where the program at `runningProgramPath` carries no
+// Authenticode signature, none is required; where it does, the installer must
+// carry an intact signature whose signer certificate is the very same.
+// Elsewhere than on Windows: always nothing.
+std::optional<QString> installerSignatureProblem(const QString &installerPath,
+                                                 const QString &runningProgramPath);
+} // namespace Authenticode

@@ -1,0 +1,42 @@
+#pragma once
+
+#include <QDateTime>
+#include <QString>
+#include <memory>
+
+class QSettings;
+
+// What the owner chose about the tool's own updates.
+struct UpdatePreferences
+{
+    bool checkForUpdates = true; // false: never ask the server for a newer tool
+    QString postponedVersion; // "稍后提醒" was chosen for this version …
+    QDateTime postponedUntil; // … and it is not offered again before this
+    QString shownVersion; // the last release without a security fix that was shown
+
+    bool operator==(const UpdatePreferences &other) const;
+};
+
+// Where the choices are kept, per user: on Windows under the registry key
+// HKCU\Software\NV38K\nv38k-upgrade-tool, elsewhere in
+// ~/.config/NV38K/nv38k-upgrade-tool.conf, whose defaults the system-wide
+// /etc/xdg/NV38K/nv38k-upgrade-tool.conf may set. "CheckToolUpdates" false
+// (or 0) is the opt-out.
+class UpdatePreferenceStore
+{
+public:
+    // The owner's own store.
+    UpdatePreferenceStore();
+    // A store in the INI file `path`, for tests.
+    explicit UpdatePreferenceStore(const QString &path);
+    ~UpdatePreferenceStore();
+    UpdatePreferenceStore(const UpdatePreferenceStore &) = delete;
+    UpdatePreferenceStore &operator=(const UpdatePreferenceStore &) = delete;
+
+    UpdatePreferences read() const;
+    // Whether the choices reached the store.
+    bool write(const UpdatePreferences &preferences);
+
+private:
+    std::unique_ptr<QSettings> m_settings;
+};

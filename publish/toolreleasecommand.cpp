@@ -1,0 +1,199 @@
+#include "toolreleasecommand.h"
+
+#include "console.h"
+
+#include "integrity/firmwaresignature.h"
+#include "integrity/sha256.h"
+#include "server/toolrelease.h"
+
+#include <QCommandLineParser>
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QSaveFile>
+
+namespace {
+
+struct Options
+{
+    ToolRelease release; // the installer's size and hash still to be read
+    QString installerPath;
+    QString outDirectory;
+    QString signingKeyPath;
+};
+
+// The option that sets the statement's `key`, for a refusal.
+QString optionOfKey(const QString &problem)
+{
+    const QString key = problem.section(QLatin1Char(':'), 0, 0);
+    if (key.startsWith(QLatin1String("installer")))
+        return QStringLiteral("--installer");
+    return QStringLiteral("--") + key;
+}
+
+std::optional<QByteArray> readAtMost(const QString &path, qint64 maxBytes, QString &error)
+{
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly)) {
+        error = file.errorString();
+        return std::nullopt;
+    }
+    QByteArray bytes = file.read(maxBytes + 1);
+    if (file.error() != QFileDevice::NoError) {
+        error = file.errorString();
+        return std::nullopt;
+    }
+    return bytes;
+}
+
+int publish(Options options, Console &console)
+{
+    ToolRelease &release = options.release;
+    QString error;
+    const std::optional<QByteArray> installer =
+        readAtMost(options.installerPath, ToolReleaseFile::maxInstallerBytes, error);
+    if (!installer)
+        return console.fail(ExitCode::FileError,
+                            QStringLiteral("cannot read %1: %2").arg(options.installerPath, error));
+    release.installerName = QFileInfo(options.installerPath).fileName();
+    release.installerSize = installer->size();
+    release.installerSha256 = Sha256::hash(*installer);
+
+    QStringList refusals;
+    const QString problem = ToolReleaseFile::validProblem(release);
+    if (!problem.isEmpty())
+        refusals << optionOfKey(problem) + QStringLiteral(" (") + problem + QLatin1Char(')');
+    std::optional<FirmwareSignature::SigningKey> signingKey;
+    if (!options.signingKeyPath.isEmpty()) {
+        const std::optional<QByteArray> pem = readAtMost(options.signingKeyPath, 64 * 1024, error);
+        if (!pem)
+            return console.fail(
+                ExitCode::FileError,
+                QStringLiteral("cannot read %1: %2").arg(options.signingKeyPath, error));
+        signingKey = FirmwareSignature::readSigningKey(*pem, error);
+        if (!signingKey)
+            refusals << QStringLiteral("--signing-key %1: %2").arg(options.signingKeyPath, error);
+    }
+    const QByteArray statement = ToolReleaseFile::format(release);
+    if (refusals.isEmpty() && statement.size() > ToolReleaseFile::maxBytes)
+        refusals << QStringLiteral("--advisory: the statement would be larger than the tool's "
+                                   "limit of %1 bytes")
+                        .arg(ToolReleaseFile::maxBytes);
+    if (!refusals.isEmpty()) {
+        for (const QString &refusal : qAsConst(refusals))
+            console.error(QStringLiteral("refused: ") + refusal);
+        return console.fail(ExitCode::Refused, QStringLiteral("nothing was written"));
+    }
+    const ToolReleaseFile::Parsed readBack = ToolReleaseFile::parse(statement);
+    if (!readBack.release || ToolReleaseFile::format(*readBack.release) != statement)
+        return console.fail(ExitCode::ReadBackDiffers,
+                            QStringLiteral("the statement would not read back as meant; "
+                                           "nothing was written"));
+    const QByteArray signed_ = FirmwareSignature::toolReleaseStatement(statement);
+    const QByteArray signature =
+        signingKey ? FirmwareSignature::sign(signed_, *signingKey) : QByteArray();
+    if (signingKey
+        && FirmwareSignature::verify(signed_, signature, signingKey->publicKeyPem)
+               != FirmwareSignature::Verdict::Valid)
+        return console.fail(ExitCode::ReadBackDiffers,
+                            QStringLiteral("the signature does not verify; nothing was written"));
+
+    // The installer first and the statement last, each complete before any
+    // replaces its old self: the statement never names a missing installer.
+    const QDir out(options.outDirectory);
+    if (!QDir().mkpath(out.path()))
+        return console.fail(ExitCode::FileError,
+                            QStringLiteral("cannot create the folder %1").arg(out.path()));
+    struct File
+    {
+        QString path;
+        QByteArray bytes;
+        bool wanted;
+    };
+    const QList<File> files{
+        {out.filePath(release.installerName), *installer,
+         QFileInfo(out.filePath(release.installerName)) != QFileInfo(options.installerPath)},
+        {out.filePath(ToolReleaseFile::signatureFileName()), signature, bool(signingKey)},
+        {out.filePath(ToolReleaseFile::fileName()), statement, true},
+    };
+    for (const File &file : files) {
+        if (!file.wanted)
+            continue;
+        QSaveFile saved(file.path);
+        // Flushed here: commit() does not fail when buffered bytes cannot be written.
+        if (!saved.open(QIODevice::WriteOnly) || saved.write(file.bytes) != file.bytes.size()
+            || !saved.flush() || !saved.commit())
+            return console.fail(
+                ExitCode::FileError,
+                QStringLiteral("cannot write %1: %2").arg(file.path, saved.errorString()));
+    }
+    console.out << "wrote " << out.filePath(ToolReleaseFile::fileName()) << ": version "
+                << release.version << (release.securityFix ? ", a security fix" : "")
+                << ", installer " << release.installerName << " (" << release.installerSize
+                << " bytes, SHA-256 " << release.installerSha256.toHex() << ")\n";
+    if (signingKey)
+        console.out << "wrote " << out.filePath(ToolReleaseFile::signatureFileName())
+                    << ": Ed25519 signature, verified with the signing key's public key\n";
+    return int(ExitCode::Done);
+}
+
+} // namespace
+
+int toolReleaseCommand(const QStringList &arguments, Console &console)
+{
+    QCommandLineParser parser;
+    parser.setApplicationDescription(QStringLiteral(
+        "Announces a new release of the upgrade tool itself: writes ToolRelease.txt into DIR, "
+        "the server's firmware folder beside Version.txt, with the tool's version, whether it "
+        "fixes a security flaw, an advisory line for the owner and the Windows installer's "
+        "name, size and SHA-256, and copies the installer there. Tools older than VERSION "
+        "offer the update when their owner next gets firmware information. Written "
+        "atomically, and only when all of it is valid."));
+    parser.addPositionalArgument(QStringLiteral("tool-release"), QStringLiteral("The command."));
+    const QCommandLineOption version(QStringLiteral("version"),
+                                     QStringLiteral("The new tool's version, such as 1.6."),
+                                     QStringLiteral("V"));
+    const QCommandLineOption security(QStringLiteral("security"),
+                                      QStringLiteral("The release fixes a security flaw: owners "
+                                                     "are warned until they update."));
+    const QCommandLineOption advisory(
+        QStringLiteral("advisory"),
+        QStringLiteral("One line for the owner, in Chinese, at most %1 characters.")
+            .arg(ToolReleaseFile::maxAdvisoryLength),
+        QStringLiteral("TEXT"));
+    const QCommandLineOption advisoryUrl(QStringLiteral("advisory-url"),
+                                         QStringLiteral("An https:// address with the details."),
+                                         QStringLiteral("URL"));
+    const QCommandLineOption installer(QStringLiteral("installer"),
+                                       QStringLiteral("The Windows installer (.exe)."),
+                                       QStringLiteral("FILE"));
+    const QCommandLineOption out(QStringLiteral("out"),
+                                 QStringLiteral("The server's firmware folder."),
+                                 QStringLiteral("DIR"));
+    const QCommandLineOption signingKey(
+        QStringLiteral("signing-key"),
+        QStringLiteral("Ed25519 private key (PEM) to sign the statement with, for builds that "
+                       "carry signing keys; writes ToolRelease.txt.sig beside it."),
+        QStringLiteral("KEY"));
+    parser.addOptions({version, security, advisory, advisoryUrl, installer, out, signingKey});
+    if (!parseCommandLine(parser, arguments, console))
+        return int(ExitCode::Usage);
+    for (const QCommandLineOption &needed : {version, advisory, installer, out}) {
+        if (!parser.isSet(needed))
+            return console.fail(
+                ExitCode::Usage,
+                QStringLiteral("tool-release needs --%1 (see --help)").arg(needed.names().first()));
+    }
+    if (parser.positionalArguments().size() != 1)
+        return console.fail(ExitCode::Usage,
+                            QStringLiteral("tool-release takes no other arguments"));
+    Options options;
+    options.release.version = parser.value(version);
+    options.release.securityFix = parser.isSet(security);
+    options.release.advisory = parser.value(advisory);
+    options.release.advisoryUrl = parser.value(advisoryUrl);
+    options.installerPath = parser.value(installer);
+    options.outDirectory = parser.value(out);
+    options.signingKeyPath = parser.value(signingKey);
+    return publish(options, console);
+}

@@ -1,0 +1,166 @@
+#include "server/toolrelease.h"
+
+#include "server/firmwareserver.h"
+
+#include <QHash>
+#include <QRegularExpression>
+#include <QStringList>
+#include <QTextCodec>
+#include <QUrl>
+#include <QVector>
+
+namespace ToolReleaseFile {
+
+namespace {
+
+// Plain numbers, not too many nor too long to compare as integers.
+std::optional<QVector<qint64>> versionNumbers(const QString &version)
+{
+    static const QRegularExpression shape(QStringLiteral("^[0-9]{1,9}(\\.[0-9]{1,9}){0,7}$"));
+    if (!shape.match(version).hasMatch())
+        return std::nullopt;
+    QVector<qint64> numbers;
+    for (const QString &part : version.split(QLatin1Char('.')))
+        numbers.append(part.toLongLong());
+    return numbers;
+}
+
+bool isPlainLine(const QString &text)
+{
+    for (const QChar c : text) {
+        if (c.category() == QChar::Other_Control || c == QChar::LineSeparator
+            || c == QChar::ParagraphSeparator)
+            return false;
+    }
+    return true;
+}
+
+} // namespace
+
+QString fileName()
+{
+    return QStringLiteral("ToolRelease.txt");
+}
+
+QString signatureFileName()
+{
+    return fileName() + QStringLiteral(".sig");
+}
+
+QString installerUrl(const ToolRelease &release)
+{
+    return FirmwareServer::baseUrl() + release.installerName;
+}
+
+QString validProblem(const ToolRelease &release)
+{
+    static const QRegularExpression plainName(
+        QStringLiteral("^[A-Za-z0-9_-][A-Za-z0-9._-]{0,99}\\.exe$"));
+    if (!versionNumbers(release.version))
+        return QStringLiteral("version: not numbers separated by dots");
+    if (release.advisory.trimmed().isEmpty())
+        return QStringLiteral("advisory: empty");
+    if (release.advisory.size() > maxAdvisoryLength || !isPlainLine(release.advisory))
+        return QStringLiteral("advisory: not one line of at most %1 characters")
+            .arg(maxAdvisoryLength);
+    if (!release.advisoryUrl.isEmpty()) {
+        const QUrl url(release.advisoryUrl, QUrl::StrictMode);
+        if (!url.isValid() || url.scheme() != QLatin1String("https") || url.host().isEmpty()
+            || !isPlainLine(release.advisoryUrl) || release.advisoryUrl.contains(QLatin1Char(' ')))
+            return QStringLiteral("advisory-url: not an https:// address");
+    }
+    if (!plainName.match(release.installerName).hasMatch())
+        return QStringLiteral("installer: not a plain file name ending in .exe");
+    if (release.installerSize <= 0 || release.installerSize > maxInstallerBytes)
+        return QStringLiteral("installer-size: not between 1 and %1 bytes").arg(maxInstallerBytes);
+    if (release.installerSha256.size() != 32)
+        return QStringLiteral("installer-sha256: not 64 hexadecimal digits");
+    return {};
+}
+
+QByteArray format(const ToolRelease &release)
+{
+    QByteArray text;
+    const auto line = [&text](const char *key, const QString &value) {
+        text += key + QByteArray("=") + value.toUtf8() + '\n';
+    };
+    line("version", release.version);
+    line("security", release.securityFix ? QStringLiteral("yes") : QStringLiteral("no"));
+    line("advisory", release.advisory);
+    if (!release.advisoryUrl.isEmpty())
+        line("advisory-url", release.advisoryUrl);
+    line("installer", release.installerName);
+    line("installer-size", QString::number(release.installerSize));
+    line("installer-sha256", QString::fromLatin1(release.installerSha256.toHex()));
+    return text;
+}
+
+Parsed parse(const QByteArray &body)
+{
+    QTextCodec::ConverterState state;
+    const QString text =
+        QTextCodec::codecForName("UTF-8")->toUnicode(body.constData(), body.size(), &state);
+    if (state.invalidChars > 0)
+        return {std::nullopt, QStringLiteral("not UTF-8")};
+
+    QHash<QString, QString> values;
+    QStringList lines = text.split(QLatin1Char('\n'));
+    if (lines.last().isEmpty())
+        lines.removeLast();
+    for (QString line : qAsConst(lines)) {
+        if (line.endsWith(QLatin1Char('\r')))
+            line.chop(1);
+        const int equals = line.indexOf(QLatin1Char('='));
+        if (equals <= 0)
+            return {std::nullopt, QStringLiteral("a line that is not key=value")};
+        const QString key = line.left(equals);
+        if (values.contains(key))
+            return {std::nullopt, QStringLiteral("%1: given twice").arg(key)};
+        values.insert(key, line.mid(equals + 1));
+    }
+    for (const char *key :
+         {"version", "security", "advisory", "installer", "installer-size", "installer-sha256"}) {
+        if (!values.contains(QLatin1String(key)))
+            return {std::nullopt, QStringLiteral("%1: missing").arg(QLatin1String(key))};
+    }
+
+    ToolRelease release;
+    release.version = values.value(QStringLiteral("version"));
+    const QString security = values.value(QStringLiteral("security"));
+    if (security != QLatin1String("yes") && security != QLatin1String("no"))
+        return {std::nullopt, QStringLiteral("security: neither yes nor no")};
+    release.securityFix = security == QLatin1String("yes");
+    release.advisory = values.value(QStringLiteral("advisory"));
+    release.advisoryUrl = values.value(QStringLiteral("advisory-url"));
+    release.installerName = values.value(QStringLiteral("installer"));
+    bool isNumber = false;
+    const QString size = values.value(QStringLiteral("installer-size"));
+    release.installerSize = size.toLongLong(&isNumber);
+    if (!isNumber || !size.at(0).isDigit())
+        release.installerSize = 0;
+    static const QRegularExpression hex(QStringLiteral("^[0-9a-f]{64}$"));
+    const QString sha256 = values.value(QStringLiteral("installer-sha256"));
+    if (hex.match(sha256).hasMatch())
+        release.installerSha256 = QByteArray::fromHex(sha256.toLatin1());
+    const QString problem = validProblem(release);
+    if (!problem.isEmpty())
+        return {std::nullopt, problem};
+    return {release, {}};
+}
+
+std::optional<int> compareVersions(const QString &a, const QString &b)
+{
+    const std::optional<QVector<qint64>> left = versionNumbers(a);
+    const std::optional<QVector<qint64>> right = versionNumbers(b);
+    if (!left || !right)
+        return std::nullopt;
+    for (int i = 0; i < qMax(left->size(), right->size()); ++i) {
+        const qint64 x = left->value(i);
+        const qint64 y = right->value(i);
+        if (x != y)
+            return x < y ? -1 : 1;
+    }
+    return 0;
+}
+
+} // namespace ToolReleaseFile

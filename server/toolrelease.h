@@ -1,0 +1,63 @@
+#pragma once
+
+#include <QByteArray>
+#include <QString>
+#include <optional>
+
+// The vendor's statement of the newest tool release, "ToolRelease.txt" beside
+// Version.txt: UTF-8, one "key=value" line each, LF or CR LF line ends.
+//
+//   version=1.6
+//   security=yes                   (or no: whether it fixes a security flaw)
+//   advisory=修复了……的安全漏洞      (one line for the owner)
+//   advisory-url=https://…         (optional)
+//   installer=nv38k-upgrade-tool-1.6-setup.exe
+//   installer-size=14680064
+//   installer-sha256=<64 hex digits>
+//
+// Keys may come in any order; a key the tool does not know is passed over, so
+// that later tools can learn new ones. In builds with signing keys the tool
+// reads it only when "ToolRelease.txt.sig" holds a valid signature of it.
+struct ToolRelease
+{
+    QString version;
+    bool securityFix = false;
+    QString advisory;
+    QString advisoryUrl; // empty when none was given
+    QString installerName; // a plain file name beside the statement
+    qint64 installerSize = 0;
+    QByteArray installerSha256; // 32 bytes
+};
+
+namespace ToolReleaseFile {
+
+QString fileName();
+QString signatureFileName();
+// Where the installer a statement names lives: beside the statement.
+QString installerUrl(const ToolRelease &release);
+
+// A statement is a few lines; an installer far less than this.
+constexpr qint64 maxBytes = 4 * 1024;
+constexpr qint64 maxInstallerBytes = 256 * 1024 * 1024;
+constexpr int maxAdvisoryLength = 200;
+
+struct Parsed
+{
+    std::optional<ToolRelease> release;
+    QString problem; // why there is none, in English for the log
+};
+Parsed parse(const QByteArray &body);
+
+// The file's text for `release`; parse() reads it back as the same values
+// when validProblem() finds nothing wrong with it.
+QByteArray format(const ToolRelease &release);
+// What in `release` a statement cannot carry, naming the key; empty when valid.
+QString validProblem(const ToolRelease &release);
+
+// Compares two versions, numbers separated by dots, number by number, a
+// missing number counting as 0: negative when `a` is older, 0 when equal
+// (1.5.0 and 1.5), positive when newer (1.10 against 1.9). Nothing when
+// either is not such a version.
+std::optional<int> compareVersions(const QString &a, const QString &b);
+
+} // namespace ToolReleaseFile

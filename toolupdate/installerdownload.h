@@ -1,0 +1,62 @@
+#pragma once
+
+#include "integrity/sha256.h"
+#include "server/toolrelease.h"
+#include "usertexts/usertexts.h"
+
+#include <QFile>
+#include <QObject>
+#include <memory>
+#include <optional>
+
+class QNetworkAccessManager;
+class QNetworkReply;
+class QTemporaryDir;
+
+// How an installer download ended.
+struct InstallerOutcome
+{
+    QString installerPath; // set when it passed every check
+    std::optional<WindowBox> refusal; // why it did not, for the owner
+    bool cancelled = false; // the owner stopped it
+};
+
+// Downloads the installer a verified statement names into a new folder that
+// only this user can write, never taking more than the stated size, then
+// checks its size, its SHA-256 and, where the running program is
+// Authenticode-signed, that the installer is signed by the same
+// certificate. Anything short of that removes the folder with what it
+// held. Emits finished() once and deletes itself.
+class InstallerDownload : public QObject
+{
+    Q_OBJECT
+
+public:
+    // Asks through `manager`, whose child it becomes; `runningProgram` is the
+    // path of the program whose signer the installer must share.
+    InstallerDownload(QNetworkAccessManager *manager, const ToolRelease &release,
+                      const QString &runningProgram);
+    ~InstallerDownload() override;
+
+    void cancel();
+
+signals:
+    void progress(qint64 received, qint64 total);
+    void finished(const InstallerOutcome &outcome);
+
+private:
+    void take();
+    void replyFinished();
+    std::optional<WindowBox> check();
+    void end(InstallerOutcome outcome);
+
+    ToolRelease m_release;
+    QString m_runningProgram;
+    std::unique_ptr<QTemporaryDir> m_folder;
+    QFile m_file;
+    Sha256 m_hash;
+    qint64 m_size = 0;
+    QNetworkReply *m_reply = nullptr;
+    std::optional<WindowBox> m_refusal; // set while the reply is being cut off
+    bool m_cancelled = false;
+};
