@@ -133,7 +133,9 @@ ToolUpdate toolRelease(const ToolReleaseFile::Parsed &answer, const QString &run
     ToolUpdate update;
     const QString tag = QStringLiteral("ToolRelease:");
     if (!answer.release) {
-        update.log << tag + QLatin1Char(' ') + answer.problem;
+        // A server without a statement leaves the log as it always was.
+        if (!answer.absent)
+            update.log << tag + QLatin1Char(' ') + answer.problem;
         return update;
     }
     const ToolRelease &release = *answer.release;

@@ -209,16 +209,18 @@ DownloadOutcome signatureOutcome(const Answer &signature, const QByteArray &stat
 bool checkToolRelease(FirmwareSource &source, const QByteArray &publicKeysPem, Console &console)
 {
     const Answer statement = source.fetch(ToolReleaseFile::fileName(), ToolReleaseFile::maxBytes);
-    console.out << whatCame(statement);
     if (statement.firmwareFailure) {
-        const bool absent = statement.httpStatus == 404
-                            || *statement.firmwareFailure == QLatin1String("no such file");
-        console.out << (absent ? ", so the window offers no tool update\n" : "\n");
-        if (!absent)
-            console.error(QStringLiteral("the window passes over ToolRelease.txt: ")
-                          + *statement.firmwareFailure);
-        return absent;
+        if (statement.httpStatus == 404
+            || *statement.firmwareFailure == QLatin1String("no such file")) {
+            console.out << statement.address << ": none, so the window offers no tool update\n";
+            return true;
+        }
+        console.out << whatCame(statement) << '\n';
+        console.error(QStringLiteral("the window passes over ToolRelease.txt: ")
+                      + *statement.firmwareFailure);
+        return false;
     }
+    console.out << whatCame(statement);
     ToolReleaseFile::Parsed parsed = ToolReleaseFile::parse(statement.body);
     if (parsed.release && !publicKeysPem.isEmpty()) {
         console.out << '\n';

@@ -45,6 +45,7 @@ struct Parsed
 {
     std::optional<ToolRelease> release;
     QString problem; // why there is none, in English for the log
+    bool absent = false; // the server has no statement at all
 };
 Parsed parse(const QByteArray &body);
 

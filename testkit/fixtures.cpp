@@ -2,6 +2,7 @@
 
 #include "integrity/firmwaresignature.h"
 #include "integrity/sha256.h"
+#include "server/toolrelease.h"
 
 #include <QFile>
 
@@ -13,16 +14,42 @@ QByteArray firmwareImage(int size)
     return bytes;
 }
 
-QByteArray firmwareSignature(const QByteArray &firmware, const char *key, const QString &version)
+namespace {
+
+QByteArray signedBy(const QByteArray &statement, const char *key)
 {
     QString error;
     const auto signingKey =
         FirmwareSignature::readSigningKey(readFile(QStringLiteral(NV38K_TEST_CERT_DIR "/")
                                                    + QLatin1String(key) + QStringLiteral(".key")),
                                           error);
-    const QByteArray statement = FirmwareSignature::statement(
-        QStringLiteral("K1"), version, firmware.size(), Sha256::hash(firmware));
     return signingKey ? FirmwareSignature::sign(statement, *signingKey) : QByteArray();
+}
+
+} // namespace
+
+QByteArray firmwareSignature(const QByteArray &firmware, const char *key, const QString &version)
+{
+    return signedBy(FirmwareSignature::statement(QStringLiteral("K1"), version, firmware.size(),
+                                                 Sha256::hash(firmware)),
+                    key);
+}
+
+QByteArray toolReleaseFile(const QString &version, bool securityFix)
+{
+    ToolRelease release;
+    release.version = version;
+    release.securityFix = securityFix;
+    release.advisory = QStringLiteral("修复了固件下载中的问题");
+    release.installerName = QStringLiteral("nv38k-upgrade-tool-%1-setup.exe").arg(version);
+    release.installerSize = 4096;
+    release.installerSha256 = Sha256::hash(firmwareImage(4096));
+    return ToolReleaseFile::format(release);
+}
+
+QByteArray toolReleaseSignature(const QByteArray &statementFile, const char *key)
+{
+    return signedBy(FirmwareSignature::toolReleaseStatement(statementFile), key);
 }
 
 QByteArray readFile(const QString &path)

@@ -12,5 +12,9 @@ QByteArray firmwareImage(int size);
 QByteArray firmwareSignature(const QByteArray &firmware, const char *key = "signing",
                              const QString &version = QStringLiteral("2.0"));
 
+// A tool release statement for `version`, and its signature by the test key `key`.
+QByteArray toolReleaseFile(const QString &version, bool securityFix = false);
+QByteArray toolReleaseSignature(const QByteArray &statementFile, const char *key = "signing");
+
 QByteArray readFile(const QString &path);
 bool writeFile(const QString &path, const QByteArray &bytes);

@@ -1,6 +1,7 @@
 #include "testkit/windowdriver.h"
 
 #include "testkit/waituntil.h"
+#include "toolupdate/toolreleasecheck.h"
 #include "window/widget.h"
 
 #include <QDir>
@@ -8,6 +9,7 @@
 #include <QNetworkAccessManager>
 #include <QNetworkReply>
 #include <QPushButton>
+#include <QSettings>
 #include <QSignalSpy>
 #include <QTest>
 #include <algorithm>
@@ -18,6 +20,10 @@ WindowDriver::WindowDriver()
     qRegisterMetaType<QNetworkReply *>(); // for signal spies on the managers
     if (!m_workDirectory.isValid() || !QDir::setCurrent(m_workDirectory.path()))
         return;
+    // The owner's choices about tool updates start afresh with each window.
+    for (const QSettings::Scope scope : {QSettings::UserScope, QSettings::SystemScope})
+        QSettings::setPath(QSettings::NativeFormat, scope,
+                           m_workDirectory.filePath(QStringLiteral("settings")));
     m_window = std::make_unique<Widget>();
     m_window->show();
     m_ready = QTest::qWaitForWindowExposed(m_window.get());
@@ -67,7 +73,10 @@ bool WindowDriver::fetchInformation(int clicks)
     QSignalSpy handled(infoManager(), &QNetworkAccessManager::finished);
     for (int i = 0; i < clicks; ++i)
         click("btnGetFirmWare");
-    return waitUntil([&] { return handled.count() == clicks; });
+    // The tool release statement is asked for after accepted information.
+    return waitUntil([&] {
+        return handled.count() == clicks && m_window->findChildren<ToolReleaseCheck *>().isEmpty();
+    });
 }
 
 bool WindowDriver::checkDevice(bool expectDownload)

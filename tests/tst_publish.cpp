@@ -60,6 +60,7 @@ private slots:
     void roundTrip();
     void check_data();
     void check();
+    void toolRelease();
     void keygen_data();
     void keygen();
 
@@ -88,11 +89,12 @@ void TestPublish::init()
     QVERIFY(writeFile(path("out/K1_1.0.nv"), firmwareImage(100)));
     QVERIFY(writeFile(path("notes.txt"), "first note\nsecond note\n"));
     QVERIFY(writeFile(path("firmware.nv"), firmwareImage(1000)));
+    QVERIFY(writeFile(path("setup.exe"), firmwareImage(3000)));
     QVERIFY(m_server.useCertificate(QStringLiteral("server")));
     m_server.clearResponses();
 }
 
-// The valid release arguments come first; a repeated option's last value counts.
+// The valid release or tool-release arguments come first; a repeated option's last value counts.
 Run TestPublish::publish(const QStringList &arguments)
 {
     const QStringList release{"release",         "--model",    "K2",
@@ -105,8 +107,13 @@ Run TestPublish::publish(const QStringList &arguments)
     environment.remove("no_proxy");
     QProcess process;
     process.setProcessEnvironment(environment);
-    process.start(NV38K_PUBLISH,
-                  arguments.first() == "release" ? release + arguments.mid(1) : arguments);
+    const QStringList toolRelease{"tool-release",    "--version",      "1.6",
+                                  "--advisory",      "修复了安全问题", "--installer",
+                                  path("setup.exe"), "--out",          path("out")};
+    process.start(NV38K_PUBLISH, arguments.first() == "release" ? release + arguments.mid(1)
+                                 : arguments.first() == "tool-release"
+                                     ? toolRelease + arguments.mid(1)
+                                     : arguments);
     // This process serves while the program runs.
     const bool ended =
         QTest::qWaitFor([&] { return process.state() == QProcess::NotRunning; }, 60000);
@@ -127,8 +134,9 @@ void TestPublish::refusals_data()
     const auto refuse = [](const char *name, const QStringList &arguments, const QString &error,
                            const QByteArray &notes = "first note\n", int firmwareSize = 9,
                            int exitCode = 3) {
-        QTest::newRow(name) << QStringList{"release"} + arguments << notes << firmwareSize
-                            << exitCode << error;
+        const bool tool = arguments.value(0) == "tool-release";
+        QTest::newRow(name) << (tool ? arguments : QStringList{"release"} + arguments) << notes
+                            << firmwareSize << exitCode << error;
     };
     const QString device = QStringLiteral("refused: --model (the [Device] line): holds ");
     const QString line = "refused: " + path("notes.txt") + " line %1 (a [Desc] line): ";
@@ -157,6 +165,14 @@ void TestPublish::refusals_data()
     refuse("signing key not Ed25519", {"--signing-key", certificates + "server.key"},
            "server.key: not an Ed25519 key");
     refuse("unknown option", {"--frob"}, "Unknown option 'frob'", "n\n", 9, 2);
+    refuse("tool version not numbers", {"tool-release", "--version", "1.6-rc1"},
+           "refused: --version (version: not numbers separated by dots)");
+    refuse("advisory of two lines", {"tool-release", "--advisory", "a\nb"},
+           "refused: --advisory (advisory: not one line of at most 200 characters)");
+    refuse("advisory address not https", {"tool-release", "--advisory-url", "http://a.example/"},
+           "refused: --advisory-url (advisory-url: not an https:// address)");
+    refuse("installer not a program", {"tool-release", "--installer", path("firmware.nv")},
+           "refused: --installer (installer: not a plain file name ending in .exe)");
 }
 
 void TestPublish::refusals()
@@ -288,7 +304,11 @@ void TestPublish::roundTrip()
         QCOMPARE(check.out,
                  console(where + "Version.txt: " + status + QString::number(info.size())
                          + " bytes\n" + shown + "\n" + where + firmwareName + ": " + status + facts
-                         + where + signatureName + ": " + signature + "\n"));
+                         + where + signatureName + ": " + signature + "\n"
+                         + (signedRelease ? where
+                                                + "ToolRelease.txt: none, so the window offers "
+                                                  "no tool update\n"
+                                          : QString())));
         if (signedRelease)
             QCOMPARE(check.err, console(warnings));
     }
@@ -334,6 +354,8 @@ void TestPublish::check_data()
         base
         + "K1_2.0.nv.sig: HTTP 200, 64 bytes, signature present, not checked (no public key)\n";
     const QString verified = base + "K1_2.0.nv.sig: HTTP 200, 64 bytes, verified\n";
+    const QString noStatement =
+        base + "ToolRelease.txt: none, so the window offers no tool update\n";
     const QString shows = "nv38k-publish: the window shows this ";
     const QString failed = shows + "information box \"error\": error";
     const QString badFile = shows + "critical box \"错误\": 获取固件信息错误。";
@@ -343,7 +365,7 @@ void TestPublish::check_data()
     };
     const QStringList signatureCheck{"check", "--public-key", certificates + "signing.pub"};
 
-    add("valid", valid, 0, stored + unchecked);
+    add("valid", valid, 0, stored + unchecked + noStatement);
     add("bad device line", {Kind::File, "[Device]=K1=K2\r\n[Version]=2.0"}, 1, infoCame(29),
         {badFile});
     add("bad version line", {Kind::File, "[Device]=K9\r\n[Desc]=x"}, 1,
@@ -364,7 +386,7 @@ void TestPublish::check_data()
          "issuer's root certificate with --ca FILE",
          failed},
         {}, {"check"}, "untrusted");
-    add("untrusted server, its root given", valid, 0, stored + unchecked, {}, {},
+    add("untrusted server, its root given", valid, 0, stored + unchecked + noStatement, {}, {},
         {"check", "--ca", certificates + "other-ca.pem"}, "untrusted");
     add("firmware not found", valid, 1,
         shown + base + "K1_2.0.nv: " + notFound("K1_2.0.nv", "Canned Status") + "\n",
@@ -374,10 +396,10 @@ void TestPublish::check_data()
         {firmwareFailed + "larger than 16 MiB"}, {Kind::Announces100MiB});
     add("fragile but working", {Kind::File, valid.body + "[Desc]=a=b\r\n[Desc]=x \r\n"}, 0,
         QString(stored).replace("28 bytes", "51 bytes").replace("(notes): ", "(notes): x ")
-            + unchecked,
+            + unchecked + noStatement,
         {"line 3: is no \"[Desc]=note\" line", "line 4: the note ends in a blank"});
-    add("signature verified", valid, 0, stored + verified, {}, {}, signatureCheck);
-    add("signature verified by the second key", valid, 0, stored + verified, {}, {},
+    add("signature verified", valid, 0, stored + verified + noStatement, {}, {}, signatureCheck);
+    add("signature verified by the second key", valid, 0, stored + verified + noStatement, {}, {},
         {"check", "--public-key", certificates + "rotation.pub"});
     QByteArray tampered = image.body;
     tampered[10] = char(tampered[10] ^ 0x80);
@@ -419,6 +441,47 @@ void TestPublish::check()
     for (const QString &said : err)
         QVERIFY2(run.err.contains(console(said)), qPrintable(run.err));
     QVERIFY2(!err.isEmpty() || run.err.isEmpty(), qPrintable(run.err));
+}
+
+// A tool release written, then read back by `check` as the window reads it:
+// signed, its signature checked; changed after signing, passed over.
+void TestPublish::toolRelease()
+{
+    QVERIFY(writeFile(path("out/K1_1.0.nv.sig"),
+                      firmwareSignature(firmwareImage(100), "signing", QStringLiteral("1.0"))));
+    const Run run = publish({"tool-release", "--security", "--advisory-url",
+                             "https://nv38k.example/advisories/1", "--signing-key",
+                             certificates + "signing.key"});
+    QCOMPARE(run.exitCode, 0);
+    const QByteArray statement = readFile(path("out/ToolRelease.txt"));
+    QCOMPARE(readFile(path("out/setup.exe")), firmwareImage(3000));
+    const QString sha256 =
+        QCryptographicHash::hash(firmwareImage(3000), QCryptographicHash::Sha256).toHex();
+    QCOMPARE(statement, "version=1.6\nsecurity=yes\nadvisory=修复了安全问题\n"
+                        "advisory-url=https://nv38k.example/advisories/1\ninstaller=setup.exe\n"
+                        "installer-size=3000\ninstaller-sha256="
+                            + sha256.toLatin1() + "\n");
+
+    const QStringList check{"check", path("out"), "--public-key", certificates + "signing.pub"};
+    Run checked = publish(check);
+    QCOMPARE(checked.exitCode, 0);
+    QVERIFY2(checked.out.endsWith(console(
+                 path("out/ToolRelease.txt.sig")
+                 + ": 64 bytes, verified\n"
+                   "tool release: 1.6, a security fix, offered to tools before it\n"
+                   "advisory:     修复了安全问题\n"
+                   "details:      https://nv38k.example/advisories/1\n"
+                   "installer:    "
+                 + FirmwareServer::baseUrl() + "setup.exe, 3000 bytes, SHA-256 " + sha256 + "\n")),
+             qPrintable(checked.out));
+
+    // The firmware's signature never passes for the statement's.
+    QVERIFY(writeFile(path("out/ToolRelease.txt.sig"), readFile(path("out/K1_1.0.nv.sig"))));
+    checked = publish(check);
+    QCOMPARE(checked.exitCode, 1);
+    QVERIFY2(checked.err.contains("the window passes over ToolRelease.txt: ToolRelease.txt.sig: no "
+                                  "trusted key signed"),
+             qPrintable(checked.err));
 }
 
 void TestPublish::keygen_data()

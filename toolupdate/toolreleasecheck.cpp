@@ -26,8 +26,13 @@ QNetworkReply *ToolReleaseCheck::get(const QString &fileName, qint64 maxBytes)
 
 void ToolReleaseCheck::statementFinished()
 {
-    if (const std::optional<QString> failure = ServerRequests::firmwareReplyFailure(*m_statement))
-        return end({std::nullopt, ToolReleaseFile::fileName() + QStringLiteral(": ") + *failure});
+    if (const std::optional<QString> failure =
+            ServerRequests::firmwareReplyFailure(*m_statement)) {
+        const int status =
+            m_statement->attribute(QNetworkRequest::HttpStatusCodeAttribute).toInt();
+        return end({std::nullopt, ToolReleaseFile::fileName() + QStringLiteral(": ") + *failure,
+                    status == 404});
+    }
     m_statementBody = m_statement->readAll();
     m_parsed = ToolReleaseFile::parse(m_statementBody);
     if (!m_parsed.release || !FirmwareSignature::required())
