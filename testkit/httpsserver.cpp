@@ -99,6 +99,7 @@ void HttpsTestServer::answer(QSslSocket *socket, const QByteArray &request)
     }
     const QString path = QString::fromLatin1(requestLine.at(1));
     m_requests.append(path);
+    m_heads.append(request);
 
     const auto found = m_responses.constFind(path);
     if (found == m_responses.constEnd()) {
@@ -110,7 +111,8 @@ void HttpsTestServer::answer(QSslSocket *socket, const QByteArray &request)
     const QByteArray okHeaders = "HTTP/1.1 200 OK\r\nContent-Type: application/octet-stream\r\n"
                                  "Content-Length: "
                                  + QByteArray::number(response.body.size())
-                                 + "\r\nConnection: close\r\n\r\n";
+                                 + "\r\nSet-Cookie: visitor=nv38k-test\r\n"
+                                   "Connection: close\r\n\r\n";
     switch (response.kind) {
     case CannedResponse::Kind::File:
         socket->write(okHeaders + response.body);

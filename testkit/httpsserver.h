@@ -35,7 +35,8 @@ struct CannedResponse
 };
 Q_DECLARE_METATYPE(CannedResponse)
 
-// A small HTTPS file host on 127.0.0.1 for tests. It is also an HTTP proxy
+// A small HTTPS file host on 127.0.0.1 for tests. Every file it serves sets
+// a cookie, which a client must not send back. It is also an HTTP proxy
 // that accepts CONNECT to any host, so a tool built for the real server's
 // name reaches it unchanged once it is the application's proxy; the name is
 // still checked against the certificate it presents.
@@ -63,7 +64,13 @@ public:
 
     // The paths of the GET requests received so far, in order.
     QStringList requests() const { return m_requests; }
-    void clearRequests() { m_requests.clear(); }
+    // Their request lines and headers, as received.
+    QList<QByteArray> requestHeads() const { return m_heads; }
+    void clearRequests()
+    {
+        m_requests.clear();
+        m_heads.clear();
+    }
 
 protected:
     void incomingConnection(qintptr socketDescriptor) override;
@@ -77,6 +84,7 @@ private:
     QSslKey m_key;
     QHash<QString, CannedResponse> m_responses;
     QStringList m_requests;
+    QList<QByteArray> m_heads;
     QHash<QSslSocket *, QByteArray> m_buffers;
     qint64 m_endlessBytesSent = 0;
 };

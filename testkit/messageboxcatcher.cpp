@@ -2,6 +2,7 @@
 
 #include <QAbstractButton>
 #include <QApplication>
+#include <QCheckBox>
 
 MessageBoxCatcher::MessageBoxCatcher(QObject *parent)
     : QObject(parent)
@@ -19,10 +20,21 @@ void MessageBoxCatcher::closeVisibleBoxes()
         auto *box = qobject_cast<QMessageBox *>(window);
         if (!box || !box->isVisible())
             continue;
+        QStringList texts;
+        QAbstractButton *answer = box->button(QMessageBox::Ok);
+        for (QAbstractButton *button : box->buttons()) {
+            if (box->standardButton(button) == QMessageBox::NoButton)
+                texts << button->text();
+            if (!m_answer.isEmpty() && button->text() == m_answer)
+                answer = button;
+        }
         m_boxes.append({box->icon(), box->windowTitle(), box->text(), box->standardButtons(),
-                        box->parentWidget()});
-        if (QAbstractButton *ok = box->button(QMessageBox::Ok))
-            ok->click();
+                        box->parentWidget(), texts,
+                        box->checkBox() ? box->checkBox()->text() : QString()});
+        if (box->checkBox() && m_tickCheckBox)
+            box->checkBox()->setChecked(true);
+        if (answer)
+            answer->click();
         else
             box->reject();
     }

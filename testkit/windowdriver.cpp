@@ -29,6 +29,13 @@ WindowDriver::WindowDriver()
     m_ready = QTest::qWaitForWindowExposed(m_window.get());
 }
 
+bool WindowDriver::restart()
+{
+    m_window = std::make_unique<Widget>();
+    m_window->show();
+    return QTest::qWaitForWindowExposed(m_window.get());
+}
+
 WindowDriver::~WindowDriver()
 {
     m_window.reset();
@@ -132,7 +139,13 @@ QStringList WindowDriver::boxes() const
                                               caught.title, caught.text, QLatin1String(parent)}
                                       .join(QLatin1Char('|'));
         const bool plain = caught.buttons == QMessageBox::Ok;
-        result.append(plain ? described : described + QStringLiteral(" (not a plain OK box)"));
+        if (!caught.buttonTexts.isEmpty())
+            result.append(
+                described
+                + QStringLiteral(" [%1; %2]")
+                      .arg(caught.buttonTexts.join(QLatin1Char('/')), caught.checkBoxText));
+        else
+            result.append(plain ? described : described + QStringLiteral(" (not a plain OK box)"));
     }
     return result;
 }

@@ -25,6 +25,13 @@ public:
     WindowDriver &operator=(const WindowDriver &) = delete;
 
     bool isReady() const { return m_ready; }
+    // Closes the window and starts another, as the owner starting the tool again.
+    bool restart();
+    // Leaves later boxes as answerWith() of MessageBoxCatcher says.
+    void answerBoxesWith(const QString &button, bool tickCheckBox)
+    {
+        m_boxes.answerWith(button, tickCheckBox);
+    }
     Widget &window() { return *m_window; }
     QString label(const char *name) const;
     QStringList labels() const; // model, version, notes
@@ -48,7 +55,8 @@ public:
     bool installUtility(const QString &program);
 
     // The boxes shown so far as "kind|title|text|parent", parent being
-    // "window", "none" or "other"; see box().
+    // "window", "none" or "other"; see box(). A box of buttons of its own
+    // adds " [button/button; checkbox]".
     QStringList boxes() const;
     bool repliesReleased() const;
 

@@ -11,6 +11,7 @@
 using UnreachableKeyboard::BoundDriver;
 using Verdict = FirmwareSignature::Verdict;
 Q_DECLARE_METATYPE(DownloadOutcome)
+Q_DECLARE_METATYPE(Decisions::UpdateChoice)
 
 namespace {
 
@@ -37,6 +38,8 @@ private slots:
     void information();
     void deviceCheck_data();
     void deviceCheck();
+    void toolUpdateOverTime_data();
+    void toolUpdateOverTime();
     void firmware_data();
     void firmware();
 };
@@ -276,6 +279,58 @@ void TestDecisions::firmware()
     QCOMPARE(::shown(decided), shown);
     QCOMPARE(decided.received, received);
     QCOMPARE(decided.stored, stored);
+}
+
+// A release offered, the owner's answer kept, and the same release asked
+// about again `later` seconds on: offered again or not.
+void TestDecisions::toolUpdateOverTime_data()
+{
+    QTest::addColumn<bool>("securityFix");
+    QTest::addColumn<Decisions::UpdateChoice>("choice");
+    QTest::addColumn<qint64>("later");
+    QTest::addColumn<bool>("offeredAgain");
+
+    using Choice = Decisions::UpdateChoice;
+    const qint64 threeDays = 3 * 24 * 3600;
+    for (const bool security : {true, false}) {
+        const QString kind = security ? "security fix, " : "other release, ";
+        const auto add = [&](const char *name, Choice choice, qint64 later, bool again) {
+            QTest::newRow(qPrintable(kind + name)) << security << choice << later << again;
+        };
+        add("稍后提醒, a second short of three days", Choice::Later, threeDays - 1, false);
+        add("稍后提醒, three days on", Choice::Later, threeDays, true);
+        // Closed otherwise: a warning comes back as if postponed; information
+        // is shown once a version.
+        add("closed, a second short of three days", Choice::Closed, threeDays - 1, false);
+        add("closed, a year on", Choice::Closed, 365 * 24 * 3600, security);
+        // Chosen to install, it is offered until it is installed.
+        add("立即更新, a minute on", Choice::InstallNow, 60, true);
+    }
+}
+
+void TestDecisions::toolUpdateOverTime()
+{
+    QFETCH(bool, securityFix);
+    QFETCH(Decisions::UpdateChoice, choice);
+    QFETCH(qint64, later);
+    QFETCH(bool, offeredAgain);
+
+    ToolReleaseFile::Parsed answer{ToolRelease{}, {}};
+    answer.release->version = "1.6";
+    answer.release->securityFix = securityFix;
+    const QDateTime now = QDateTime::fromSecsSinceEpoch(1'800'000'000, Qt::UTC);
+    const auto offered = [&](const UpdatePreferences &kept, const QDateTime &at) {
+        return Decisions::toolRelease(answer, "1.5", kept, at, true).offer.has_value();
+    };
+    QVERIFY(offered({}, now));
+    // Kept as the store keeps it: to the second, in UTC.
+    QTemporaryDir folder;
+    UpdatePreferenceStore store(folder.filePath("kept.ini"));
+    QVERIFY(store.write(Decisions::afterUpdateBox({}, *answer.release, choice, false, now)));
+    const UpdatePreferences kept = store.read();
+    QCOMPARE(offered(kept, now.addSecs(later)), offeredAgain);
+    QVERIFY(kept.checkForUpdates);
+    QVERIFY(!Decisions::afterUpdateBox(kept, *answer.release, choice, true, now).checkForUpdates);
 }
 
 QTEST_GUILESS_MAIN(TestDecisions)

@@ -8,6 +8,7 @@
 #include "testkit/httpsserver.h"
 #include "testkit/tmpfsmount.h"
 #include "testkit/windowdriver.h"
+#include "toolupdate/installerdownload.h"
 #include "usertexts/usertexts.h"
 
 #include <QNetworkRequest>
@@ -100,6 +101,7 @@ CannedResponse signatureFile(Signature signature, const QByteArray &firmware)
 Q_DECLARE_METATYPE(Utility)
 Q_DECLARE_METATYPE(Disk)
 Q_DECLARE_METATYPE(Signature)
+Q_DECLARE_METATYPE(InstallerOutcome)
 
 class TestWorkflow : public QObject
 {
@@ -122,6 +124,11 @@ private slots:
     void download_data();
     void download();
     void wholeUse();
+    void toolRelease_data();
+    void toolRelease();
+    void toolReleaseChoicesKept();
+    void installerDownload_data();
+    void installerDownload();
 
 private:
     bool stillUsable();
@@ -296,7 +303,7 @@ void TestWorkflow::failedInformationKeepsEarlierAddress()
 void TestWorkflow::quickClicksAreAnsweredEach()
 {
     QVERIFY(m_driver->fetchInformation(2));
-    // One statement request is enough for both.
+    // One statement request in a run is enough.
     QCOMPARE(m_server.requests(), (QStringList{infoPath, infoPath, toolReleasePath}));
     QCOMPARE(m_driver->boxes(), QStringList());
     QCOMPARE(m_driver->label("lblDeviceType"), QStringLiteral("K1"));
@@ -680,6 +687,173 @@ void TestWorkflow::wholeUse()
     QSslConfiguration listSet = used;
     listSet.setCaCertificates(used.caCertificates());
     QVERIFY(used != listSet);
+}
+
+// What the tool release statement (and, in builds with keys, its
+// signature) makes the window show and log, for a tool at version 1.5.
+void TestWorkflow::toolRelease_data()
+{
+    QTest::addColumn<CannedResponse>("statement");
+    QTest::addColumn<CannedResponse>("signature");
+    QTest::addColumn<QString>("shown"); // the box's kind and title, or nothing
+    QTest::addColumn<QString>("logged"); // what the window logs of it, or nothing
+
+    using Kind = CannedResponse::Kind;
+    const auto add = [](const char *name, const QByteArray &statement, const QString &shown,
+                        const QString &logged,
+                        const std::optional<CannedResponse> &signature = {}) {
+        QTest::newRow(name) << CannedResponse{Kind::File, statement}
+                            << signature.value_or(
+                                   CannedResponse{Kind::File, toolReleaseSignature(statement)})
+                            << shown << logged;
+    };
+    const bool keys = FirmwareSignature::required();
+    const QByteArray newer = toolReleaseFile(QStringLiteral("1.10"));
+    add("newer, a security fix", toolReleaseFile(QStringLiteral("1.6"), true), "warning|安全更新",
+        "ToolRelease: 1.6 offered, a security fix");
+    add("1.10 is newer than 1.5", newer, "information|工具更新", "ToolRelease: 1.10 offered");
+    add("equal", toolReleaseFile(QStringLiteral("1.5.0")), {},
+        "ToolRelease: 1.5.0, not newer than 1.5");
+    add("older", toolReleaseFile(QStringLiteral("1.4.9")), {},
+        "ToolRelease: 1.4.9, not newer than 1.5");
+    add("malformed", "version=1.6\nsecurity=maybe\n", {}, "ToolRelease: advisory: missing");
+    add("over 4 KiB", newer + QByteArray(4096, '#'), {},
+        "ToolRelease: ToolRelease.txt: larger than 4096 bytes");
+    QTest::newRow("none on the server")
+        << CannedResponse{Kind::Status, "", 404} << CannedResponse{Kind::Status, "", 404}
+        << QString() << QString();
+    const QString notSigned = "ToolRelease: ToolRelease.txt.sig: no trusted key signed";
+    add("a firmware's signature offered", newer, keys ? QString() : "information|工具更新",
+        keys ? notSigned : "ToolRelease: 1.10 offered",
+        CannedResponse{Kind::File, firmwareSignature(firmwareImage(170 * 1024))});
+    add("signed by another key", newer, keys ? QString() : "information|工具更新",
+        keys ? notSigned : "ToolRelease: 1.10 offered",
+        CannedResponse{Kind::File, toolReleaseSignature(newer, "other-signing")});
+    add("no signature", newer, keys ? QString() : "information|工具更新",
+        keys ? "ToolRelease: ToolRelease.txt.sig: Error transferring" : "ToolRelease: 1.10 offered",
+        CannedResponse{Kind::Status, "", 404});
+}
+
+void TestWorkflow::toolRelease()
+{
+    QFETCH(CannedResponse, statement);
+    QFETCH(CannedResponse, signature);
+    QFETCH(QString, shown);
+    QFETCH(QString, logged);
+
+    m_server.setResponse(toolReleasePath, statement);
+    m_server.setResponse(toolReleasePath + ".sig", signature);
+    QVERIFY(m_driver->fetchInformation());
+    QCOMPARE(m_driver->labels(), versionShown);
+    const QStringList boxes = m_driver->boxes();
+    QCOMPARE(boxes.size(), shown.isEmpty() ? 0 : 1);
+    if (!shown.isEmpty()) {
+        QVERIFY2(boxes.first().startsWith(shown + "|"), qPrintable(boxes.first()));
+        // Linux leaves updates to the package manager.
+        QVERIFY2(boxes.first().endsWith("请通过系统的软件包管理器更新。|window "
+                                        "[知道了/稍后提醒; 不再检查工具更新]"),
+                 qPrintable(boxes.first()));
+    }
+    const QStringList lines = m_driver->log().filter("ToolRelease");
+    QCOMPARE(lines.size(), logged.isEmpty() ? 0 : 1);
+    if (!logged.isEmpty())
+        QVERIFY2(lines.first().startsWith(logLine(logged)), qPrintable(lines.first()));
+}
+
+// The owner's choices outlive the window; "稍后提醒" holds a release back,
+// the checkbox stops the requests. The request tells nothing about the owner.
+void TestWorkflow::toolReleaseChoicesKept()
+{
+    const QByteArray statement = toolReleaseFile(QStringLiteral("1.6"), true);
+    m_server.setResponse(toolReleasePath, {CannedResponse::Kind::File, statement});
+    m_server.setResponse(toolReleasePath + ".sig",
+                         {CannedResponse::Kind::File, toolReleaseSignature(statement)});
+    m_driver->answerBoxesWith(QStringLiteral("稍后提醒"), false);
+    QVERIFY(m_driver->fetchInformation());
+    QCOMPARE(m_driver->boxes().size(), 1);
+    // Each answer set a cookie; none went back.
+    const QList<QByteArray> heads = m_server.requestHeads();
+    QVERIFY2(heads.at(1).startsWith("GET " + toolReleasePath.toLatin1() + " HTTP/1.1\r\n"),
+             heads.at(1));
+    for (const QByteArray &head : heads)
+        QVERIFY2(!head.contains("Cookie") && !head.contains("?"), head);
+
+    QVERIFY(m_driver->restart());
+    QVERIFY(m_driver->fetchInformation());
+    QCOMPARE(m_driver->boxes().size(), 1);
+    QVERIFY(m_driver->log().last().startsWith(logLine("ToolRelease: 1.6, postponed until ")));
+
+    // Once the checkbox was ticked, no start asks again.
+    QVERIFY(writeFile(QStringLiteral("settings/NV38K/nv38k-upgrade-tool.conf"), {}));
+    m_driver->answerBoxesWith(QStringLiteral("知道了"), true);
+    QVERIFY(m_driver->restart());
+    QVERIFY(m_driver->fetchInformation());
+    QCOMPARE(m_driver->boxes().size(), 2);
+    m_server.clearRequests();
+    QVERIFY(m_driver->restart());
+    QVERIFY(m_driver->fetchInformation());
+    QCOMPARE(m_server.requests(), QStringList{infoPath});
+}
+
+// The installer a statement names, downloaded into a folder of its own and
+// checked before anything may run it; refused, it leaves nothing behind.
+void TestWorkflow::installerDownload_data()
+{
+    QTest::addColumn<CannedResponse>("served");
+    QTest::addColumn<QString>("refusal"); // the box's text starts so; none: accepted
+
+    using Kind = CannedResponse::Kind;
+    const QByteArray installer = firmwareImage(4096); // what toolReleaseFile() states
+    QByteArray changed = installer;
+    changed[100] = char(changed[100] ^ 1);
+    QTest::newRow("as stated") << CannedResponse{Kind::File, installer} << QString();
+    QTest::newRow("one byte changed")
+        << CannedResponse{Kind::File, changed} << "下载的安装程序与发布说明不符（SHA-256 不同）";
+    QTest::newRow("a byte short") << CannedResponse{Kind::File, installer.chopped(1)}
+                                  << "下载的安装程序大小与发布说明不符";
+    QTest::newRow("a byte more") << CannedResponse{Kind::File, installer + "x"}
+                                 << "下载的安装程序比发布说明的大";
+    QTest::newRow("endless") << CannedResponse{Kind::Endless} << "下载的安装程序比发布说明的大";
+    QTest::newRow("not found") << CannedResponse{Kind::Status, "", 404} << "下载安装程序失败";
+    QTest::newRow("cut off") << CannedResponse{Kind::DropMidBody, installer} << "下载安装程序失败";
+}
+
+void TestWorkflow::installerDownload()
+{
+    QFETCH(CannedResponse, served);
+    QFETCH(QString, refusal);
+
+    QTemporaryDir temporary;
+    qputenv("TMPDIR", QFile::encodeName(temporary.path()));
+    const ToolRelease release =
+        *ToolReleaseFile::parse(toolReleaseFile(QStringLiteral("1.6"))).release;
+    m_server.setResponse("/NV38Firmware/N3KFirmware/" + release.installerName, served);
+    qRegisterMetaType<InstallerOutcome>();
+    QNetworkAccessManager manager;
+    auto *download =
+        new InstallerDownload(&manager, release, QCoreApplication::applicationFilePath());
+    QSignalSpy finished(download, &InstallerDownload::finished);
+    QVERIFY(finished.wait(20000));
+    qunsetenv("TMPDIR");
+    const auto outcome = finished.first().first().value<InstallerOutcome>();
+    const QStringList folders = QDir(temporary.path()).entryList(QDir::Dirs | QDir::NoDotAndDotDot);
+    QVERIFY(!outcome.cancelled);
+    if (!refusal.isEmpty()) {
+        QVERIFY(outcome.refusal);
+        QVERIFY2(outcome.refusal->text.startsWith(refusal), qPrintable(outcome.refusal->text));
+        QCOMPARE(outcome.installerPath, QString());
+        QCOMPARE(folders, QStringList());
+        return;
+    }
+    QVERIFY(!outcome.refusal);
+    QCOMPARE(folders.size(), 1);
+    QCOMPARE(outcome.installerPath,
+             QDir(temporary.path()).filePath(folders.first()) + "/" + release.installerName);
+    QCOMPARE(readFile(outcome.installerPath), firmwareImage(4096));
+#ifdef Q_OS_UNIX
+    // No one else may write, or even read, the folder.
+    QCOMPARE(int(QFileInfo(QFileInfo(outcome.installerPath).path()).permissions() & 0x0077), 0);
+#endif
 }
 
 QTEST_MAIN(TestWorkflow)

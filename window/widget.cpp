@@ -231,7 +231,9 @@ void Widget::on_btnGetFirmWare_clicked()
                                   FirmwareServer::maxInfoBytes);
 }
 
-// Only after information the window accepted, on the owner's own click.
+// Only after information the window accepted, on the owner's own click, and
+// once a run: the answer holds until the tool is started again, unless an
+// update that was to be installed did not get that far.
 void Widget::askForToolRelease()
 {
     if (toolReleaseAsked || !updatePreferences->read().checkForUpdates)
@@ -243,7 +245,6 @@ void Widget::askForToolRelease()
 
 void Widget::toolReleaseAnswered(const ToolReleaseFile::Parsed &answer)
 {
-    toolReleaseAsked = false;
     const UpdatePreferences kept = updatePreferences->read();
     const QDateTime now = QDateTime::currentDateTimeUtc();
     const Decisions::ToolUpdate update = Decisions::toolRelease(
@@ -279,6 +280,7 @@ void Widget::downloadInstaller(const ToolRelease &release)
 
 void Widget::installerDownloaded(const InstallerOutcome &outcome)
 {
+    toolReleaseAsked = false;
     if (outcome.cancelled) {
         qDebug() << "InstallerDownloadCancelled";
         return;

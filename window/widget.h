@@ -65,5 +65,5 @@ private:
     QByteArray listErrors; // dfu-util's standard error in this run, bounded
     QNetworkAccessManager *updateManager; // the tool's own updates
     std::unique_ptr<UpdatePreferenceStore> updatePreferences;
-    bool toolReleaseAsked = false; // an answer is awaited
+    bool toolReleaseAsked = false; // in this run
 };
