@@ -27,7 +27,8 @@ set(CPACK_PACKAGE_DESCRIPTION
     "the vendor's server, checks through dfu-util that the keyboard is\n"
     "attached in DFU mode and downloads the firmware for the flashing tool.\n"
     "It never writes to the device.\n"
-    "nv38k-publish, for the vendor, writes and checks the server's files.")
+    "nv38k-publish, for the vendor, writes and checks the server's files.\n"
+    "Security updates for this release are provided until ${NV38K_SUPPORT_UNTIL}.")
 string(REPLACE ";" "" CPACK_PACKAGE_DESCRIPTION "${CPACK_PACKAGE_DESCRIPTION}")
 set(CPACK_PACKAGING_INSTALL_PREFIX ${CMAKE_INSTALL_PREFIX})
 set(CPACK_STRIP_FILES ON)
@@ -42,6 +43,7 @@ set(CPACK_DEBIAN_PACKAGE_DEPENDS "dfu-util, qttranslations5-l10n")
 # The window's texts are Chinese.
 set(CPACK_DEBIAN_PACKAGE_RECOMMENDS "fonts-wqy-microhei | fonts-noto-cjk")
 set(CPACK_DEBIAN_PACKAGE_CONTROL_EXTRA
-    ${CMAKE_CURRENT_SOURCE_DIR}/packaging/deb/postinst ${CMAKE_CURRENT_SOURCE_DIR}/packaging/deb/postrm)
+    ${CMAKE_CURRENT_SOURCE_DIR}/packaging/deb/postinst ${CMAKE_CURRENT_SOURCE_DIR}/packaging/deb/postrm
+    ${CMAKE_CURRENT_SOURCE_DIR}/packaging/deb/conffiles)
 set(CPACK_DEBIAN_PACKAGE_CONTROL_STRICT_PERMISSION ON)
 include(CPack)

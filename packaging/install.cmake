@@ -32,6 +32,9 @@ install(FILES ${CMAKE_CURRENT_BINARY_DIR}/nv38k-upgrade-tool.desktop
 install(FILES packaging/nv38k-upgrade-tool.png
         DESTINATION ${CMAKE_INSTALL_DATADIR}/icons/hicolor/256x256/apps)
 install(FILES packaging/70-nv38k-dfu.rules DESTINATION ${NV38K_UDEV_RULES_DIR})
+# The defaults of the tool's settings for every user, where Qt looks for them
+# (XDG's system configuration folder); purging the package removes them.
+install(FILES packaging/nv38k-upgrade-tool.conf DESTINATION ${CMAKE_INSTALL_FULL_SYSCONFDIR}/xdg/NV38K)
 
 # What software centres show (AppStream), under an id that starts with the
 # vendor's domain name reversed.

@@ -51,20 +51,24 @@ start_from_menu() {
     main=$(window "$title") && [[ -n $main ]]
 }
 
-# "获取固件信息" reads Version.txt; "下载固件" then runs Debian's dfu-util,
+# "获取固件信息" reads Version.txt, then asks once whether a newer tool
+# exists (the packaged default); "下载固件" then runs Debian's dfu-util,
 # which finds no keyboard here.
 use_against_server() {
+    local asked
+    asked=$(served "$access_log" ToolRelease.txt 404)
     fetch_information "$main" "$access_log" && click "$main" 2 &&
+        [[ $(served "$access_log" ToolRelease.txt 404) -eq $((asked + 1)) ]] &&
         [[ -n $(window 未检测到设备) ]] &&
         [[ $(readlink "$home/.local/share/$package/bin/x64/dfu-util-static") == /usr/bin/dfu-util ]] &&
         [[ ! -e $home/.local/share/$package/tmp ]]
 }
 
-remove() {
+purge() {
     local files
     files=$(dpkg-query -L "$package" | while read -r f; do [[ -d $f ]] || echo "$f"; done)
-    [[ -n $files ]] &&
-        DEBIAN_FRONTEND=noninteractive "${sudo[@]}" apt-get -o DPkg::Lock::Timeout=600 remove -y -qq "$package" >>"$work/apt.log" 2>&1 &&
+    grep -qx /etc/xdg/NV38K/nv38k-upgrade-tool.conf <<<"$files" &&
+        DEBIAN_FRONTEND=noninteractive "${sudo[@]}" apt-get -o DPkg::Lock::Timeout=600 purge -y -qq "$package" >>"$work/apt.log" 2>&1 &&
         ! ls -d $files 2>/dev/null
 }
 
@@ -78,4 +82,4 @@ row "apt-get install ./$(basename "$deb")" install
 row "software centres find it: its AppStream file is valid" metainfo_valid
 row "the menu entry starts the window as a new user" start_from_menu
 row "获取固件信息, 下载固件: Debian's dfu-util finds no keyboard" use_against_server
-row "apt-get remove removes every file" remove
+row "apt-get purge removes every file, the settings' packaged defaults included" purge

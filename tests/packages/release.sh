@@ -78,4 +78,6 @@ row "osslsigncode verified the installer, the uninstaller and the zip's two prog
     "$(grep -c '^Signature verification: ok' "$work/walkthrough.log")" -eq 4
 row "the package's nv38k-publish check: the served release verified" \
     said "NV38K_1.6.nv.sig: HTTP 200, 64 bytes, verified"
+row "the package's nv38k-publish check: the tool release statement verified" \
+    said "ToolRelease.txt.sig: HTTP 200, 64 bytes, verified"
 row "the .deb ships nv38k-publish and its manual page" deb_ships_publish
