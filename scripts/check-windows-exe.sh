@@ -112,6 +112,8 @@ done
 grep -qx UiaReturnRawElementProvider <<<"$text" || fail "no UI Automation provider: Qt's accessibility is not built in"
 # Resource names are UTF-16, big-endian.
 grep -qx qtbase_zh_CN.qm < <(strings -a -eb "$exe") || fail "no Qt translation (qtbase_zh_CN.qm) built in"
+# An update's installer is started as the owner sees it: no test hook passes it arguments.
+! grep -q NV38K_TEST_INSTALLER_ARGUMENTS <<<"$text" || fail "built with NV38K_TEST_HOOKS"
 
 grep -q 'Resource Directory' <<<"$dump" || fail "no resource directory"
 resources=$(wrestool -l "$exe")

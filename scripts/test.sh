@@ -4,7 +4,8 @@
 # With --windows, the same suites cross-built for 32-bit Windows and run
 # under Wine (see scripts/build-windows.sh), the release .exe checked, and
 # the tool used with files planted where other users could put them
-# (tests/windows/hardening.sh).
+# (tests/windows/hardening.sh), and the tool's own update installed
+# (tests/windows/selfupdate.sh).
 # With --packages, a signed release made by docs/releasing.md ("Releasing,
 # step by step") in a clone of the commit (commit changes first), its packages
 # installed and used as a user would, and rebuilt and compared
@@ -43,6 +44,8 @@ if [[ $mode == --windows ]]; then
         ctest --test-dir "$build" --output-on-failure --parallel "$(nproc)"
     # The tool with files planted where other users could put them, traced.
     tests/windows/hardening.sh
+    # A security fix installed through the tool's own update.
+    tests/windows/selfupdate.sh
     exit
 fi
 # The tests' build builds the benchmarks too (without running them), so

@@ -286,7 +286,7 @@ void Widget::installerDownloaded(const InstallerOutcome &outcome)
         return;
     }
     if (outcome.refusal) {
-        qDebug() << "InstallerRefused";
+        qDebug().noquote() << "InstallerRefused" << outcome.refusal->text;
         showBox(this, *outcome.refusal);
         return;
     }

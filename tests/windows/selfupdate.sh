@@ -1,0 +1,164 @@
+#!/usr/bin/env bash
+# A security fix reaches an owner on Windows, under Wine: the tool, built for
+# a firmware server on this machine (nginx, a root and a firmware signing key
+# made here) and signed with a throwaway code-signing certificate, is
+# installed with its installer. The server then serves a release identical
+# but for a higher version, built over the same tree so that only what the
+# version changes is compiled again, with its signed statement. The owner
+# clicks "获取固件信息", then "立即更新" in the warning: the installed
+# program is then the new version, and the firmware downloaded earlier is
+# untouched. A served installer whose SHA-256 differs from the statement's,
+# or one signed by another certificate, runs nothing and the box says why.
+# The installer's silent switch comes through a test build's
+# NV38K_TEST_INSTALLER_ARGUMENTS; an owner clicks through the installer.
+# One line per row; stops at the first that fails. scripts/test.sh --windows
+# runs it.
+set -euo pipefail
+top=$(cd "$(dirname "$0")/../.." && pwd)
+cd "$top"
+source scripts/start-nginx.sh
+suite=windows-update
+work=$top/build/windows-update
+mkdir -p "$work"
+rm -f "$work"/*.log
+source tests/packages/rows.sh
+source tests/packages/certificates.sh
+program=nv38k-upgrade-tool.exe
+key='HKCU\Software\Microsoft\Windows\CurrentVersion\Uninstall\NV38KUpgradeTool'
+
+export WINEPREFIX=$work/wine WINEDEBUG=-all
+export WINEDLLOVERRIDES="mscoree,mshtml,winemenubuilder.exe="
+xvfb_pid=
+cleanup() {
+    stop_nginx
+    wineserver -k 2>/dev/null || true
+    [[ -z $xvfb_pid ]] || kill "$xvfb_pid" 2>/dev/null || true
+}
+trap cleanup EXIT
+
+port=$(pick_port "$work/port")
+pki=$work/pki
+[[ -f $pki/signing.pub ]] || scripts/make-certs.sh "$pki" localhost >/dev/null
+build=$work/build
+linux=$work/linux
+www=$work/www/NV38Firmware/N3KFirmware
+packages=$work/packages
+
+# A code-signing certificate, as the vendor's, and another one.
+certificates() {
+    local name
+    test_root "$work/signing" root 2 "NV38K test code-signing root" || return 1
+    for name in vendor other; do
+        test_certificate "$work/signing" root "$name" 2 codeSigning "NV38K test $name" &&
+            openssl pkcs12 -export -inkey "$work/signing/$name.key" -in "$work/signing/$name.pem" \
+                -passout pass:test -out "$work/signing/$name.p12" || return 1
+    done
+}
+row "a code-signing certificate, and another one, from a throwaway root" certificates
+
+# The installer of the tree's tool, signed with certificate $1, into folder $2.
+package() {
+    NV38K_SIGN_PKCS12=$work/signing/$1.p12 NV38K_SIGN_PASSWORD=test \
+        packaging/windows/make-packages.sh "$build" "$2" >>"$work/build.log" 2>&1
+}
+build_version() {
+    NV38K_WINDOWS_BUILD=$build scripts/build-windows.sh -DNV38K_FIRMWARE_HOST="localhost:$port" \
+        -DNV38K_TRUSTED_CA="$pki/ca.pem" -DNV38K_FIRMWARE_SIGNING_KEY="$pki/signing.pub" \
+        -DNV38K_TEST_HOOKS=ON -DNV38K_VERSION="$1" >>"$work/build.log" 2>&1
+}
+build() {
+    rm -rf "$packages" "$work/www" && : >"$work/build.log"
+    build_version 1.5 && package vendor "$packages/1.5" &&
+        build_version 1.6 && package vendor "$packages/1.6" && package other "$packages/other" &&
+        cmake --preset release -B "$linux" >>"$work/build.log" &&
+        cmake --build "$linux" --target nv38k-publish --parallel "$(nproc)" >>"$work/build.log" &&
+        demo/make-sample-firmware.sh "$work/www" "$linux/publish/nv38k-publish" \
+            "$pki/signing.key" >"$work/served" 2>>"$work/build.log"
+}
+row "build: 1.5 for localhost:$port and its installer, then 1.6 over the same tree, signed" build
+
+# Serves the installer of folder $1 and a statement of it, signed by the
+# firmware signing key.
+announce() {
+    rm -f "$www"/nv38k-upgrade-tool-*-setup.exe &&
+        "$linux/publish/nv38k-publish" tool-release --version 1.6 --security \
+            --advisory "修复了 OpenSSL 的安全漏洞，请尽快更新。" \
+            --installer "$packages/$1/nv38k-upgrade-tool-1.6-setup.exe" \
+            --signing-key "$pki/signing.key" --out "$www" >>"$work/publish.log" 2>&1
+}
+
+start_display
+
+# A fresh prefix with 1.5 installed by its installer, and firmware downloaded before.
+installed() {
+    fresh_prefix &&
+        wine "$(winepath -w "$packages/1.5/nv38k-upgrade-tool-1.5-setup.exe")" /S &&
+        wineserver --wait && [[ $(version) == 1.5 ]] &&
+        mkdir -p "$folder_unix/tmp" && cp "$(cat "$work/served")" "$folder_unix/tmp/Data.nv"
+}
+# The Uninstall entry's DisplayVersion.
+version() {
+    wine reg query "$key" /v DisplayVersion 2>/dev/null | tr -d '\r' |
+        sed -n 's/^ *DisplayVersion *REG_SZ *//p'
+}
+
+tool_pid=
+# Starts the installed tool as its shortcut does, clicks "获取固件信息" and
+# presses the warning's default button, "立即更新".
+update() {
+    local main box
+    (cd "$folder_unix" && NV38K_TEST_INSTALLER_ARGUMENTS=/S exec wine "$folder\\$program") \
+        >"$work/tool.log" 2>&1 &
+    tool_pid=$!
+    main=$(window "NV38K升级工具V1.5") && [[ -n $main ]] &&
+        fetch_information "$main" "$work/nginx/access.log" &&
+        box=$(window 安全更新) && [[ -n $box ]] &&
+        xdotool mousemove --window "$box" 5 5 click 1 && sleep 0.3 && xdotool key Return
+}
+# Waits up to a minute for $1 to hold.
+eventually() {
+    for _ in $(seq 600); do
+        "$@" && return 0
+        sleep 0.1
+    done
+    return 1
+}
+gone() { ! kill -0 "$tool_pid" 2>/dev/null; }
+is_version() { [[ $(version) == "$1" ]]; }
+firmware_untouched() { cmp "$folder_unix/tmp/Data.nv" "$(cat "$work/served")"; }
+# Nothing of a refused download is left in the user's temporary folder.
+nothing_left() {
+    local temp
+    temp=$(winepath -u "$(wine cmd /c 'echo %TEMP%' | tr -d '\r')") &&
+        ! ls -d "$temp"/nv38k-update-* 2>/dev/null
+}
+
+serve() {
+    stop_nginx
+    start_nginx "$port" "$work/www" "$pki/server.pem" "$pki/server.key" "$work/nginx" 2>>"$work/nginx.log"
+}
+row "serve: the firmware, and 1.6 announced as a security fix" eval 'announce 1.6 && serve'
+row "install 1.5 with its installer, with firmware downloaded before" installed
+
+updated() {
+    update && eventually gone && eventually is_version 1.6 && wineserver --wait &&
+        is_version 1.6 && firmware_untouched && grep -q '^InstallerStarted' "$work/tool.log"
+}
+row "获取固件信息, 立即更新: the installed tool is 1.6, tmp/Data.nv untouched" updated
+
+# The box "更新失败" came, saying $1, and 1.5 stayed as it was.
+refused() {
+    local box
+    box=$(window 更新失败) && [[ -n $box ]] && grep -q "InstallerRefused .*$1" "$work/tool.log" &&
+        xdotool key --window "$box" Return && wine taskkill /im "$program" >/dev/null 2>&1
+    wait "$tool_pid" || true
+    is_version 1.5 && firmware_untouched && nothing_left
+}
+changed_installer() {
+    announce 1.6 && flip_byte "$www/nv38k-upgrade-tool-1.6-setup.exe" && installed && update &&
+        refused "SHA-256"
+}
+row "an installer whose SHA-256 differs from the statement's: nothing runs, the box says so" \
+    changed_installer
+row "an installer signed by another certificate: nothing runs, the box says so" \
+    eval 'announce other && installed && update && refused 其他证书'
