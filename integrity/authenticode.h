@@ -3,7 +3,10 @@
 #include <QString>
 #include <optional>
 
+// The Authenticode signature of a downloaded tool installer, judged before it
+// runs: the installer must come from whoever signed the program running now.
 namespace Authenticode {
+
 // Why the installer at `installerPath` must not run, judged by its Authenticode
 // signature, or nothing. Where the program at `runningProgramPath` carries no
 // Authenticode signature, none is required; where it does, the installer must
@@ -11,4 +14,5 @@ namespace Authenticode {
 // Elsewhere than on Windows: always nothing.
 std::optional<QString> installerSignatureProblem(const QString &installerPath,
                                                  const QString &runningProgramPath);
+
 } // namespace Authenticode

@@ -5,7 +5,8 @@
 #   OUT_DIR/nv38k-upgrade-tool-VERSION-windows.zip the same folder, portable
 # and, for the SBOM, the installer's uninstall.exe into EXE_DIR.
 # VERSION is the one CMake wrote into EXE_DIR/nv38k-version.txt unless
-# NV38K_VERSION says otherwise. With
+# NV38K_VERSION says otherwise, and the installer names the last day of
+# security updates from EXE_DIR/nv38k-support-until.txt. With
 # NV38K_SIGN_PKCS12 set, the programs, the uninstaller and the installer are
 # signed (see sign.sh), and each signature is summed up: the certificate's
 # subject, the signing time and whether a timestamp backs it (the uninstaller's too). Both packages
@@ -21,6 +22,8 @@ exe_dir=${1:?usage: $0 EXE_DIR OUT_DIR}
 out_dir=${2:?usage: $0 EXE_DIR OUT_DIR}
 version=${NV38K_VERSION:-$(cat "$exe_dir/nv38k-version.txt" 2>/dev/null || true)}
 [[ -n $version ]] || { echo "make-packages: $exe_dir/nv38k-version.txt is missing (CMake writes it)" >&2; exit 1; }
+support_until=$(cat "$exe_dir/nv38k-support-until.txt" 2>/dev/null || true)
+[[ -n $support_until ]] || { echo "make-packages: $exe_dir/nv38k-support-until.txt is missing (CMake writes it)" >&2; exit 1; }
 export SOURCE_DATE_EPOCH=${SOURCE_DATE_EPOCH:-$(git -C "$here" log -1 --format=%ct)}
 
 programs=(nv38k-upgrade-tool.exe bin/x64/dfu-util-static.exe)
@@ -64,7 +67,7 @@ find "$folder" -exec touch -h -d "@$SOURCE_DATE_EPOCH" {} +
 ) >"$stage/licenses.nsh"
 
 # -WX: any warning fails the build.
-makensis -V2 -WX -INPUTCHARSET UTF8 -DVERSION="$version" -DSOURCE="$folder" \
+makensis -V2 -WX -INPUTCHARSET UTF8 -DVERSION="$version" -DSUPPORT_UNTIL="$support_until" -DSOURCE="$folder" \
     -DLICENSES="$stage/licenses.nsh" "${sign[@]}" -DUNINSTALLER="$exe_dir/uninstall.exe" \
     -DOUTFILE="$out_dir/$name-setup.exe" "$here/nv38k-upgrade-tool.nsi"
 

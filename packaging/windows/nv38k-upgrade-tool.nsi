@@ -1,6 +1,6 @@
 ; Per-user installer of the NV38K upgrade tool for Windows, in Chinese like
 ; the tool. make-packages.sh builds it:
-;   makensis -INPUTCHARSET UTF8 -DVERSION=<version> -DSOURCE=<folder> -DLICENSES=<licenses.nsh> -DOUTFILE=<setup.exe> nv38k-upgrade-tool.nsi
+;   makensis -INPUTCHARSET UTF8 -DVERSION=<version> -DSUPPORT_UNTIL=<YYYY-MM-DD> -DSOURCE=<folder> -DLICENSES=<licenses.nsh> -DOUTFILE=<setup.exe> nv38k-upgrade-tool.nsi
 ; makensis works in this folder. SOURCE holds nv38k-upgrade-tool.exe,
 ; bin/x64/dfu-util-static.exe and licenses/, whose files LICENSES lists as
 ; SetOutPath and File lines; with SIGN, that script signs the uninstaller and
@@ -8,19 +8,25 @@
 ; there, for the SBOM. The tool runs bin\x64\dfu-util-static.exe and
 ; writes tmp\Data.nv relative to its working directory, so it is installed
 ; where its user may write, and its shortcut starts it there. /S installs
-; (and, given to the uninstaller, uninstalls) silently.
+; (and, given to the uninstaller, uninstalls) silently; /NOUPDATECHECK turns
+; the tool's check for its own updates off, in silent installs too.
 Unicode true
 !include MUI2.nsh
 !include FileFunc.nsh
+!include LogicLib.nsh
 
-!ifndef VERSION | SOURCE | OUTFILE | LICENSES
-  !error "Define VERSION, SOURCE, LICENSES and OUTFILE (see make-packages.sh)"
+!ifndef VERSION | SUPPORT_UNTIL | SOURCE | OUTFILE | LICENSES
+  !error "Define VERSION, SUPPORT_UNTIL, SOURCE, LICENSES and OUTFILE (see make-packages.sh)"
 !endif
 
 !define TITLE "NV38K升级工具"
 !define PROGRAM "nv38k-upgrade-tool.exe"
 !define SHORTCUT "$SMPROGRAMS\${TITLE}.lnk"
 !define UNINSTALL_KEY "Software\Microsoft\Windows\CurrentVersion\Uninstall\NV38KUpgradeTool"
+; The tool's own settings (QSettings, per user): CheckToolUpdates 0 means
+; never check for a newer tool; the tool writes the rest.
+!define SETTINGS_KEY "Software\NV38K\nv38k-upgrade-tool"
+!define SUPPORT_TEXT "安全更新提供至 ${SUPPORT_UNTIL}。"
 
 Name "${TITLE} ${VERSION}"
 OutFile "${OUTFILE}"
@@ -42,7 +48,7 @@ ShowUninstDetails show
 !define MUI_UNICON "../../app/nv38k.ico"
 !define MUI_ABORTWARNING
 
-!define MUI_WELCOMEPAGE_TEXT "此程序将把 ${TITLE} ${VERSION} 安装到你自己的文件夹中，不需要管理员权限。$\r$\n$\r$\n$_CLICK"
+!define MUI_WELCOMEPAGE_TEXT "此程序将把 ${TITLE} ${VERSION} 安装到你自己的文件夹中，不需要管理员权限。$\r$\n$\r$\n${SUPPORT_TEXT}$\r$\n$\r$\n$_CLICK"
 !insertmacro MUI_PAGE_WELCOME
 !insertmacro MUI_PAGE_DIRECTORY
 !insertmacro MUI_PAGE_INSTFILES
@@ -57,12 +63,74 @@ ShowUninstDetails show
 !define MUI_FINISHPAGE_RUN
 !define MUI_FINISHPAGE_RUN_TEXT "启动${TITLE}"
 !define MUI_FINISHPAGE_RUN_FUNCTION StartTool
+!define MUI_FINISHPAGE_SHOWREADME
+!define MUI_FINISHPAGE_SHOWREADME_TEXT "检查工具更新"
+!define MUI_FINISHPAGE_SHOWREADME_FUNCTION UpdateCheckChecked
+!define MUI_PAGE_CUSTOMFUNCTION_SHOW UpdateCheckShow
+!define MUI_PAGE_CUSTOMFUNCTION_LEAVE UpdateCheckLeave
 !insertmacro MUI_PAGE_FINISH
 
 !insertmacro MUI_UNPAGE_CONFIRM
 !insertmacro MUI_UNPAGE_INSTFILES
 
 !insertmacro MUI_LANGUAGE "SimpChinese"
+
+Var NoUpdateCheck
+
+Function .onInit
+  ${GetParameters} $0
+  ClearErrors
+  ${GetOptions} $0 "/NOUPDATECHECK" $1
+  ${IfNot} ${Errors}
+    StrCpy $NoUpdateCheck 1
+  ${EndIf}
+FunctionEnd
+
+; The box starts checked unless the owner has turned the check off before
+; (the tool writes true or false, the installer 1 or 0) or asks to now: an
+; update installed by clicking through keeps the owner's choice.
+Function UpdateCheckShow
+  ReadRegStr $0 HKCU "${SETTINGS_KEY}" "CheckToolUpdates"
+  ${If} $NoUpdateCheck == 1
+  ${OrIf} $0 == "0"
+  ${OrIf} $0 == "false"
+    ${NSD_Uncheck} $mui.FinishPage.ShowReadme
+  ${EndIf}
+FunctionEnd
+
+; Written on leaving the page, before the tool may start, so it starts with
+; the owner's choice.
+Function UpdateCheckLeave
+  ${NSD_GetState} $mui.FinishPage.ShowReadme $0
+  ${If} $0 == ${BST_CHECKED}
+    WriteRegDWORD HKCU "${SETTINGS_KEY}" "CheckToolUpdates" 1
+  ${Else}
+    WriteRegDWORD HKCU "${SETTINGS_KEY}" "CheckToolUpdates" 0
+  ${EndIf}
+FunctionEnd
+
+; The page calls this when the box is checked, after the tool started: by then
+; UpdateCheckLeave has written the choice.
+Function UpdateCheckChecked
+FunctionEnd
+
+; The tool that started this installer to update itself may still be quitting;
+; Windows lets no one replace a program while it runs. Waits up to 10 s.
+Function WaitForTool
+  IfFileExists "$INSTDIR\${PROGRAM}" 0 done
+  StrCpy $1 0
+  retry:
+    ClearErrors
+    FileOpen $0 "$INSTDIR\${PROGRAM}" a
+    IfErrors 0 writable
+    IntOp $1 $1 + 1
+    IntCmp $1 50 done
+    Sleep 200
+    Goto retry
+  writable:
+    FileClose $0
+  done:
+FunctionEnd
 
 ; In the install folder, as the shortcut starts it.
 Function StartTool
@@ -72,6 +140,7 @@ FunctionEnd
 
 Section "Install"
   SetShellVarContext current
+  Call WaitForTool
   SetOutPath "$INSTDIR\bin\x64"
   File "${SOURCE}/bin/x64/dfu-util-static.exe"
   SetOutPath "$INSTDIR"
@@ -86,6 +155,7 @@ Section "Install"
   WriteRegStr HKCU "${UNINSTALL_KEY}" "DisplayName" "${TITLE}"
   WriteRegStr HKCU "${UNINSTALL_KEY}" "DisplayVersion" "${VERSION}"
   WriteRegStr HKCU "${UNINSTALL_KEY}" "Publisher" "NV38K"
+  WriteRegStr HKCU "${UNINSTALL_KEY}" "Comments" "${SUPPORT_TEXT}"
   WriteRegStr HKCU "${UNINSTALL_KEY}" "DisplayIcon" "$INSTDIR\${PROGRAM},0"
   WriteRegStr HKCU "${UNINSTALL_KEY}" "InstallLocation" "$INSTDIR"
   WriteRegStr HKCU "${UNINSTALL_KEY}" "UninstallString" '"$INSTDIR\uninstall.exe"'
@@ -94,11 +164,16 @@ Section "Install"
   WriteRegDWORD HKCU "${UNINSTALL_KEY}" "NoRepair" 1
   ${GetSize} "$INSTDIR" "/S=0K" $0 $1 $2
   WriteRegDWORD HKCU "${UNINSTALL_KEY}" "EstimatedSize" $0
+  ; A silent install leaves the owner's choice as it is, or unmade.
+  ${If} $NoUpdateCheck == 1
+    WriteRegDWORD HKCU "${SETTINGS_KEY}" "CheckToolUpdates" 0
+  ${EndIf}
 SectionEnd
 
 ; Removes what the installer put there and the tool's tmp folder, which holds
 ; only the firmware it downloaded (a cache: it downloads it again when asked).
-; The install folder itself goes only when nothing else is left in it.
+; The install folder itself goes only when nothing else is left in it. The
+; tool's settings go too, and NV38K's key when nothing else is left in it.
 Section "Uninstall"
   SetShellVarContext current
   Delete "${SHORTCUT}"
@@ -111,4 +186,6 @@ Section "Uninstall"
   Delete "$INSTDIR\uninstall.exe"
   RMDir "$INSTDIR"
   DeleteRegKey HKCU "${UNINSTALL_KEY}"
+  DeleteRegKey HKCU "${SETTINGS_KEY}"
+  DeleteRegKey /ifempty HKCU "Software\NV38K"
 SectionEnd

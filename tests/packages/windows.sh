@@ -2,8 +2,9 @@
 # Installs the Windows package as a user would, in a fresh 32-bit Wine prefix
 # (build/wine-packages) on a virtual display: silent install, the installed
 # files, the Start-menu shortcut, the Uninstall registry entry, the tool
-# started from the shortcut's working directory, silent uninstall through the
-# registry's QuietUninstallString. The installer is a signed one: its
+# started from the shortcut's working directory, the tool's settings (the
+# update check's opt-out), silent uninstall through the registry's
+# QuietUninstallString. The installer is a signed one: its
 # signatures are checked against the test root ROOT_PEM, and its programs
 # against those of UNSIGNED_DIR, where scripts/package.sh put the same
 # packages made without a certificate. Prints one line per row; stops at the
@@ -19,6 +20,8 @@ top=$(cd "$(dirname "$0")/../.." && pwd)
 title=NV38K升级工具V1.5
 program=nv38k-upgrade-tool.exe
 key='HKCU\Software\Microsoft\Windows\CurrentVersion\Uninstall\NV38KUpgradeTool'
+settings='HKCU\Software\NV38K\nv38k-upgrade-tool'
+support_until=$(cat "$unsigned/trees/windows/nv38k-support-until.txt")
 suite=windows
 source "$top/tests/packages/rows.sh"
 
@@ -148,6 +151,7 @@ registry() {
         [[ $(value DisplayName) == NV38K升级工具 ]] &&
         [[ -n $version && $(value DisplayVersion) == "$version" ]] &&
         [[ $(value Publisher) == NV38K ]] &&
+        [[ $(value Comments) == "安全更新提供至 $support_until。" ]] &&
         [[ $(value DisplayIcon) == "$folder\\$program,0" ]] &&
         [[ $(value InstallLocation) == "$folder" ]] &&
         [[ $(value UninstallString) == "\"$folder\\uninstall.exe\"" ]] &&
@@ -167,26 +171,48 @@ start() {
         wait "$pid"
 }
 
+# CheckToolUpdates as the tool reads it (0x0 or 0x1), nothing when absent.
+update_check() {
+    wine reg query "$settings" /v CheckToolUpdates 2>/dev/null | tr -d '\r' |
+        sed -n 's/^ *CheckToolUpdates *REG_DWORD *//p'
+}
+no_settings() { ! wine reg query "$settings" >/dev/null 2>&1; }
+
+# Installed silently again, over the tool: a choice made before stays; none
+# made stays unmade; /NOUPDATECHECK makes it "never check".
+reinstall() { wine "$setup" /S "$@" >"$work/setup.log" 2>&1; }
+settings() {
+    wine reg add "$settings" /v CheckToolUpdates /t REG_DWORD /d 0 /f >/dev/null 2>&1 &&
+        reinstall && [[ $(update_check) == 0x0 ]] &&
+        wine reg delete "$settings" /f >/dev/null 2>&1 && reinstall && no_settings &&
+        reinstall /NOUPDATECHECK && [[ $(update_check) == 0x0 ]]
+}
+
 # The firmware the tool downloaded (tmp\Data.nv, planted here as the tool
 # leaves it) goes with it. NSIS's uninstaller copies itself to %TEMP% and
-# runs from there; wineserver --wait sees that copy end too.
+# runs from there; wineserver --wait sees that copy end too. The tool's
+# settings go too (a value the tool writes is planted), and NV38K's key with
+# them, which holds nothing else.
 uninstall() {
     local quiet
     mkdir -p "$folder_unix/tmp" && echo firmware >"$folder_unix/tmp/Data.nv" &&
+        wine reg add "$settings" /v PostponedVersion /d 1.6 /f >/dev/null 2>&1 &&
         quiet=$(value QuietUninstallString) &&
         [[ $quiet =~ ^\"(.*)\"\ (.*)$ ]] &&
         wine "${BASH_REMATCH[1]}" ${BASH_REMATCH[2]} >"$work/uninstall.log" 2>&1 &&
         wineserver --wait &&
         [[ ! -e $folder_unix && ! -e $link ]] &&
-        ! wine reg query "$key" >/dev/null 2>&1
+        ! wine reg query "$key" >/dev/null 2>&1 && ! wine reg query 'HKCU\Software\NV38K' >/dev/null 2>&1
 }
 
 row "install: $(basename "$setup") /S" install
+row "no settings: a silent install makes no choice for the owner" no_settings
 row "files: the tool, bin\\x64\\dfu-util-static.exe (runs: dfu-util 0.11), uninstall.exe" files
 row "licenses: LICENSE.txt, notices naming each package built or embedded at its version, our modifications, their texts" licenses
 row "signed: setup, tool, dfu-util and uninstall.exe verify against the test root; a changed byte does not" signed
 row "unsigned: signed programs less their signatures equal the unsigned build's; unsigned packages have none" unsigned
 row "shortcut: Start menu NV38K升级工具.lnk starts the tool in its install folder" start_menu_shortcut
-row "registry: Uninstall entry NV38K升级工具 $version by NV38K, quiet uninstall /S" registry
+row "registry: Uninstall entry NV38K升级工具 $version by NV38K, updates until $support_until, quiet uninstall /S" registry
 row "start: the window \"$title\" shows and closes" start
-row "uninstall: /S removes files, firmware cache, shortcut and registry key" uninstall
+row "settings: /S again keeps CheckToolUpdates=0 and makes none; /S /NOUPDATECHECK writes 0" settings
+row "uninstall: /S removes files, firmware cache, shortcut, registry key and the tool's settings" uninstall
