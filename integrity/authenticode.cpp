@@ -73,7 +73,22 @@ bool intact(LONG status)
 } // namespace
 #endif
 
-std::optional<QString> installerSignatureProblem(const QString &installerPath,
+QString describe(Problem problem)
+{
+    switch (problem) {
+    case Problem::OwnSignatureUnreadable:
+        return QStringLiteral("this program's own signer cannot be read");
+    case Problem::Unsigned:
+        return QStringLiteral("the installer is not signed");
+    case Problem::Broken:
+        return QStringLiteral("the installer's signature is damaged or invalid");
+    case Problem::OtherSigner:
+        return QStringLiteral("another certificate signed the installer");
+    }
+    return {};
+}
+
+std::optional<Problem> installerSignatureProblem(const QString &installerPath,
                                                  const QString &runningProgramPath)
 {
 #ifdef Q_OS_WIN
@@ -83,14 +98,14 @@ std::optional<QString> installerSignatureProblem(const QString &installerPath,
     if (running.status == TRUST_E_NOSIGNATURE)
         return std::nullopt;
     if (running.signer.isEmpty())
-        return QStringLiteral("无法读取本程序的数字签名");
+        return Problem::OwnSignatureUnreadable;
     const Signature installer = inspect(installerPath);
     if (installer.status == TRUST_E_NOSIGNATURE)
-        return QStringLiteral("安装程序没有数字签名");
+        return Problem::Unsigned;
     if (!intact(installer.status) || installer.signer.isEmpty())
-        return QStringLiteral("安装程序的数字签名已损坏或无效");
+        return Problem::Broken;
     if (installer.signer != running.signer)
-        return QStringLiteral("安装程序由其他证书签名");
+        return Problem::OtherSigner;
 #else
     Q_UNUSED(installerPath)
     Q_UNUSED(runningProgramPath)

@@ -28,7 +28,10 @@ InstallerDownload::InstallerDownload(QNetworkAccessManager *manager, const ToolR
         QMetaObject::invokeMethod(
             this,
             [this, why] {
-                end({{}, UserTexts::installerRefused(InstallerProblem::NotSaved, why)});
+                end({{},
+                     UserTexts::installerRefused(InstallerProblem::NotSaved, why),
+                     QStringLiteral("not saved: ") + why,
+                     false});
             },
             Qt::QueuedConnection);
         return;
@@ -39,10 +42,8 @@ InstallerDownload::InstallerDownload(QNetworkAccessManager *manager, const ToolR
     m_reply->setReadBufferSize(256 * 1024);
     connect(m_reply, &QNetworkReply::metaDataChanged, this, [this] {
         const QVariant announced = m_reply->header(QNetworkRequest::ContentLengthHeader);
-        if (announced.isValid() && announced.toLongLong() > m_release.installerSize && !m_refusal) {
-            m_refusal = UserTexts::installerRefused(InstallerProblem::TooLarge);
-            ServerRequests::cutOff(m_reply, m_release.installerSize);
-        }
+        if (announced.isValid() && announced.toLongLong() > m_release.installerSize)
+            refuse(InstallerProblem::TooLarge, QStringLiteral("larger than stated"));
     });
     connect(m_reply, &QNetworkReply::readyRead, this, &InstallerDownload::take);
     connect(m_reply, &QNetworkReply::finished, this, &InstallerDownload::replyFinished);
@@ -57,6 +58,17 @@ void InstallerDownload::cancel()
         m_reply->abort();
 }
 
+void InstallerDownload::refuse(InstallerProblem problem, const QString &reason)
+{
+    if (m_refusal)
+        return;
+    m_refusal = Refusal{UserTexts::installerRefused(problem, reason), reason};
+    if (problem == InstallerProblem::TooLarge)
+        ServerRequests::cutOff(m_reply, m_release.installerSize);
+    else
+        m_reply->abort();
+}
+
 void InstallerDownload::take()
 {
     const int status = m_reply->attribute(QNetworkRequest::HttpStatusCodeAttribute).toInt();
@@ -65,17 +77,10 @@ void InstallerDownload::take()
     char chunk[64 * 1024];
     qint64 read;
     while ((read = m_reply->read(chunk, sizeof chunk)) > 0) {
-        if (m_size + read > m_release.installerSize) {
-            m_refusal = UserTexts::installerRefused(InstallerProblem::TooLarge);
-            ServerRequests::cutOff(m_reply, m_release.installerSize);
-            return;
-        }
-        if (m_file.write(chunk, read) != read) {
-            m_refusal =
-                UserTexts::installerRefused(InstallerProblem::NotSaved, m_file.errorString());
-            m_reply->abort();
-            return;
-        }
+        if (m_size + read > m_release.installerSize)
+            return refuse(InstallerProblem::TooLarge, QStringLiteral("larger than stated"));
+        if (m_file.write(chunk, read) != read)
+            return refuse(InstallerProblem::NotSaved, m_file.errorString());
         m_hash.addData(chunk, read);
         m_size += read;
     }
@@ -86,34 +91,40 @@ void InstallerDownload::replyFinished()
 {
     take();
     if (m_cancelled)
-        return end({{}, std::nullopt, true});
-    if (m_refusal)
-        return end({{}, m_refusal});
-    if (const std::optional<QString> failure = ServerRequests::firmwareReplyFailure(*m_reply))
-        return end({{}, UserTexts::installerRefused(InstallerProblem::DownloadFailed, *failure)});
-    if (!m_file.flush()) {
-        return end(
-            {{}, UserTexts::installerRefused(InstallerProblem::NotSaved, m_file.errorString())});
+        return end({{}, std::nullopt, QStringLiteral("cancelled"), true});
+    if (!m_refusal) {
+        if (const std::optional<QString> failure = ServerRequests::firmwareReplyFailure(*m_reply))
+            m_refusal = Refusal{
+                UserTexts::installerRefused(InstallerProblem::DownloadFailed, *failure), *failure};
+        else if (!m_file.flush())
+            m_refusal = Refusal{
+                UserTexts::installerRefused(InstallerProblem::NotSaved, m_file.errorString()),
+                m_file.errorString()};
     }
     m_file.close();
-    if (const std::optional<WindowBox> refusal = check())
-        return end({{}, refusal});
-    end({m_file.fileName(), std::nullopt, false});
+    if (!m_refusal)
+        m_refusal = check();
+    if (m_refusal)
+        return end({{}, m_refusal->box, m_refusal->reason, false});
+    end({m_file.fileName(), std::nullopt, {}, false});
 }
 
-std::optional<WindowBox> InstallerDownload::check()
+std::optional<InstallerDownload::Refusal> InstallerDownload::check()
 {
     if (m_size != m_release.installerSize)
-        return UserTexts::installerRefused(InstallerProblem::WrongSize);
+        return Refusal{UserTexts::installerRefused(InstallerProblem::WrongSize),
+                       QStringLiteral("size differs from the statement's")};
     if (m_hash.result() != m_release.installerSha256)
-        return UserTexts::installerRefused(InstallerProblem::WrongSha256);
-    if (const std::optional<QString> problem =
+        return Refusal{UserTexts::installerRefused(InstallerProblem::WrongSha256),
+                       QStringLiteral("SHA-256 differs from the statement's")};
+    if (const std::optional<Authenticode::Problem> problem =
             Authenticode::installerSignatureProblem(m_file.fileName(), m_runningProgram))
-        return UserTexts::installerRefused(InstallerProblem::BadSignature, *problem);
+        return Refusal{UserTexts::installerRefused(*problem),
+                       QStringLiteral("Authenticode: ") + Authenticode::describe(*problem)};
     return std::nullopt;
 }
 
-void InstallerDownload::end(InstallerOutcome outcome)
+void InstallerDownload::end(const InstallerOutcome &outcome)
 {
     if (outcome.installerPath.isEmpty()) {
         m_file.close();

@@ -18,6 +18,7 @@ struct InstallerOutcome
 {
     QString installerPath; // set when it passed every check
     std::optional<WindowBox> refusal; // why it did not, for the owner
+    QString reason; // and for the log
     bool cancelled = false; // the owner stopped it
 };
 
@@ -47,8 +48,15 @@ signals:
 private:
     void take();
     void replyFinished();
-    std::optional<WindowBox> check();
-    void end(InstallerOutcome outcome);
+    // Why the installer may not run, for the owner and for the log.
+    struct Refusal
+    {
+        WindowBox box;
+        QString reason;
+    };
+    std::optional<Refusal> check();
+    void refuse(UserTexts::InstallerProblem problem, const QString &reason);
+    void end(const InstallerOutcome &outcome);
 
     ToolRelease m_release;
     QString m_runningProgram;
@@ -57,6 +65,6 @@ private:
     Sha256 m_hash;
     qint64 m_size = 0;
     QNetworkReply *m_reply = nullptr;
-    std::optional<WindowBox> m_refusal; // set while the reply is being cut off
+    std::optional<Refusal> m_refusal; // set while the reply is being cut off
     bool m_cancelled = false;
 };

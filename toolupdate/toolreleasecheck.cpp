@@ -26,10 +26,8 @@ QNetworkReply *ToolReleaseCheck::get(const QString &fileName, qint64 maxBytes)
 
 void ToolReleaseCheck::statementFinished()
 {
-    if (const std::optional<QString> failure =
-            ServerRequests::firmwareReplyFailure(*m_statement)) {
-        const int status =
-            m_statement->attribute(QNetworkRequest::HttpStatusCodeAttribute).toInt();
+    if (const std::optional<QString> failure = ServerRequests::firmwareReplyFailure(*m_statement)) {
+        const int status = m_statement->attribute(QNetworkRequest::HttpStatusCodeAttribute).toInt();
         return end({std::nullopt, ToolReleaseFile::fileName() + QStringLiteral(": ") + *failure,
                     status == 404});
     }

@@ -178,6 +178,31 @@ UpdateBox toolUpdateAvailable(const ToolRelease &release, const QString &running
     return update;
 }
 
+namespace {
+
+WindowBox updateFailed(const QString &what)
+{
+    return {WindowBox::Kind::Critical, QStringLiteral("更新失败"),
+            what + QStringLiteral("\n\n安装程序没有运行，已下载的文件已删除。请稍后再试。")};
+}
+
+} // namespace
+
+WindowBox installerRefused(Authenticode::Problem problem)
+{
+    switch (problem) {
+    case Authenticode::Problem::OwnSignatureUnreadable:
+        return updateFailed(QStringLiteral("无法读取本程序的数字签名。"));
+    case Authenticode::Problem::Unsigned:
+        return updateFailed(QStringLiteral("安装程序没有数字签名。"));
+    case Authenticode::Problem::Broken:
+        return updateFailed(QStringLiteral("安装程序的数字签名已损坏或无效。"));
+    case Authenticode::Problem::OtherSigner:
+        return updateFailed(QStringLiteral("安装程序由其他证书签名，不是本工具的发布者。"));
+    }
+    return updateFailed(QString());
+}
+
 WindowBox installerRefused(InstallerProblem problem, const QString &detail)
 {
     QString what;
@@ -197,15 +222,11 @@ WindowBox installerRefused(InstallerProblem problem, const QString &detail)
     case InstallerProblem::NotSaved:
         what = QStringLiteral("无法保存安装程序（%1）。").arg(detail);
         break;
-    case InstallerProblem::BadSignature:
-        what = detail;
-        break;
     case InstallerProblem::NotStarted:
         what = QStringLiteral("无法启动安装程序（%1）。").arg(detail);
         break;
     }
-    return {WindowBox::Kind::Critical, QStringLiteral("更新失败"),
-            what + QStringLiteral("\n\n安装程序没有运行，已下载的文件已删除。请稍后再试。")};
+    return updateFailed(what);
 }
 
 QString installerDownloading(const QString &version)

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "device/unreachablekeyboard.h"
+#include "integrity/authenticode.h"
 #include "integrity/signatureverdict.h"
 #include "server/toolrelease.h"
 #include "server/versioninfo.h"
@@ -84,10 +85,10 @@ enum class InstallerProblem {
     WrongSize,
     WrongSha256,
     NotSaved, // the temporary folder or file could not be written
-    BadSignature, // with the signature check's own words
     NotStarted,
 };
 WindowBox installerRefused(InstallerProblem problem, const QString &detail = {});
+WindowBox installerRefused(Authenticode::Problem problem);
 // The progress dialog while the installer of `version` downloads.
 QString installerDownloading(const QString &version);
 QString cancelButton();

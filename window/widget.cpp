@@ -125,7 +125,6 @@ Widget::Widget(QWidget *parent)
     infoManager = new QNetworkAccessManager(this);
     firmwareManager = new QNetworkAccessManager(this);
     updateManager = new QNetworkAccessManager(this);
-    updatePreferences = std::make_unique<UpdatePreferenceStore>();
 
     // The signatures stay in Qt's normalised form.
     // clang-format off
@@ -236,6 +235,9 @@ void Widget::on_btnGetFirmWare_clicked()
 // update that was to be installed did not get that far.
 void Widget::askForToolRelease()
 {
+    // Opened here, not at start-up, which reads no settings.
+    if (!updatePreferences)
+        updatePreferences = std::make_unique<UpdatePreferenceStore>();
     if (toolReleaseAsked || !updatePreferences->read().checkForUpdates)
         return;
     toolReleaseAsked = true;
@@ -286,7 +288,7 @@ void Widget::installerDownloaded(const InstallerOutcome &outcome)
         return;
     }
     if (outcome.refusal) {
-        qDebug().noquote() << "InstallerRefused" << outcome.refusal->text;
+        qDebug().noquote() << "InstallerRefused" << outcome.reason;
         showBox(this, *outcome.refusal);
         return;
     }

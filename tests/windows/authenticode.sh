@@ -40,8 +40,8 @@ judged() {
 row "unsigned program: an unsigned installer may run" judged unsigned.exe unsigned.exe ""
 row "signed program: an installer signed by the same certificate may run" \
     judged installer.exe vendor.exe ""
-row "signed program: an unsigned installer may not" judged unsigned.exe vendor.exe "安装程序没有数字签名"
+row "signed program: an unsigned installer may not" judged unsigned.exe vendor.exe "the installer is not signed"
 row "signed program: an installer signed by another certificate may not" \
-    judged stranger.exe vendor.exe "安装程序由其他证书签名"
+    judged stranger.exe vendor.exe "another certificate signed the installer"
 row "signed program: a signed installer with one byte changed may not" \
-    judged changed.exe vendor.exe "安装程序的数字签名已损坏或无效"
+    judged changed.exe vendor.exe "the installer's signature is damaged or invalid"

@@ -15,6 +15,6 @@ int main(int argc, char **argv)
     const auto problem = Authenticode::installerSignatureProblem(QString::fromLocal8Bit(argv[1]),
                                                                  QString::fromLocal8Bit(argv[2]));
     if (problem)
-        std::fputs(problem->toUtf8().constData(), stdout);
+        std::fputs(Authenticode::describe(*problem).toUtf8().constData(), stdout);
     return 0;
 }

@@ -111,7 +111,7 @@ update() {
         >"$work/tool.log" 2>&1 &
     tool_pid=$!
     main=$(window "NV38K升级工具V1.5") && [[ -n $main ]] &&
-        fetch_information "$main" "$work/nginx/access.log" &&
+        fetch_information "$main" "$work/nginx/access.log" 20 &&
         box=$(window 安全更新) && [[ -n $box ]] &&
         xdotool mousemove --window "$box" 5 5 click 1 && sleep 0.3 && xdotool key Return
 }
@@ -149,16 +149,17 @@ row "获取固件信息, 立即更新: the installed tool is 1.6, tmp/Data.nv un
 # The box "更新失败" came, saying $1, and 1.5 stayed as it was.
 refused() {
     local box
-    box=$(window 更新失败) && [[ -n $box ]] && grep -q "InstallerRefused .*$1" "$work/tool.log" &&
-        xdotool key --window "$box" Return && wine taskkill /im "$program" >/dev/null 2>&1
+    box=$(window 更新失败) && [[ -n $box ]] && grep -q "^InstallerRefused $1" "$work/tool.log" &&
+        xdotool mousemove --window "$box" 5 5 click 1 && sleep 0.3 && xdotool key Return
+    wine taskkill /im "$program" >/dev/null 2>&1
     wait "$tool_pid" || true
     is_version 1.5 && firmware_untouched && nothing_left
 }
 changed_installer() {
     announce 1.6 && flip_byte "$www/nv38k-upgrade-tool-1.6-setup.exe" && installed && update &&
-        refused "SHA-256"
+        refused "SHA-256 differs"
 }
 row "an installer whose SHA-256 differs from the statement's: nothing runs, the box says so" \
     changed_installer
 row "an installer signed by another certificate: nothing runs, the box says so" \
-    eval 'announce other && installed && update && refused 其他证书'
+    eval 'announce other && installed && update && refused "Authenticode: another certificate"'
