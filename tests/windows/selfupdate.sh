@@ -36,11 +36,16 @@ cleanup() {
 }
 trap cleanup EXIT
 
-port=$(pick_port "$work/port")
-pki=$work/pki
-[[ -f $pki/signing.pub ]] || scripts/make-certs.sh "$pki" localhost >/dev/null
-build=$work/build
-linux=$work/linux
+# The tool's build tree, its server's port and keys, and nv38k-publish are
+# tests/windows/hardening.sh's, which runs first: only what the test hook
+# and the version change is built again.
+shared=$top/build/windows-hardening
+mkdir -p "$shared"
+port=$(pick_port "$shared/port")
+pki=$shared/pki
+[[ -f $pki/weakkey.pem ]] || scripts/make-certs.sh "$pki" localhost >/dev/null
+build=$shared/build
+linux=$shared/linux
 www=$work/www/NV38Firmware/N3KFirmware
 packages=$work/packages
 
@@ -75,7 +80,9 @@ build() {
         demo/make-sample-firmware.sh "$work/www" "$linux/publish/nv38k-publish" \
             "$pki/signing.key" >"$work/served" 2>>"$work/build.log"
 }
+started=$SECONDS
 row "build: 1.5 for localhost:$port and its installer, then 1.6 over the same tree, signed" build
+echo "      $suite  (the builds took $((SECONDS - started)) s)"
 
 # Serves the installer of folder $1 and a statement of it, signed by the
 # firmware signing key.
@@ -102,6 +109,11 @@ version() {
         sed -n 's/^ *DisplayVersion *REG_SZ *//p'
 }
 
+# With NV38K_SCREENSHOTS set to a folder, the screen as the owner sees it, as $1.png there.
+screenshot() {
+    [[ -z ${NV38K_SCREENSHOTS:-} ]] || { sleep 1 && import -window root "$NV38K_SCREENSHOTS/$1.png"; }
+}
+
 tool_pid=
 # Starts the installed tool as its shortcut does, clicks "获取固件信息" and
 # presses the warning's default button, "立即更新".
@@ -112,7 +124,7 @@ update() {
     tool_pid=$!
     main=$(window "NV38K升级工具V1.5") && [[ -n $main ]] &&
         fetch_information "$main" "$work/nginx/access.log" 20 &&
-        box=$(window 安全更新) && [[ -n $box ]] &&
+        box=$(window 安全更新) && [[ -n $box ]] && screenshot update-box &&
         xdotool mousemove --window "$box" 5 5 click 1 && sleep 0.3 && xdotool key Return
 }
 # Waits up to a minute for $1 to hold.
@@ -150,6 +162,7 @@ row "获取固件信息, 立即更新: the installed tool is 1.6, tmp/Data.nv un
 refused() {
     local box
     box=$(window 更新失败) && [[ -n $box ]] && grep -q "^InstallerRefused $1" "$work/tool.log" &&
+        screenshot "refused-${1%% *}" &&
         xdotool mousemove --window "$box" 5 5 click 1 && sleep 0.3 && xdotool key Return
     wine taskkill /im "$program" >/dev/null 2>&1
     wait "$tool_pid" || true
