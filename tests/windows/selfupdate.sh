@@ -160,13 +160,13 @@ row "获取固件信息, 立即更新: the installed tool is 1.6, tmp/Data.nv un
 
 # The box "更新失败" came, saying $1, and 1.5 stayed as it was.
 refused() {
-    local box
+    local box said=0
     box=$(window 更新失败) && [[ -n $box ]] && grep -q "^InstallerRefused $1" "$work/tool.log" &&
-        screenshot "refused-${1%% *}" &&
-        xdotool mousemove --window "$box" 5 5 click 1 && sleep 0.3 && xdotool key Return
+        screenshot "refused-${1%%[ :]*}" &&
+        xdotool mousemove --window "$box" 5 5 click 1 && sleep 0.3 && xdotool key Return || said=1
     wine taskkill /im "$program" >/dev/null 2>&1
     wait "$tool_pid" || true
-    is_version 1.5 && firmware_untouched && nothing_left
+    [[ $said -eq 0 ]] && is_version 1.5 && firmware_untouched && nothing_left
 }
 changed_installer() {
     announce 1.6 && flip_byte "$www/nv38k-upgrade-tool-1.6-setup.exe" && installed && update &&
