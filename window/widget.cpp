@@ -293,7 +293,6 @@ void Widget::installerDownloaded(const InstallerOutcome &outcome)
         return;
     }
     const QString folder = QFileInfo(outcome.installerPath).absolutePath();
-    QString failure;
     QProcess installer;
     installer.setProgram(outcome.installerPath);
     installer.setArguments(installerArguments());
