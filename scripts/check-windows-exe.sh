@@ -42,7 +42,7 @@ found=$({ echo "$text"; strings -a -el "$exe"; } |
 
 mapfile -t dlls < <(sed -n 's/^[[:space:]]*DLL Name: //p' <<<"$dump" | sort -fu)
 [[ ${#dlls[@]} -gt 0 ]] || fail "no imported DLL found"
-windows_dlls='advapi32|bcrypt|comctl32|comdlg32|crypt32|d3d9|dnsapi|dwmapi|dxgi|gdi32|imm32|iphlpapi|kernel32|mpr|msvcrt|netapi32|ntdll|ole32|oleaut32|secur32|setupapi|shell32|shlwapi|user32|userenv|uxtheme|version|winmm|winspool\.drv|ws2_32|wtsapi32'
+windows_dlls='advapi32|bcrypt|comctl32|comdlg32|crypt32|d3d9|dnsapi|dwmapi|dxgi|gdi32|imm32|iphlpapi|kernel32|mpr|msvcrt|netapi32|ntdll|ole32|oleaut32|secur32|setupapi|shell32|shlwapi|user32|userenv|uxtheme|version|winmm|winspool\.drv|wintrust|ws2_32|wtsapi32'
 for dll in "${dlls[@]}"; do
     if [[ ${dll,,} =~ ^(qt5|libstdc\+\+|libgcc|libwinpthread|libssp|libssl|libcrypto|libusb|zlib|libpng|libfreetype|libharfbuzz|libpcre) ]]; then
         fail "needs $dll, which should have been linked in statically"
