@@ -18,8 +18,9 @@ bool UpdatePreferences::operator==(const UpdatePreferences &other) const
 }
 
 UpdatePreferenceStore::UpdatePreferenceStore()
-    : m_settings(std::make_unique<QSettings>(QSettings::NativeFormat, QSettings::UserScope,
-                                             QStringLiteral("NV38K"),
+    // In Qt's default format, the registry on Windows, which tests may
+    // change to files of their own.
+    : m_settings(std::make_unique<QSettings>(QSettings::UserScope, QStringLiteral("NV38K"),
                                              QStringLiteral("nv38k-upgrade-tool")))
 { }
 

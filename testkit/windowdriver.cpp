@@ -20,10 +20,14 @@ WindowDriver::WindowDriver()
     qRegisterMetaType<QNetworkReply *>(); // for signal spies on the managers
     if (!m_workDirectory.isValid() || !QDir::setCurrent(m_workDirectory.path()))
         return;
-    // The owner's choices about tool updates start afresh with each window.
-    for (const QSettings::Scope scope : {QSettings::UserScope, QSettings::SystemScope})
-        QSettings::setPath(QSettings::NativeFormat, scope,
-                           m_workDirectory.filePath(QStringLiteral("settings")));
+    // The owner's choices about tool updates start afresh with each driver,
+    // in files of its own, not in the registry that all tests share.
+    QSettings::setDefaultFormat(QSettings::IniFormat);
+    // Qt on Unix looks the paths of both formats up as the native one's.
+    for (const QSettings::Format format : {QSettings::NativeFormat, QSettings::IniFormat}) {
+        for (const QSettings::Scope scope : {QSettings::UserScope, QSettings::SystemScope})
+            QSettings::setPath(format, scope, m_workDirectory.filePath(QStringLiteral("settings")));
+    }
     m_window = std::make_unique<Widget>();
     m_window->show();
     m_ready = QTest::qWaitForWindowExposed(m_window.get());
