@@ -20,7 +20,8 @@ bool UpdatePreferences::operator==(const UpdatePreferences &other) const
 UpdatePreferenceStore::UpdatePreferenceStore()
     // In Qt's default format, the registry on Windows, which tests may
     // change to files of their own.
-    : m_settings(std::make_unique<QSettings>(QSettings::UserScope, QStringLiteral("NV38K"),
+    : m_settings(std::make_unique<QSettings>(QSettings::defaultFormat(), QSettings::UserScope,
+                                             QStringLiteral("NV38K"),
                                              QStringLiteral("nv38k-upgrade-tool")))
 { }
 

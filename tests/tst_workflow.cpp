@@ -790,7 +790,8 @@ void TestWorkflow::toolReleaseChoicesKept()
     QVERIFY(m_driver->log().last().startsWith(logLine("ToolRelease: 1.6, postponed until ")));
 
     // Once the checkbox was ticked, no start asks again.
-    QSettings(QSettings::UserScope, "NV38K", "nv38k-upgrade-tool").clear();
+    QSettings(QSettings::defaultFormat(), QSettings::UserScope, "NV38K", "nv38k-upgrade-tool")
+        .clear();
     m_driver->answerBoxesWith(QStringLiteral("知道了"), true);
     QVERIFY(m_driver->restart());
     QVERIFY(m_driver->fetchInformation());
