@@ -52,13 +52,13 @@ start_from_menu() {
 }
 
 # "获取固件信息" reads Version.txt, then asks once whether a newer tool
-# exists (the packaged default); "下载固件" then runs Debian's dfu-util,
-# which finds no keyboard here.
+# exists (the packaged default; the release announces itself, so no box);
+# "下载固件" then runs Debian's dfu-util, which finds no keyboard here.
 use_against_server() {
     local asked
-    asked=$(served "$access_log" ToolRelease.txt 404)
+    asked=$(served "$access_log" ToolRelease.txt)
     fetch_information "$main" "$access_log" && click "$main" 2 &&
-        [[ $(served "$access_log" ToolRelease.txt 404) -eq $((asked + 1)) ]] &&
+        [[ $(served "$access_log" ToolRelease.txt) -eq $((asked + 1)) ]] &&
         [[ -n $(window 未检测到设备) ]] &&
         [[ $(readlink "$home/.local/share/$package/bin/x64/dfu-util-static") == /usr/bin/dfu-util ]] &&
         [[ ! -e $home/.local/share/$package/tmp ]]
