@@ -13,17 +13,24 @@
 # A change to install steps, scripts/windows/, packaging/ or .ci/run is
 # checked with this before it lands. STAGEs pick stages of .ci/run, as its
 # own arguments do. Needs root (or sudo) and about 20 GB.
-# Usage: scripts/fresh-ci.sh [COMMIT [STAGE...]]
+# With --older, the root starts from an older package state, as a new
+# machine's image does: a handful of libraries that Wine's i386 half has
+# twins of (and their tools) are installed at Debian 12's point-release
+# versions, behind the security updates the mirror also serves, so that a
+# run which installs packages between its stages upgrades them there.
+# Usage: scripts/fresh-ci.sh [--older] [COMMIT [STAGE...]]
 set -euo pipefail
 # Read whole before it runs: a checkout may change this file meanwhile.
 {
 source "$(dirname "$0")/usage.sh"
-take_arguments '[0-9a-zA-Z]*' -- "$@"
+take_arguments --older '[0-9a-zA-Z]*' -- "$@"
 cd "$(dirname "$0")/.."
 top=$PWD
 if [[ $(id -u) -ne 0 ]]; then
     exec sudo NV38K_FRESH_ROOT="${NV38K_FRESH_ROOT:-}" "$0" "$@"
 fi
+older=no
+[[ ${1:-} != --older ]] || { older=yes; shift; }
 commit=$(git rev-parse --verify "${1:-HEAD}^{commit}")
 stages=("${@:2}")
 root=$(realpath -m "${NV38K_FRESH_ROOT:-/var/tmp/nv38k-fresh/root}")
@@ -68,6 +75,18 @@ for dir in proc sys dev dev/pts dev/shm; do
     mkdir -p "$root/$dir"
     mount --bind "/$dir" "$root/$dir"
 done
+
+in_root() {
+    chroot "$root" /usr/bin/env -i HOME=/root PATH=/usr/local/sbin:/usr/local/bin:/usr/sbin:/usr/bin:/sbin:/bin \
+        LANG=C.UTF-8 TERM=dumb DEBIAN_FRONTEND=noninteractive "$@" </dev/null
+}
+if [[ $older == yes ]]; then
+    echo "fresh-ci.sh: an older package state, from the bookworm suite alone:"
+    in_root apt-get update -qq
+    in_root apt-get install -y -qq --no-install-recommends -t bookworm \
+        xz-utils liblzma5 openssl libssl3 zlib1g libzstd1 libpcre2-8-0 libexpat1 libglib2.0-0 >/dev/null
+    in_root dpkg-query -W xz-utils liblzma5 openssl libssl3 zlib1g libzstd1 libpcre2-8-0 libexpat1 libglib2.0-0
+fi
 
 echo "fresh-ci.sh: .ci/run of $commit in $root"
 started=$SECONDS

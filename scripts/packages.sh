@@ -32,3 +32,14 @@ deb_packages=(dpkg-dev file lintian)
 # version needed, which bookworm-backports has: osslsigncode 2.5 reports a
 # timestamp in words of its own and names -ignore-timestamp otherwise.
 backported_packages=(osslsigncode=2.9)
+# Everything that any stage of .ci/run needs, installed in one step before
+# the stages start: Wine's i386 half brings its amd64 twins to the same
+# version, and an upgrade in the middle of a run would make the two release
+# builds record different toolchains. The fuzzers' clang; what the package
+# tables read and check releases with; the .deb's own dependencies, which
+# its table installs and purges with it.
+fuzz_packages=(clang-14 libclang-rt-14-dev)
+release_check_packages=(jq unzip binutils faketime)
+ci_packages=("${build_packages[@]}" "${bench_packages[@]}" "${font_packages[@]}" "${server_packages[@]}"
+             "${desktop_packages[@]}" "${windows_packages[@]}" "${deb_packages[@]}" "${fuzz_packages[@]}"
+             "${release_check_packages[@]}" dfu-util qttranslations5-l10n)
