@@ -5,8 +5,10 @@
 set(CMAKE_SYSTEM_NAME Windows)
 set(CMAKE_SYSTEM_PROCESSOR x86)
 
-set(CMAKE_C_COMPILER i686-w64-mingw32-gcc)
-set(CMAKE_CXX_COMPILER i686-w64-mingw32-g++)
+# The POSIX thread model's compilers, by name: Qt's test library needs
+# std::mutex, which the win32 model lacks.
+set(CMAKE_C_COMPILER i686-w64-mingw32-gcc-posix)
+set(CMAKE_CXX_COMPILER i686-w64-mingw32-g++-posix)
 set(CMAKE_RC_COMPILER i686-w64-mingw32-windres)
 
 set(NV38K_WINDOWS_PREFIX "" CACHE STRING "Prefixes of the static Qt, OpenSSL and the libraries Qt links, for Windows")

@@ -11,7 +11,9 @@
 # release's sources archive does), taken from there without any network.
 # Arguments go to the tool's CMake configure step (preset "windows"), e.g.
 # -DNV38K_FIRMWARE_HOST=...; the build tree is build/windows unless
-# NV38K_WINDOWS_BUILD names another.
+# NV38K_WINDOWS_BUILD names another. NV38K_TOOLCHAIN_RECORD names the
+# toolchain record of a release being rebuilt (its toolchain.txt): the build
+# stops unless this machine's toolchain is that one.
 # Usage: scripts/build-windows.sh [-DNAME=VALUE...]
 set -euo pipefail
 source "$(dirname "$0")/usage.sh"
@@ -23,14 +25,6 @@ started=$SECONDS
 step() { printf '[%4ds] %s\n' $((SECONDS - started)) "$*"; }
 
 scripts/install-deps.sh "${windows_build_packages[@]}"
-# Qt's test library needs std::mutex, which only the POSIX thread model has.
-for tool in gcc g++; do
-    posix=/usr/bin/i686-w64-mingw32-$tool-posix
-    if [[ $(readlink -f "/usr/bin/i686-w64-mingw32-$tool") != "$(readlink -f "$posix")" ]]; then
-        $([[ $(id -u) -eq 0 ]] || echo sudo) update-alternatives --quiet --set "i686-w64-mingw32-$tool" "$posix"
-    fi
-done
-
 # scripts/test.sh --windows builds its test binaries in a tree of their own.
 build=${NV38K_WINDOWS_BUILD:-build/windows}
 mkdir -p "$build"
@@ -76,7 +70,20 @@ cmake --build "$build" --parallel "$(nproc)"
 # toolchain's packages: another version compiles other bytes.
 printf 'tool: cmake%s\n' "$(printf ' %q' "${configure[@]}")" | sed "s|$windows_cache|\$CACHE|g" \
     >>"$build/windows-configure.txt"
-dpkg-query -W -f='${Package} ${Version}\n' "${windows_build_packages[@]}" mingw-w64-i686-dev \
-    gcc-mingw-w64-base gcc-mingw-w64-i686-posix-runtime | sort -u >"$build/windows-toolchain.txt"
+toolchain() {
+    dpkg-query -W -f='${Package} ${Version}\n' "${windows_build_packages[@]}" mingw-w64-i686-dev \
+        gcc-mingw-w64-base gcc-mingw-w64-i686-posix-runtime | sort -u
+}
+if [[ -n ${NV38K_TOOLCHAIN_RECORD:-} ]]; then
+    # A rebuild of a release: the toolchain must be the one its record names.
+    if ! toolchain | diff -u "$NV38K_TOOLCHAIN_RECORD" - >"$build/windows-toolchain.diff"; then
+        echo "build-windows.sh: this machine's toolchain is not the one $NV38K_TOOLCHAIN_RECORD records:" >&2
+        grep -E '^[-+][^-+]' "$build/windows-toolchain.diff" >&2
+        exit 1
+    fi
+    cp "$NV38K_TOOLCHAIN_RECORD" "$build/windows-toolchain.txt"
+else
+    toolchain >"$build/windows-toolchain.txt"
+fi
 python3 packaging/windows/notices.py "$build/windows-sources.txt" "$build/licenses"
 step "Built $build/nv38k-upgrade-tool.exe and $build/bin/x64/dfu-util-static.exe"

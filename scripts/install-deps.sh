@@ -39,15 +39,18 @@ fi
 # One install at a time, with scripts/windows/debian_sources.py's apt runs
 # too (CI builds the Windows toolchain beside the Linux stages); what another
 # installed meanwhile is not installed again.
-lock=${TMPDIR:-/tmp}/nv38k-apt.lock
-{ exec 9>>"$lock"; } 2>/dev/null || exec 9<"$lock"
+# The lock is in /run, where only root makes files: another user can neither
+# plant it nor hold it.
+sudo=()
+[[ $(id -u) -eq 0 ]] || sudo=(sudo)
+lock=/run/nv38k-apt.lock
+[[ -f $lock ]] || "${sudo[@]}" touch "$lock"
+exec 9<"$lock"
 flock 9
 find_missing "$@"
 [[ ${#missing[@]} -eq 0 && ${#backported[@]} -eq 0 ]] && exit 0
 
 echo "Installing: ${missing[*]}${missing[*]:+ }${backported[*]}"
-sudo=()
-[[ $(id -u) -eq 0 ]] || sudo=(sudo)
 export DEBIAN_FRONTEND=noninteractive
 # A package of another architecture (wine32:i386) needs that architecture
 # added first; under the lock, as two stages may ask for it at once.

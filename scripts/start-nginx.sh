@@ -1,12 +1,28 @@
 # Sourced: start_nginx PORT ROOT CERT KEY PREFIX starts nginx in the background
 # with demo/nginx.conf.in, serving ROOT over HTTPS on 127.0.0.1:PORT, waits
 # until it answers and sets nginx_pid. stop_nginx ends it. pick_port FILE
-# prints a free loopback port, the one kept in FILE while it stays free.
+# prints a free loopback port for FILE's user, the one kept in FILE while it
+# stays free.
 
+# The port is compiled into the tool before nginx binds it, and CI's stages
+# run side by side, so a port is reserved, not just found free: the first
+# to make its folder under build/ports has it, and it stays with the FILE
+# that reserved it.
 pick_port() {
-    local file=$1 port
+    local file=$1 reserved owner port
+    reserved=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)/build/ports
+    owner=$(realpath -m "$file")
+    mkdir -p "$reserved"
     port=$(cat "$file" 2>/dev/null || echo 48443)
-    while (exec 3<>"/dev/tcp/127.0.0.1/$port") 2>/dev/null; do
+    while :; do
+        if mkdir "$reserved/$port" 2>/dev/null; then
+            echo "$owner" >"$reserved/$port/owner"
+        elif [[ $(cat "$reserved/$port/owner" 2>/dev/null) != "$owner" ]]; then
+            port=$((30000 + RANDOM % 20000))
+            continue
+        fi
+        (exec 3<>"/dev/tcp/127.0.0.1/$port") 2>/dev/null || break
+        rm -rf "${reserved:?}/$port"  # something else listens there
         port=$((30000 + RANDOM % 20000))
     done
     echo "$port" >"$file"

@@ -102,6 +102,22 @@ def fetch(package, version, dsc_sha256, cache, local):
     return source
 
 
+def posix_compilers(cache):
+    """Puts the POSIX thread model's compilers first in PATH under the names
+    the recipes call (Qt's test library needs std::mutex, which only that
+    model has), without switching the machine's alternatives."""
+    links = cache / "posix-compilers"
+    links.mkdir(parents=True, exist_ok=True)
+    for tool in ("gcc", "g++"):
+        link, target = links / f"{CROSS}{tool}", pathlib.Path(f"/usr/bin/{CROSS}{tool}-posix")
+        if not target.exists():
+            sys.exit(f"{target} is missing: install g++-mingw-w64-i686-posix and gcc-mingw-w64-i686-posix")
+        if not link.is_symlink() or os.readlink(link) != str(target):
+            link.unlink(missing_ok=True)
+            link.symlink_to(target)
+    os.environ["PATH"] = f"{links}{os.pathsep}{os.environ['PATH']}"
+
+
 def main(build):
     # What this step and the builds it runs say is for people: standard output
     # joins standard error, and the results go to a file.
@@ -115,6 +131,7 @@ def main(build):
         debian.ensure_deb_src()
     (cache / "build").mkdir(parents=True, exist_ok=True)
     (cache / "src").mkdir(exist_ok=True)
+    posix_compilers(cache)
     compiler = (subprocess.run([f"{CROSS}g++", "--version"], capture_output=True, text=True).stdout.splitlines()[0]
                 + next(line for line in subprocess.run([f"{CROSS}g++", "-v"], capture_output=True, text=True)
                        .stderr.splitlines() if line.startswith("Thread model: ")))

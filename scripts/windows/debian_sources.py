@@ -15,18 +15,16 @@ import sys
 TOP = pathlib.Path(__file__).resolve().parents[2]
 PINS = TOP / "packaging/windows/source-pins.txt"
 SUDO = [] if os.geteuid() == 0 else ["sudo"]
-# Shared with scripts/install-deps.sh: CI builds the Windows toolchain while
-# the Linux stages install their packages, and apt takes one at a time.
-APT_LOCK = pathlib.Path(os.environ.get("TMPDIR", "/tmp")) / "nv38k-apt.lock"
+# Shared with scripts/install-deps.sh: apt takes one change at a time. In
+# /run, where only root makes files, so that no other user can plant or hold it.
+APT_LOCK = pathlib.Path("/run/nv38k-apt.lock")
 
 
 @contextlib.contextmanager
 def apt_lock():
-    try:
-        held = open(APT_LOCK, "a")
-    except PermissionError:  # another user's lock file; reading it does
-        held = open(APT_LOCK)
-    with held:
+    if not APT_LOCK.is_file():
+        subprocess.run([*SUDO, "touch", str(APT_LOCK)], check=True)
+    with open(APT_LOCK) as held:
         fcntl.flock(held, fcntl.LOCK_EX)
         yield
 
@@ -167,10 +165,7 @@ def versions(package):
         apt_get_update()
         listing = _showsrc(package)
     def compare(a, b):
-        if a == b:
-            return 0
-        newer = subprocess.run(["dpkg", "--compare-versions", a, "gt", b]).returncode == 0
-        return -1 if newer else 1
+        return 0 if a == b else -1 if newer(a, b) else 1
     found = set(re.findall(r"^Version: (\S+)", listing, re.M))
     return sorted(found, key=functools.cmp_to_key(compare))
 
@@ -217,14 +212,30 @@ def update_pins(wanted, work):
     PINS.write_text("\n".join(lines) + "\n")
 
 
+def newer(a, b):
+    return subprocess.run(["dpkg", "--compare-versions", a, "gt", b]).returncode == 0
+
+
+def lagging():
+    """The pins behind the mirror, as lines "PACKAGE PINNED NEWEST": Debian's
+    stable updates of these packages are security fixes."""
+    ensure_deb_src()
+    for package, (pinned, _) in pins().items():
+        newest = next(iter(versions(package)), pinned)
+        if newer(newest, pinned):
+            print(package, pinned, newest)
+
+
 if __name__ == "__main__":
     # update-pins WORK [PACKAGE...] | download PACKAGE VERSION FOLDER | new-root ROOT TARBALLS
-    # | ensure-backports
+    # | ensure-backports | lagging
     if sys.argv[1] == "update-pins":
         update_pins(set(sys.argv[3:]), sys.argv[2])
     elif sys.argv[1] == "new-root":
         new_root(*sys.argv[2:4])
     elif sys.argv[1] == "ensure-backports":
         ensure_backports()
+    elif sys.argv[1] == "lagging":
+        lagging()
     elif not download(*sys.argv[2:5]):
         sys.exit(f"The mirror does not serve {sys.argv[2]} {sys.argv[3]}")
