@@ -247,6 +247,11 @@ def windows(build, out, version):
             package, pinned, dsc = line.split()
             pins[package] = (pinned, dsc)
     configure = dict(line.split(": ", 1) for line in (build / "windows-configure.txt").read_text().splitlines())
+    # Pins that lagged behind Debian's newer versions (security fixes) when
+    # the release was made.
+    record = build / "windows-lagging-pins.txt"
+    lagging = dict(line.split()[0::2] for line in record.read_text().splitlines() if line.strip()) \
+        if record.is_file() else {}
     built, refs = {}, {}
     for line in (build / "windows-sources.txt").read_text().splitlines():
         name, package, debian_version, source = line.split(" ", 3)
@@ -254,6 +259,8 @@ def windows(build, out, version):
         if pinned != debian_version:
             sys.exit(f"sbom.py: {build} built {package} {debian_version}, but {PINS} pins {pinned}")
         built[name] = source_component(name, package, debian_version, pathlib.Path(source), dsc, version)
+        if package in lagging:
+            built[name]["properties"] = [{"name": "nv38k:debian-newer-version", "value": lagging[package]}]
         refs[name] = package
     # A build depends on those whose prefix its configure line names.
     links = {name: [refs[other] for other in built if other != name and f"$CACHE/{other}-" in line]

@@ -36,6 +36,10 @@ done <"$build/windows-sources.txt"
 git -C "$top" archive --prefix="$name/" "$commit" | tar -x -C "$root"
 install -m 755 "$top/packaging/windows/rebuild.sh" "$root/rebuild.sh"
 cp "$build/windows-toolchain.txt" "$root/toolchain.txt"
+# The pins that lagged behind Debian's mirror, which a rebuild records as
+# they were, whatever the mirror lists by then.
+lagging=$build/windows-lagging-pins.txt
+[[ -f $lagging ]] || lagging=/dev/null
 if [[ $# -gt 0 ]]; then
     mkdir -p "$root/sbom"
     cp "$@" "$root/sbom/"
@@ -45,6 +49,7 @@ fi
 setting() { sed -n "s/^$1:[A-Z]*=//p" "$build/CMakeCache.txt"; }
 mkdir -p "$root/settings"
 setting NV38K_FIRMWARE_HOST >"$root/settings/firmware-host"
+cp "$lagging" "$root/settings/lagging-pins.txt"
 # The time stamp that the build gave its resources (Qt's rcc takes it).
 echo "$SOURCE_DATE_EPOCH" >"$root/settings/source-date-epoch"
 [[ -z $(setting NV38K_TRUSTED_CA) ]] || cp "$(setting NV38K_TRUSTED_CA)" "$root/settings/trusted-ca.pem"
@@ -66,6 +71,7 @@ settings="firmware host $(cat "$root/settings/firmware-host"), time stamp $SOURC
 # to be run where this archive is unpacked (tests/packages/reproduce.sh runs it).
 package_command="  clone=/path/to/a/clone/at/$commit
   SOURCE_DATE_EPOCH=$SOURCE_DATE_EPOCH \"\$clone/scripts/package.sh\" \\
+      --lagging-pins-record=\"\$PWD/settings/lagging-pins.txt\" \\
       -DNV38K_FIRMWARE_HOST=\"$(cat "$root/settings/firmware-host")\""
 [[ ! -f $root/settings/trusted-ca.pem ]] ||
     package_command+=" \\"$'\n'"      -DNV38K_TRUSTED_CA=\"\$PWD/settings/trusted-ca.pem\""
@@ -111,6 +117,14 @@ $(sed 's/^/  /' "$build/windows-toolchain.txt")
 debian/ holds the Debian source packages that the build compiled, at the
 versions and .dsc checksums that $name/packaging/windows/source-pins.txt pins:
 $packages
+$(if [[ -s $lagging ]]; then
+    echo "Released behind Debian: when the release was made, the mirror listed newer"
+    echo "versions of these, which the release does not carry (settings/lagging-pins.txt):"
+    sed 's/^\([^ ]*\) \([^ ]*\) \(.*\)/  \1 \2 (Debian had \3)/' "$lagging"
+else
+    echo "Each was Debian's newest version when the release was made."
+fi)
+
 $name/ is the tool's own source at commit $commit.
 settings/ holds the release's build settings: $settings.
 $([[ $# -eq 0 ]] || echo "sbom/ holds the CycloneDX SBOMs of the programs: $(cd "$root/sbom" && echo *).")

@@ -31,6 +31,8 @@ walkthrough() {
     printf '%s=%q\n' host "$host" extra_root "$extra_root" keys "$work/keys" signing "$signing" \
         signing_roots "$signing/root.pem" timestamp_url "$tsa_url" timestamp_roots "$tsa_root" notes "$work/notes.txt" \
         firmware "$work/NV38K.bin" www "$www_root/NV38Firmware/N3KFirmware"
+    # Debian may publish an update of a pinned package on any day.
+    echo "package_options=(--accept-lagging-pins)"
     awk '/^```sh$/ { block++; inside = 1; next } /^```$/ { inside = 0; next }
          inside && block > 1' "$top/docs/releasing.md"
 }
@@ -81,3 +83,18 @@ row "the package's nv38k-publish check: the served release verified" \
 row "the package's nv38k-publish check: the tool release statement verified" \
     said "ToolRelease.txt.sig: HTTP 200, 64 bytes, verified"
 row "the .deb ships nv38k-publish and its manual page" deb_ships_publish
+# Whatever the mirror lists newer than the pins today, the notes and the
+# Windows SBOMs say so; with nothing behind, the notes say that instead.
+lag_recorded() {
+    local packages=$clone/build/packages notes package pinned newest
+    notes=$(echo "$packages"/*-notes.txt)
+    python3 "$top/scripts/windows/debian_sources.py" lagging >"$work/lagging.txt" || return 1
+    [[ -s $work/lagging.txt ]] || { grep -q "^Each was Debian's newest version" "$notes"; return; }
+    while read -r package pinned newest; do
+        grep -qxF "  $package $pinned (Debian had $newest)" "$notes" &&
+            jq -se --arg p "$package" --arg n "$newest" '[.[].components[] | select(.name == $p)
+                | .properties[]? | select(.name == "nv38k:debian-newer-version" and .value == $n)] | length > 0' \
+                "$packages"/*-windows.cdx.json "$packages"/*-dfu-util.cdx.json >/dev/null || return 1
+    done <"$work/lagging.txt"
+}
+row "the release notes and the SBOM name each pin the mirror has a newer version of" lag_recorded

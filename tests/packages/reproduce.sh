@@ -51,7 +51,8 @@ build() {
         git clone -q "$top" "$work/clone" && git -C "$work/clone" checkout -q "$commit" &&
         sed -n '/^  clone=/,/^$/p' "$sources/BUILDING.txt" |
         sed "1s|.*|clone=$work/clone|" >"$work/command.sh" &&
-        (cd "$sources" && NV38K_WINDOWS_CACHE=$work/cache bash -e "$work/command.sh") \
+        (cd "$sources" && NV38K_WINDOWS_CACHE=$work/cache NV38K_TOOLCHAIN_RECORD=$PWD/toolchain.txt \
+            bash -e "$work/command.sh") \
             >"$work/package.log" 2>&1
 }
 second=$work/clone/build/packages
@@ -89,7 +90,7 @@ row "second build: BUILDING.txt's command, in a clone in $work/clone" build
 echo "      $suite  (the second build took $((SECONDS - started)) s)"
 programs=(nv38k-upgrade-tool.exe bin/x64/dfu-util-static.exe)
 for file in "${programs[@]/#/trees/windows/}" "nv38k-upgrade-tool_${version}_amd64.deb" \
-    "nv38k-upgrade-tool_${version}_amd64.cdx.json"; do
+    "nv38k-upgrade-tool_${version}_amd64.cdx.json" "$archive-notes.txt"; do
     row "identical: $file" same "$file"
 done
 for file in "$archive-windows.cdx.json" "$archive-dfu-util.cdx.json"; do

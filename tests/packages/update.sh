@@ -4,6 +4,7 @@
 # tests/packages/reproduce.sh left in WORK: a new dfu-util source package
 # made here (the pinned one with a changelog entry more) is served from a
 # local apt repository, which alone apt sees (APT_CONFIG); then
+# scripts/package.sh refuses to release behind it,
 # scripts/update-source-pins.sh dfu-util moves the pin, the move is
 # committed, and scripts/package.sh builds the packages again in that
 # clone, as a maintainer's clone would, over the build that reproduce.sh
@@ -59,6 +60,12 @@ move_pin() {
 }
 
 build() { NV38K_PACKAGES=$out "$clone/scripts/package.sh" "$@" >"$work/package.log" 2>&1; }
+# Before the pin moves, a release is refused, before anything is built.
+refused() {
+    ! NV38K_PACKAGES=$work/refused "$clone/scripts/package.sh" "$@" >"$work/refused.log" 2>&1 &&
+        grep -qxF "  $package: pinned $pinned, the mirror lists $new; scripts/update-source-pins.sh $package moves the pin" \
+            "$work/refused.log" && [[ ! -e $work/refused ]]
+}
 
 sbom_names() {
     jq -e --arg v "$new" --arg dsc "$(sed -n "s/^$package [^ ]* //p" "$clone/packaging/windows/source-pins.txt")" \
@@ -74,6 +81,7 @@ building_names() {
 
 started=$SECONDS
 row "$package $new: a source package made here, in a local apt repository" make_source
+row "package.sh refuses while the mirror lists $package $new, naming the command that moves the pin" refused "$@"
 row "update-source-pins.sh $package moves the pin to $new, and only that pin" move_pin
 row "scripts/package.sh builds from the moved pin" build "$@"
 echo "      $suite  (the update's build took $((SECONDS - started)) s)"
