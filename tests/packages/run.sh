@@ -62,7 +62,7 @@ packages=$release/clone/build/packages
 readers=$!
 tests/packages/reproduce.sh "$packages" "$release/signing/vendor.p12" "$release/signing/vendor.pass"
 readers_done
-# Wine, which the Windows stage may still be installing beside this one.
+# Wine (.ci/run installs it before the stages; run alone, this does).
 scripts/install-deps.sh "${windows_packages[@]}"
 tests/packages/windows.sh "$packages"/*-setup.exe "$release/signing/root.pem" \
     build/packages-reproduce/clone/build/packages
