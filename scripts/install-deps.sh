@@ -60,7 +60,17 @@ for package in "${missing[@]}"; do
         "${sudo[@]}" dpkg --add-architecture "$arch"
     fi
 done
-if ! { "${sudo[@]}" apt-get -o DPkg::Lock::Timeout=600 update -qq &&
+# A mirror in the middle of a sync serves an index that does not match its
+# Release file for a few minutes: apt-get update fails, and a later try passes.
+update() {
+    local try
+    for try in 1 2 3 4 5; do
+        "${sudo[@]}" apt-get -o DPkg::Lock::Timeout=600 update -qq && return 0
+        [[ $try -eq 5 ]] || { echo "apt-get update failed; trying again in a minute" >&2; sleep 60; }
+    done
+    return 1
+}
+if ! { update &&
     "${sudo[@]}" apt-get -o DPkg::Lock::Timeout=600 install -y -qq --no-install-recommends "${missing[@]}" >/dev/null &&
     { [[ ${#backported[@]} -eq 0 ]] || "${sudo[@]}" apt-get -o DPkg::Lock::Timeout=600 install -y -qq \
         --no-install-recommends -t bookworm-backports "${backported[@]}" >/dev/null; }; }; then
