@@ -117,13 +117,7 @@ $(sed 's/^/  /' "$build/windows-toolchain.txt")
 debian/ holds the Debian source packages that the build compiled, at the
 versions and .dsc checksums that $name/packaging/windows/source-pins.txt pins:
 $packages
-$(if [[ -s $lagging ]]; then
-    echo "Released behind Debian: when the release was made, the mirror listed newer"
-    echo "versions of these, which the release does not carry (settings/lagging-pins.txt):"
-    sed 's/^\([^ ]*\) \([^ ]*\) \(.*\)/  \1 \2 (Debian had \3)/' "$lagging"
-else
-    echo "Each was Debian's newest version when the release was made."
-fi)
+$("$top/packaging/windows/release-notes.sh" --lagging "$build")
 
 $name/ is the tool's own source at commit $commit.
 settings/ holds the release's build settings: $settings.

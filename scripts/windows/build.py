@@ -80,8 +80,8 @@ def fetch(package, version, dsc_sha256, cache, local):
         if not debian.download(package, version, files):
             sys.exit(f"The mirror does not serve {package} {version}, the version pinned in "
                      f"{debian.PINS}; scripts/update-source-pins.sh {package} moves the pin to one it serves.")
-        newest = next(iter(debian.versions(package)), version)
-        if newest != version and subprocess.run(["dpkg", "--compare-versions", newest, "gt", version]).returncode == 0:
+        newest = debian.newer_than_pin(package, version)
+        if newest:
             print(f"The mirror lists {package} {newest}; building the pinned {version} "
                   f"(scripts/update-source-pins.sh {package} moves the pin).", file=sys.stderr)
     dsc = files / debian.dsc_name(package, version)

@@ -216,13 +216,20 @@ def newer(a, b):
     return subprocess.run(["dpkg", "--compare-versions", a, "gt", b]).returncode == 0
 
 
+def newer_than_pin(package, pinned):
+    """The newest version of PACKAGE that the mirror lists when it is newer
+    than PINNED, else None."""
+    newest = next(iter(versions(package)), pinned)
+    return newest if newer(newest, pinned) else None
+
+
 def lagging():
     """The pins behind the mirror, as lines "PACKAGE PINNED NEWEST": Debian's
     stable updates of these packages are security fixes."""
     ensure_deb_src()
     for package, (pinned, _) in pins().items():
-        newest = next(iter(versions(package)), pinned)
-        if newer(newest, pinned):
+        newest = newer_than_pin(package, pinned)
+        if newest:
             print(package, pinned, newest)
 
 
