@@ -173,6 +173,11 @@ bool required()
     return BuildSettings::firmwareSigningKeysPem[0] != '\0';
 }
 
+QByteArray toolReleaseKeys()
+{
+    return QByteArray(BuildSettings::toolReleaseKeysPem);
+}
+
 std::optional<SigningKey> readSigningKey(const QByteArray &privateKeyPem, QString &error)
 {
     const Bio bio = readBio(privateKeyPem);

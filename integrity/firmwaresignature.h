@@ -59,9 +59,12 @@ struct Check
 Check check(const QByteArray &statement, const QByteArray &signature,
             const std::optional<QString> &fetchFailure, const QByteArray &publicKeysPem);
 
-// The public keys compiled into this build; empty when it requires no signature.
+// The firmware keys compiled into this build; empty when it requires no signature.
 QByteArray buildKeys();
 bool required();
+// The keys of the tool's release statement compiled into this build, apart
+// from the firmware keys; empty when the build only tells of updates.
+QByteArray toolReleaseKeys();
 
 // An Ed25519 private key in PEM (PKCS#8, as `openssl genpkey -algorithm
 // ed25519` writes it) and the public key derived from it, or an error.

@@ -206,7 +206,8 @@ DownloadOutcome signatureOutcome(const Answer &signature, const QByteArray &stat
 
 // ToolRelease.txt read and verified as the window reads it. False when the
 // server has one that the window passes over.
-bool checkToolRelease(FirmwareSource &source, const QByteArray &publicKeysPem, Console &console)
+bool checkToolRelease(FirmwareSource &source, const QByteArray &toolReleaseKeysPem,
+                      Console &console)
 {
     const Answer statement = source.fetch(ToolReleaseFile::fileName(), ToolReleaseFile::maxBytes);
     if (statement.firmwareFailure) {
@@ -222,19 +223,19 @@ bool checkToolRelease(FirmwareSource &source, const QByteArray &publicKeysPem, C
     }
     console.out << whatCame(statement);
     ToolReleaseFile::Parsed parsed = ToolReleaseFile::parse(statement.body);
-    if (parsed.release && !publicKeysPem.isEmpty()) {
+    if (parsed.release && !toolReleaseKeysPem.isEmpty()) {
         console.out << '\n';
         const Answer signature = source.fetch(ToolReleaseFile::signatureFileName(),
                                               FirmwareSignature::maxSignatureBytes);
         console.out << whatCame(signature);
         const FirmwareSignature::Check check =
             FirmwareSignature::check(FirmwareSignature::toolReleaseStatement(statement.body),
-                                     signature.body, signature.firmwareFailure, publicKeysPem);
+                                     signature.body, signature.firmwareFailure, toolReleaseKeysPem);
         if (check.verdict != FirmwareSignature::Verdict::Valid)
             parsed = {std::nullopt,
                       ToolReleaseFile::signatureFileName() + QStringLiteral(": ") + check.reason};
     }
-    console.out << (parsed.release && !publicKeysPem.isEmpty() ? ", verified\n" : "\n");
+    console.out << (parsed.release && !toolReleaseKeysPem.isEmpty() ? ", verified\n" : "\n");
     if (!parsed.release) {
         console.error(QStringLiteral("the window passes over ToolRelease.txt: ") + parsed.problem);
         return false;
@@ -253,7 +254,8 @@ bool checkToolRelease(FirmwareSource &source, const QByteArray &publicKeysPem, C
 }
 
 // The window's own decisions on each answer, printed.
-int check(FirmwareSource &source, const QByteArray &publicKeysPem, Console &console)
+int check(FirmwareSource &source, const QByteArray &publicKeysPem,
+          const QByteArray &toolReleaseKeysPem, Console &console)
 {
     const Answer info = source.fetch(FirmwareServer::infoFileName(), FirmwareServer::maxInfoBytes);
     console.out << whatCame(info) << '\n';
@@ -310,7 +312,7 @@ int check(FirmwareSource &source, const QByteArray &publicKeysPem, Console &cons
     const Decisions::Firmware stored = Decisions::firmware(outcome);
     if (!stored.stored)
         return windowFails(console, *stored.box, firmware.advice);
-    if (!checkToolRelease(source, publicKeysPem, console))
+    if (!checkToolRelease(source, toolReleaseKeysPem, console))
         return int(ExitCode::WindowFails);
     return int(ExitCode::Done);
 }
@@ -344,16 +346,26 @@ int checkCommand(const QStringList &arguments, Console &console)
                        "of the keys this build carries."),
         QStringLiteral("FILE"));
     parser.addOption(publicKey);
+    const QCommandLineOption toolReleaseKey(
+        QStringLiteral("tool-release-key"),
+        QStringLiteral("Ed25519 public key (PEM) to check ToolRelease.txt's signature with, "
+                       "instead of the tool release keys this build carries."),
+        QStringLiteral("FILE"));
+    parser.addOption(toolReleaseKey);
     if (!parseCommandLine(parser, arguments, console))
         return int(ExitCode::Usage);
     QByteArray publicKeysPem = FirmwareSignature::buildKeys();
-    if (parser.isSet(publicKey)) {
-        QFile file(parser.value(publicKey));
-        publicKeysPem = file.open(QIODevice::ReadOnly) ? file.read(64 * 1024) : QByteArray();
-        if (!publicKeysPem.contains("-----BEGIN PUBLIC KEY-----"))
+    QByteArray toolReleaseKeysPem = FirmwareSignature::toolReleaseKeys();
+    for (const auto &[option, keys] : {std::pair{&publicKey, &publicKeysPem},
+                                       std::pair{&toolReleaseKey, &toolReleaseKeysPem}}) {
+        if (!parser.isSet(*option))
+            continue;
+        QFile file(parser.value(*option));
+        *keys = file.open(QIODevice::ReadOnly) ? file.read(64 * 1024) : QByteArray();
+        if (!keys->contains("-----BEGIN PUBLIC KEY-----"))
             return console.fail(
                 ExitCode::FileError,
-                QStringLiteral("no PEM public key in %1").arg(parser.value(publicKey)));
+                QStringLiteral("no PEM public key in %1").arg(parser.value(*option)));
     }
     const QStringList positional = parser.positionalArguments();
     if (positional.size() > 2)
@@ -369,7 +381,7 @@ int checkCommand(const QStringList &arguments, Console &console)
             return console.fail(ExitCode::Usage,
                                 QStringLiteral("--ca is for checking an https:// address"));
         FirmwareSource folder{QDir(target)};
-        return check(folder, publicKeysPem, console);
+        return check(folder, publicKeysPem, toolReleaseKeysPem, console);
     }
     lookUpAhead(target);
     if (parser.isSet(ca)) {
@@ -382,5 +394,5 @@ int checkCommand(const QStringList &arguments, Console &console)
     if (!target.endsWith(QLatin1Char('/')))
         target += QLatin1Char('/');
     FirmwareSource server(target);
-    return check(server, publicKeysPem, console);
+    return check(server, publicKeysPem, toolReleaseKeysPem, console);
 }

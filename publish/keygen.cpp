@@ -14,9 +14,6 @@
 
 namespace {
 
-const char privateKeyName[] = "firmware-signing.key";
-const char publicKeyName[] = "firmware-signing.pub";
-
 #ifdef Q_OS_UNIX
 // While alive, files this process creates start with no rights for group and
 // others. QSaveFile creates a new file with 0666 less the umask before
@@ -54,21 +51,35 @@ int keygenCommand(const QStringList &arguments, Console &console)
     parser.setApplicationDescription(QStringLiteral(
         "Makes an Ed25519 key pair for signing firmware in DIR: firmware-signing.key, the "
         "private key, readable by its owner only, for `release --signing-key`; and "
-        "firmware-signing.pub, the public key, for NV38K_FIRMWARE_SIGNING_KEY. Keep the "
-        "private key offline. Existing keys are never replaced."));
+        "firmware-signing.pub, the public key, for NV38K_FIRMWARE_SIGNING_KEY. With "
+        "--tool-release, the pair that signs the tool's own releases instead: "
+        "tool-release.key for `tool-release --signing-key`, tool-release.pub for "
+        "NV38K_TOOL_RELEASE_KEY. Keep private keys offline. Existing keys are never "
+        "replaced."));
     parser.addPositionalArgument(QStringLiteral("keygen"), QStringLiteral("The command."));
     const QCommandLineOption out(QStringLiteral("out"),
                                  QStringLiteral("Folder to write the key pair into."),
                                  QStringLiteral("DIR"));
     parser.addOption(out);
+    const QCommandLineOption toolRelease(
+        QStringLiteral("tool-release"),
+        QStringLiteral("Make the key pair that signs ToolRelease.txt, never firmware."));
+    parser.addOption(toolRelease);
     if (!parseCommandLine(parser, arguments, console))
         return int(ExitCode::Usage);
     if (!parser.isSet(out) || parser.positionalArguments().size() != 1)
         return console.fail(ExitCode::Usage, QStringLiteral("keygen needs --out DIR and no more"));
 
+    // A key of each role, in files named for it, so that neither is taken
+    // for the other.
+    const bool forToolReleases = parser.isSet(toolRelease);
+    const QString name = forToolReleases ? QStringLiteral("tool-release")
+                                         : QStringLiteral("firmware-signing");
+    const QLatin1String buildSetting(forToolReleases ? "NV38K_TOOL_RELEASE_KEY"
+                                                     : "NV38K_FIRMWARE_SIGNING_KEY");
     const QDir dir(parser.value(out));
-    const QString privatePath = dir.filePath(QLatin1String(privateKeyName));
-    const QString publicPath = dir.filePath(QLatin1String(publicKeyName));
+    const QString privatePath = dir.filePath(name + QStringLiteral(".key"));
+    const QString publicPath = dir.filePath(name + QStringLiteral(".pub"));
     for (const QString &path : {privatePath, publicPath}) {
         if (QFileInfo::exists(path))
             return console.fail(ExitCode::FileError,
@@ -90,6 +101,6 @@ int keygenCommand(const QStringList &arguments, Console &console)
         return console.fail(ExitCode::FileError,
                             QStringLiteral("cannot write the key pair into %1").arg(dir.path()));
     console.out << "wrote " << privatePath << ": the private key; keep it offline\n"
-                << "wrote " << publicPath << ": the public key, for NV38K_FIRMWARE_SIGNING_KEY\n";
+                << "wrote " << publicPath << ": the public key, for " << buildSetting << '\n';
     return int(ExitCode::Done);
 }

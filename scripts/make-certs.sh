@@ -15,6 +15,7 @@
 #   signing.key/.pub       an Ed25519 key pair that signs test firmware
 #   other-signing.key      an Ed25519 key that nobody trusts
 #   rotation.pub           its public key, then signing.pub: two keys in one file
+#   tool-release.key/.pub  an Ed25519 key pair that signs test tool release statements
 set -euo pipefail
 roots_only=false
 if [[ ${1:-} == --roots ]]; then
@@ -83,6 +84,10 @@ if [[ ! -f ca.pem || ! -f ca.key || ! -f rotation.pub ]]; then
     done
     openssl pkey -in signing.key -pubout -out signing.pub
     openssl pkey -in other-signing.key -pubout | cat - signing.pub >rotation.pub
+fi
+if [[ ! -f tool-release.pub ]]; then
+    openssl genpkey -algorithm ed25519 -out tool-release.key 2>/dev/null
+    openssl pkey -in tool-release.key -pubout -out tool-release.pub
 fi
 $roots_only && exit
 make_ca other-ca "Untrusted test CA"

@@ -451,7 +451,7 @@ void TestPublish::toolRelease()
                       firmwareSignature(firmwareImage(100), "signing", QStringLiteral("1.0"))));
     const Run run = publish({"tool-release", "--security", "--advisory-url",
                              "https://nv38k.example/advisories/1", "--signing-key",
-                             certificates + "signing.key"});
+                             certificates + "tool-release.key"});
     QCOMPARE(run.exitCode, 0);
     const QByteArray statement = readFile(path("out/ToolRelease.txt"));
     QCOMPARE(readFile(path("out/setup.exe")), firmwareImage(3000));
@@ -462,7 +462,8 @@ void TestPublish::toolRelease()
                         "installer-size=3000\ninstaller-sha256="
                             + sha256.toLatin1() + "\n");
 
-    const QStringList check{"check", path("out"), "--public-key", certificates + "signing.pub"};
+    const QStringList check{"check", path("out"), "--public-key", certificates + "signing.pub",
+                            "--tool-release-key", certificates + "tool-release.pub"};
     Run checked = publish(check);
     QCOMPARE(checked.exitCode, 0);
     QVERIFY2(checked.out.endsWith(console(
@@ -476,28 +477,38 @@ void TestPublish::toolRelease()
              qPrintable(checked.out));
 
     // The firmware's signature never passes for the statement's.
-    QVERIFY(writeFile(path("out/ToolRelease.txt.sig"), readFile(path("out/K1_1.0.nv.sig"))));
-    checked = publish(check);
-    QCOMPARE(checked.exitCode, 1);
-    QVERIFY2(checked.err.contains("the window passes over ToolRelease.txt: ToolRelease.txt.sig: no "
-                                  "trusted key signed"),
-             qPrintable(checked.err));
+    // Nor does the firmware key's signature of the statement itself.
+    for (const QByteArray &signature :
+         {readFile(path("out/K1_1.0.nv.sig")), toolReleaseSignature(statement, "signing")}) {
+        QVERIFY(writeFile(path("out/ToolRelease.txt.sig"), signature));
+        checked = publish(check);
+        QCOMPARE(checked.exitCode, 1);
+        QVERIFY2(checked.err.contains("the window passes over ToolRelease.txt: "
+                                      "ToolRelease.txt.sig: no trusted key signed"),
+                 qPrintable(checked.err));
+    }
 }
 
 void TestPublish::keygen_data()
 {
     QTest::addColumn<QString>("present"); // in the folder before, holding its own name
     QTest::addColumn<int>("exitCode");
+    QTest::addColumn<QString>("role"); // the files' names and build setting
 
-    QTest::newRow("private key there") << "firmware-signing.key" << 4;
-    QTest::newRow("public key there") << "firmware-signing.pub" << 4;
-    QTest::newRow("new pair under umask 000") << "" << 0;
+    const QString firmware = QStringLiteral("firmware-signing:NV38K_FIRMWARE_SIGNING_KEY");
+    QTest::newRow("private key there") << "firmware-signing.key" << 4 << firmware;
+    QTest::newRow("public key there") << "firmware-signing.pub" << 4 << firmware;
+    QTest::newRow("new pair under umask 000") << "" << 0 << firmware;
+    QTest::newRow("tool release pair beside a firmware key")
+        << "firmware-signing.key" << 0 << "tool-release:NV38K_TOOL_RELEASE_KEY";
 }
 
 void TestPublish::keygen()
 {
     QFETCH(QString, present);
     QFETCH(int, exitCode);
+    QFETCH(QString, role);
+    const QString name = role.section(':', 0, 0);
 
     QDir keys(path("keys"));
     QVERIFY(keys.removeRecursively() && QDir().mkpath(keys.path()));
@@ -506,18 +517,20 @@ void TestPublish::keygen()
 #ifdef Q_OS_UNIX
     const mode_t umaskBefore = umask(0);
 #endif
-    const Run run = publish({"keygen", "--out", keys.path()});
+    const Run run = publish(QStringList{"keygen", "--out", keys.path()}
+                            + (name == "tool-release" ? QStringList{"--tool-release"}
+                                                      : QStringList()));
 #ifdef Q_OS_UNIX
     umask(umaskBefore);
 #endif
     QCOMPARE(run.exitCode, exitCode);
-    const QString privateKey = keys.filePath("firmware-signing.key");
-    const QString publicKey = keys.filePath("firmware-signing.pub");
-    QCOMPARE(run.out,
-             exitCode != 0
-                 ? QString()
-                 : console("wrote " + privateKey + ": the private key; keep it offline\nwrote "
-                           + publicKey + ": the public key, for NV38K_FIRMWARE_SIGNING_KEY\n"));
+    const QString privateKey = keys.filePath(name + ".key");
+    const QString publicKey = keys.filePath(name + ".pub");
+    QCOMPARE(run.out, exitCode != 0 ? QString()
+                                    : console("wrote " + privateKey
+                                              + ": the private key; keep it offline\nwrote "
+                                              + publicKey + ": the public key, for "
+                                              + role.section(':', 1) + "\n"));
     if (exitCode != 0) {
         QCOMPARE(run.err, console("nv38k-publish: " + keys.filePath(present)
                                   + " exists; it is not replaced\n"));

@@ -40,6 +40,7 @@ enum class Signature {
     Valid, // by the trusted key, over the served firmware for K1 2.0
     OfUnchangedImage, // valid for the 170 KB image, which the served firmware is not
     OtherKey,
+    ToolReleaseKey, // valid, but by the key that signs the tool's releases
     OtherVersion, // valid, but for K1 1.9
     NotFound,
     Empty,
@@ -77,6 +78,8 @@ CannedResponse signatureFile(Signature signature, const QByteArray &firmware)
         return {Kind::File, firmwareSignature(firmwareImage(170 * 1024))};
     case Signature::OtherKey:
         return {Kind::File, firmwareSignature(firmware, "other-signing")};
+    case Signature::ToolReleaseKey:
+        return {Kind::File, firmwareSignature(firmware, "tool-release")};
     case Signature::OtherVersion:
         return {Kind::File, firmwareSignature(firmware, "signing", QStringLiteral("1.9"))};
     case Signature::NotFound:
@@ -550,6 +553,8 @@ void TestWorkflow::download_data()
     add("firmware changed by a byte", {Kind::File, changed}, earlier, notVerified,
         Signature::OfUnchangedImage);
     add("signature by another key", image, earlier, notVerified, Signature::OtherKey);
+    add("signature by the tool release key", image, earlier, notVerified,
+        Signature::ToolReleaseKey);
     add("signature for another version", image, earlier, notVerified, Signature::OtherVersion);
     add("no signature", image, earlier, unavailable, Signature::NotFound);
     add("empty signature", image, earlier, malformed, Signature::Empty);
@@ -708,7 +713,7 @@ void TestWorkflow::toolRelease_data()
                                    CannedResponse{Kind::File, toolReleaseSignature(statement)})
                             << shown << logged;
     };
-    const bool keys = FirmwareSignature::required();
+    const bool keys = !FirmwareSignature::toolReleaseKeys().isEmpty();
     const QByteArray newer = toolReleaseFile(QStringLiteral("1.10"));
     add("newer, a security fix", toolReleaseFile(QStringLiteral("1.6"), true), "warning|安全更新",
         "ToolRelease: 1.6 offered, a security fix");
@@ -730,6 +735,9 @@ void TestWorkflow::toolRelease_data()
     add("signed by another key", newer, keys ? QString() : "information|工具更新",
         keys ? notSigned : "ToolRelease: 1.10 offered",
         CannedResponse{Kind::File, toolReleaseSignature(newer, "other-signing")});
+    add("signed by the firmware key", newer, keys ? QString() : "information|工具更新",
+        keys ? notSigned : "ToolRelease: 1.10 offered",
+        CannedResponse{Kind::File, toolReleaseSignature(newer, "signing")});
     add("no signature", newer, keys ? QString() : "information|工具更新",
         keys ? "ToolRelease: ToolRelease.txt.sig: Error transferring" : "ToolRelease: 1.10 offered",
         CannedResponse{Kind::Status, "", 404});
@@ -750,13 +758,13 @@ void TestWorkflow::toolRelease()
     QCOMPARE(boxes.size(), shown.isEmpty() ? 0 : 1);
     if (!shown.isEmpty()) {
         QVERIFY2(boxes.first().startsWith(shown + "|"), qPrintable(boxes.first()));
+        // Only a Windows build with a tool release key installs; Linux
+        // leaves updates to the package manager.
+        QString ending = "请通过系统的软件包管理器更新。|window [知道了/稍后提醒; 不再检查工具更新]";
 #ifdef Q_OS_WIN
-        const QString ending =
-            "安装前工具会自动关闭。|window [立即更新/稍后提醒; 不再检查工具更新]";
-#else
-        // Linux leaves updates to the package manager.
-        const QString ending =
-            "请通过系统的软件包管理器更新。|window [知道了/稍后提醒; 不再检查工具更新]";
+        ending = FirmwareSignature::toolReleaseKeys().isEmpty()
+                     ? "请从发布者的网站下载新版本。|window [知道了/稍后提醒; 不再检查工具更新]"
+                     : "安装前工具会自动关闭。|window [立即更新/稍后提醒; 不再检查工具更新]";
 #endif
         QVERIFY2(boxes.first().endsWith(ending), qPrintable(boxes.first()));
     }
@@ -841,8 +849,7 @@ void TestWorkflow::installerDownload()
     m_server.setResponse("/NV38Firmware/N3KFirmware/" + release.installerName, served);
     qRegisterMetaType<InstallerOutcome>();
     QNetworkAccessManager manager;
-    auto *download =
-        new InstallerDownload(&manager, release, QCoreApplication::applicationFilePath());
+    auto *download = new InstallerDownload(&manager, release);
     QSignalSpy finished(download, &InstallerDownload::finished);
     QVERIFY(finished.wait(20000));
     for (auto folder = temporaryFolders.cbegin(); folder != temporaryFolders.cend(); ++folder)

@@ -1,6 +1,5 @@
 #include "toolupdate/installerdownload.h"
 
-#include "integrity/authenticode.h"
 #include "requests/serverrequests.h"
 
 #include <QDir>
@@ -10,11 +9,9 @@
 
 using UserTexts::InstallerProblem;
 
-InstallerDownload::InstallerDownload(QNetworkAccessManager *manager, const ToolRelease &release,
-                                     const QString &runningProgram)
+InstallerDownload::InstallerDownload(QNetworkAccessManager *manager, const ToolRelease &release)
     : QObject(manager)
     , m_release(release)
-    , m_runningProgram(runningProgram)
     // A new folder of the user's temporary folder: on Windows, one in the
     // user's own profile that other users cannot write; elsewhere made with
     // mode 0700.
@@ -117,10 +114,6 @@ std::optional<InstallerDownload::Refusal> InstallerDownload::check()
     if (m_hash.result() != m_release.installerSha256)
         return Refusal{UserTexts::installerRefused(InstallerProblem::WrongSha256),
                        QStringLiteral("SHA-256 differs from the statement's")};
-    if (const std::optional<Authenticode::Problem> problem =
-            Authenticode::installerSignatureProblem(m_file.fileName(), m_runningProgram))
-        return Refusal{UserTexts::installerRefused(*problem),
-                       QStringLiteral("Authenticode: ") + Authenticode::describe(*problem)};
     return std::nullopt;
 }
 

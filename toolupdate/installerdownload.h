@@ -24,19 +24,18 @@ struct InstallerOutcome
 
 // Downloads the installer a verified statement names into a new folder that
 // only this user can write, never taking more than the stated size, then
-// checks its size, its SHA-256 and, where the running program is
-// Authenticode-signed, that the installer is signed by the same
-// certificate. Anything short of that removes the folder with what it
-// held. Emits finished() once and deletes itself.
+// checks its size and its SHA-256 against the statement, which a key the
+// build carries has verified: the statement is what the installer is trusted
+// for, so that a renewed code-signing certificate changes nothing. Anything
+// short of that removes the folder with what it held. Emits finished() once
+// and deletes itself.
 class InstallerDownload : public QObject
 {
     Q_OBJECT
 
 public:
-    // Asks through `manager`, whose child it becomes; `runningProgram` is the
-    // path of the program whose signer the installer must share.
-    InstallerDownload(QNetworkAccessManager *manager, const ToolRelease &release,
-                      const QString &runningProgram);
+    // Asks through `manager`, whose child it becomes.
+    InstallerDownload(QNetworkAccessManager *manager, const ToolRelease &release);
     ~InstallerDownload() override;
 
     void cancel();
@@ -59,7 +58,6 @@ private:
     void end(const InstallerOutcome &outcome);
 
     ToolRelease m_release;
-    QString m_runningProgram;
     std::unique_ptr<QTemporaryDir> m_folder;
     QFile m_file;
     Sha256 m_hash;

@@ -33,7 +33,7 @@ void ToolReleaseCheck::statementFinished()
     }
     m_statementBody = m_statement->readAll();
     m_parsed = ToolReleaseFile::parse(m_statementBody);
-    if (!m_parsed.release || !FirmwareSignature::required())
+    if (!m_parsed.release || FirmwareSignature::toolReleaseKeys().isEmpty())
         return end(m_parsed);
     QNetworkReply *signature =
         get(ToolReleaseFile::signatureFileName(), FirmwareSignature::maxSignatureBytes);
@@ -46,7 +46,7 @@ void ToolReleaseCheck::signatureFinished()
     const std::optional<QString> failure = ServerRequests::firmwareReplyFailure(*reply);
     const FirmwareSignature::Check check = FirmwareSignature::check(
         FirmwareSignature::toolReleaseStatement(m_statementBody),
-        failure ? QByteArray() : reply->readAll(), failure, FirmwareSignature::buildKeys());
+        failure ? QByteArray() : reply->readAll(), failure, FirmwareSignature::toolReleaseKeys());
     if (check.verdict != FirmwareSignature::Verdict::Valid)
         return end({std::nullopt,
                     ToolReleaseFile::signatureFileName() + QStringLiteral(": ") + check.reason});

@@ -9,7 +9,8 @@ class QNetworkReply;
 
 // One request for the tool release statement, ToolRelease.txt beside
 // Version.txt, under the same trust and redirect rules and a small size
-// limit of its own; in builds with signing keys, then its signature. Emits
+// limit of its own; in builds with tool release keys, then its signature,
+// which no firmware key can make. Emits
 // answered() once, with the statement or why there is none, and deletes
 // itself. The requests carry no query, cookie or anything else that tells
 // who asks.

@@ -163,8 +163,13 @@ UpdateBox toolUpdateAvailable(const ToolRelease &release, const QString &running
     text = text.arg(release.version, runningVersion, release.advisory);
     if (!release.advisoryUrl.isEmpty())
         text += QStringLiteral("\n详情：") + release.advisoryUrl;
+#ifdef Q_OS_WIN
+    const QString elsewhere = QStringLiteral("\n\n请从发布者的网站下载新版本。");
+#else
+    const QString elsewhere = QStringLiteral("\n\n请通过系统的软件包管理器更新。");
+#endif
     text += installs ? QStringLiteral("\n\n点“立即更新”下载并安装新版本，安装前工具会自动关闭。")
-                     : QStringLiteral("\n\n请通过系统的软件包管理器更新。");
+                     : elsewhere;
     UpdateBox update;
     update.box = {release.securityFix ? WindowBox::Kind::Warning : WindowBox::Kind::Information,
                   release.securityFix ? QStringLiteral("安全更新") : QStringLiteral("工具更新"),
@@ -187,21 +192,6 @@ WindowBox updateFailed(const QString &what)
 }
 
 } // namespace
-
-WindowBox installerRefused(Authenticode::Problem problem)
-{
-    switch (problem) {
-    case Authenticode::Problem::OwnSignatureUnreadable:
-        return updateFailed(QStringLiteral("无法读取本程序的数字签名。"));
-    case Authenticode::Problem::Unsigned:
-        return updateFailed(QStringLiteral("安装程序没有数字签名。"));
-    case Authenticode::Problem::Broken:
-        return updateFailed(QStringLiteral("安装程序的数字签名已损坏或无效。"));
-    case Authenticode::Problem::OtherSigner:
-        return updateFailed(QStringLiteral("安装程序由其他证书签名，不是本工具的发布者。"));
-    }
-    return updateFailed(QString());
-}
 
 WindowBox installerRefused(InstallerProblem problem, const QString &detail)
 {

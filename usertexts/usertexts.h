@@ -1,7 +1,6 @@
 #pragma once
 
 #include "device/unreachablekeyboard.h"
-#include "integrity/authenticode.h"
 #include "integrity/signatureverdict.h"
 #include "server/toolrelease.h"
 #include "server/versioninfo.h"
@@ -88,7 +87,6 @@ enum class InstallerProblem {
     NotStarted,
 };
 WindowBox installerRefused(InstallerProblem problem, const QString &detail = {});
-WindowBox installerRefused(Authenticode::Problem problem);
 // The progress dialog while the installer of `version` downloads.
 QString installerDownloading(const QString &version);
 QString cancelButton();

@@ -12,6 +12,7 @@
 #include "storage/firmwarestore.h"
 #include "toolupdate/installerdownload.h"
 #include "toolupdate/toolreleasecheck.h"
+#include "toolupdate/updatepolicy.h"
 #include "usertexts/usertexts.h"
 #include "window/updatebox.h"
 
@@ -85,25 +86,6 @@ void carryOut(QWidget *window, const Decisions::Reaction &reaction)
     if (reaction.box)
         showBox(window, *reaction.box);
     writeLog(reaction.logAfterBox);
-}
-
-#ifdef Q_OS_WIN
-constexpr bool installsUpdates = true;
-#else
-// Packages are updated through the package manager.
-constexpr bool installsUpdates = false;
-#endif
-
-// What the installer is started with: nothing, so that the owner sees it and
-// goes through it. Test builds may pass the installer's silent switch.
-QStringList installerArguments()
-{
-#ifdef NV38K_TEST_HOOKS
-    const QString arguments = qEnvironmentVariable("NV38K_TEST_INSTALLER_ARGUMENTS");
-    if (!arguments.isEmpty())
-        return arguments.split(QLatin1Char(' '), Qt::SkipEmptyParts);
-#endif
-    return {};
 }
 
 } // namespace
@@ -250,7 +232,7 @@ void Widget::toolReleaseAnswered(const ToolReleaseFile::Parsed &answer)
     const UpdatePreferences kept = updatePreferences->read();
     const QDateTime now = QDateTime::currentDateTimeUtc();
     const Decisions::ToolUpdate update = Decisions::toolRelease(
-        answer, QLatin1String(BuildSettings::toolVersion), kept, now, installsUpdates);
+        answer, QLatin1String(BuildSettings::toolVersion), kept, now, UpdatePolicy::installsUpdates());
     carryOut(this, update);
     if (!update.offer)
         return;
@@ -258,14 +240,14 @@ void Widget::toolReleaseAnswered(const ToolReleaseFile::Parsed &answer)
     if (!updatePreferences->write(Decisions::afterUpdateBox(
             kept, update.offer->release, chosen.choice, chosen.stopChecking, now)))
         qDebug() << "UpdatePreferencesNotSaved";
-    if (chosen.choice == Decisions::UpdateChoice::InstallNow && installsUpdates)
+    if (chosen.choice == Decisions::UpdateChoice::InstallNow
+        && UpdatePolicy::installsUpdates())
         downloadInstaller(update.offer->release);
 }
 
 void Widget::downloadInstaller(const ToolRelease &release)
 {
-    auto *download =
-        new InstallerDownload(updateManager, release, QCoreApplication::applicationFilePath());
+    auto *download = new InstallerDownload(updateManager, release);
     auto *progress =
         new QProgressDialog(UserTexts::installerDownloading(release.version),
                             UserTexts::cancelButton(), 0, int(release.installerSize), this);
@@ -295,7 +277,7 @@ void Widget::installerDownloaded(const InstallerOutcome &outcome)
     const QString folder = QFileInfo(outcome.installerPath).absolutePath();
     QProcess installer;
     installer.setProgram(outcome.installerPath);
-    installer.setArguments(installerArguments());
+    installer.setArguments(UpdatePolicy::installerArguments());
     installer.setWorkingDirectory(folder);
     if (!installer.startDetached()) {
         QDir(folder).removeRecursively();

@@ -53,18 +53,25 @@ cp "$lagging" "$root/settings/lagging-pins.txt"
 # The time stamp that the build gave its resources (Qt's rcc takes it).
 echo "$SOURCE_DATE_EPOCH" >"$root/settings/source-date-epoch"
 [[ -z $(setting NV38K_TRUSTED_CA) ]] || cp "$(setting NV38K_TRUSTED_CA)" "$root/settings/trusted-ca.pem"
-n=0
-IFS=';' read -r -a keys <<<"$(setting NV38K_FIRMWARE_SIGNING_KEY)"
-for key in "${keys[@]}"; do
-    n=$((n + 1))
-    cp "$key" "$root/settings/firmware-signing-$n.pub"
-done
+# Copies the public keys the setting $1 names as settings/$2-N.pub; prints N.
+copy_keys() {
+    local key count=0 keys
+    IFS=';' read -r -a keys <<<"$(setting "$1")"
+    for key in "${keys[@]}"; do
+        count=$((count + 1))
+        cp "$key" "$root/settings/$2-$count.pub"
+    done
+    echo "$count"
+}
+n=$(copy_keys NV38K_FIRMWARE_SIGNING_KEY firmware-signing)
+t=$(copy_keys NV38K_TOOL_RELEASE_KEY tool-release)
 # The maker the release named: the .deb's maintainer, the SBOMs' manufacturer.
 [[ -z $(setting NV38K_PACKAGE_MAINTAINER) ]] ||
     setting NV38K_PACKAGE_MAINTAINER >"$root/settings/package-maintainer"
 settings="firmware host $(cat "$root/settings/firmware-host"), time stamp $SOURCE_DATE_EPOCH"
 [[ ! -f $root/settings/trusted-ca.pem ]] || settings+=", extra root trusted-ca.pem"
 [[ $n -eq 0 ]] || settings+=", $n firmware signing key(s) firmware-signing-N.pub"
+[[ $t -eq 0 ]] || settings+=", $t tool release key(s) tool-release-N.pub"
 [[ ! -f $root/settings/package-maintainer ]] || settings+=", the maker (the .deb's maintainer)"
 
 # scripts/package.sh as the release ran it, each setting read from settings/,
@@ -78,6 +85,10 @@ package_command="  clone=/path/to/a/clone/at/$commit
 if [[ $n -gt 0 ]]; then
     keys=$(seq -f '$PWD/settings/firmware-signing-%g.pub' "$n" | paste -sd ';')
     package_command+=" \\"$'\n'"      -DNV38K_FIRMWARE_SIGNING_KEY=\"$keys\""
+fi
+if [[ $t -gt 0 ]]; then
+    keys=$(seq -f '$PWD/settings/tool-release-%g.pub' "$t" | paste -sd ';')
+    package_command+=" \\"$'\n'"      -DNV38K_TOOL_RELEASE_KEY=\"$keys\""
 fi
 [[ ! -f $root/settings/package-maintainer ]] ||
     package_command+=" \\"$'\n'"      -DNV38K_PACKAGE_MAINTAINER=\"\$(cat settings/package-maintainer)\""

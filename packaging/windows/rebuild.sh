@@ -42,6 +42,8 @@ options=(-DNV38K_FIRMWARE_HOST="$(cat "$here/settings/firmware-host")")
 [[ ! -f $here/settings/trusted-ca.pem ]] || options+=(-DNV38K_TRUSTED_CA="$here/settings/trusted-ca.pem")
 keys=$(find "$here/settings" -name 'firmware-signing-*.pub' | LC_ALL=C sort | paste -sd ';')
 [[ -z $keys ]] || options+=(-DNV38K_FIRMWARE_SIGNING_KEY="$keys")
+keys=$(find "$here/settings" -name 'tool-release-*.pub' | LC_ALL=C sort | paste -sd ';')
+[[ -z $keys ]] || options+=(-DNV38K_TOOL_RELEASE_KEY="$keys")
 
 SOURCE_DATE_EPOCH=$(cat "$here/settings/source-date-epoch") \
     NV38K_SOURCE_PACKAGES=$here/debian NV38K_WINDOWS_BUILD=$out/build \

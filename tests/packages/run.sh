@@ -67,4 +67,5 @@ scripts/install-deps.sh "${windows_packages[@]}"
 tests/packages/windows.sh "$packages"/*-setup.exe "$release/signing/root.pem" \
     build/packages-reproduce/clone/build/packages
 tests/packages/update.sh build/packages-reproduce -DNV38K_FIRMWARE_HOST="localhost:$port" \
-    -DNV38K_TRUSTED_CA="$work/pki/ca.pem" -DNV38K_FIRMWARE_SIGNING_KEY="$release/keys/firmware-signing.pub"
+    -DNV38K_TRUSTED_CA="$work/pki/ca.pem" -DNV38K_FIRMWARE_SIGNING_KEY="$release/keys/firmware-signing.pub" \
+    -DNV38K_TOOL_RELEASE_KEY="$release/keys/tool-release.pub"

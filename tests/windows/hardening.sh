@@ -50,6 +50,7 @@ build() {
     # tests/windows/selfupdate.sh builds other versions in the same tree.
     NV38K_WINDOWS_BUILD=$build scripts/build-windows.sh -DNV38K_FIRMWARE_HOST="localhost:$port" \
         -DNV38K_TRUSTED_CA="$pki/ca.pem" -DNV38K_FIRMWARE_SIGNING_KEY="$pki/signing.pub" \
+        -DNV38K_TOOL_RELEASE_KEY="$pki/tool-release.pub" \
         -DNV38K_VERSION=1.5 -DNV38K_TEST_HOOKS=OFF >"$work/build.log" 2>&1 &&
         cmake --preset release -B "$linux" >>"$work/build.log" &&
         cmake --build "$linux" --target nv38k-publish --parallel "$(nproc)" >>"$work/build.log" &&
