@@ -146,22 +146,27 @@ ToolUpdate toolRelease(const ToolReleaseFile::Parsed &answer, const QString &run
             << QStringLiteral("%1 %2, not newer than %3").arg(tag, release.version, runningVersion);
         return update;
     }
-    const bool postponed = kept.postponedVersion == release.version;
-    if (postponed && now < kept.postponedUntil) {
+    // Versions kept by the owner's choices compare as numbers, so 1.6.0 is 1.6.
+    const auto isStated = [&release](const QString &version) {
+        return ToolReleaseFile::compareVersions(version, release.version) == 0;
+    };
+    if (isStated(kept.postponedVersion) && now < kept.postponedUntil
+        && kept.postponedUntil <= now.addDays(postponementDays)) {
         update.log << QStringLiteral("%1 %2, postponed until %3")
                           .arg(tag, release.version,
                                kept.postponedUntil.toUTC().toString(Qt::ISODate));
         return update;
     }
-    if (!release.securityFix && !postponed && kept.shownVersion == release.version) {
-        update.log << QStringLiteral("%1 %2, shown before").arg(tag, release.version);
+    if (!release.securityFix && isStated(kept.skippedVersion)) {
+        update.log << QStringLiteral("%1 %2, skipped").arg(tag, release.version);
         return update;
     }
     update.log << QStringLiteral("%1 %2 offered%3")
                       .arg(tag, release.version,
                            release.securityFix ? QStringLiteral(", a security fix") : QString());
     update.offer =
-        UpdateOffer{release, UserTexts::toolUpdateAvailable(release, runningVersion, installs)};
+        UpdateOffer{release, UserTexts::toolUpdateAvailable(release, runningVersion, installs),
+                    release.securityFix ? UpdateChoice::Later : UpdateChoice::Skip};
     return update;
 }
 
@@ -170,15 +175,18 @@ UpdatePreferences afterUpdateBox(UpdatePreferences kept, const ToolRelease &offe
 {
     if (stopChecking)
         kept.checkForUpdates = false;
-    const bool later =
-        choice == UpdateChoice::Later || (choice == UpdateChoice::Closed && offered.securityFix);
-    if (later) {
+    switch (choice) {
+    case UpdateChoice::InstallNow:
+        break;
+    case UpdateChoice::Later:
         kept.postponedVersion = offered.version;
         kept.postponedUntil = now.addDays(postponementDays);
-    } else if (choice == UpdateChoice::Closed) {
-        kept.shownVersion = offered.version;
+        break;
+    case UpdateChoice::Skip:
+        kept.skippedVersion = offered.version;
         kept.postponedVersion.clear();
         kept.postponedUntil = {};
+        break;
     }
     return kept;
 }

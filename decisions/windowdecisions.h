@@ -81,11 +81,19 @@ struct Firmware : Reaction
 // What a finished firmware download makes the window log and show.
 Firmware firmware(const DownloadOutcome &outcome);
 
+// How the owner left the update box.
+enum class UpdateChoice {
+    InstallNow, // "立即更新"
+    Later, // "稍后提醒": offered again in three days
+    Skip, // "跳过此版本": never offered again
+};
+
 // A newer tool release to offer the owner, and how.
 struct UpdateOffer
 {
     ToolRelease release;
     UpdateBox box;
+    UpdateChoice dismissal; // what the box's dismiss button, Esc or closing it chooses
 };
 
 struct ToolUpdate : Reaction
@@ -100,18 +108,13 @@ struct ToolUpdate : Reaction
 ToolUpdate toolRelease(const ToolReleaseFile::Parsed &answer, const QString &runningVersion,
                        const UpdatePreferences &kept, const QDateTime &now, bool installs);
 
-// How the owner left the update box.
-enum class UpdateChoice {
-    InstallNow, // "立即更新"
-    Later, // "稍后提醒"
-    Closed, // closed otherwise, "知道了" included
-};
-// How long "稍后提醒" keeps a release from being offered again.
+// How long "稍后提醒" keeps a release from being offered again. A stored
+// date further ahead than this was chosen under a wrong clock, and holds
+// nothing back.
 constexpr int postponementDays = 3;
 
 // What is kept after the owner left the box for `offered` with `choice`,
-// having ticked the opt-out or not. A security fix closed without a choice
-// comes back as if postponed; any other release is then not offered again.
+// having ticked the opt-out or not.
 UpdatePreferences afterUpdateBox(UpdatePreferences kept, const ToolRelease &offered,
                                  UpdateChoice choice, bool stopChecking, const QDateTime &now);
 

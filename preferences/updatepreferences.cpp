@@ -7,14 +7,15 @@ namespace {
 const QString checkKey = QStringLiteral("CheckToolUpdates");
 const QString postponedVersionKey = QStringLiteral("PostponedToolVersion");
 const QString postponedUntilKey = QStringLiteral("PostponedUntil");
-const QString shownVersionKey = QStringLiteral("ShownToolVersion");
+// Named when a release was shown once, and skipped by closing its box.
+const QString skippedVersionKey = QStringLiteral("ShownToolVersion");
 
 } // namespace
 
 bool UpdatePreferences::operator==(const UpdatePreferences &other) const
 {
     return checkForUpdates == other.checkForUpdates && postponedVersion == other.postponedVersion
-           && postponedUntil == other.postponedUntil && shownVersion == other.shownVersion;
+           && postponedUntil == other.postponedUntil && skippedVersion == other.skippedVersion;
 }
 
 UpdatePreferenceStore::UpdatePreferenceStore()
@@ -39,7 +40,7 @@ UpdatePreferences UpdatePreferenceStore::read() const
     kept.postponedVersion = m_settings->value(postponedVersionKey).toString();
     kept.postponedUntil =
         QDateTime::fromString(m_settings->value(postponedUntilKey).toString(), Qt::ISODate);
-    kept.shownVersion = m_settings->value(shownVersionKey).toString();
+    kept.skippedVersion = m_settings->value(skippedVersionKey).toString();
     return kept;
 }
 
@@ -57,7 +58,7 @@ bool UpdatePreferenceStore::write(const UpdatePreferences &preferences)
         m_settings->setValue(checkKey, false);
     keep(postponedVersionKey, preferences.postponedVersion);
     keep(postponedUntilKey, preferences.postponedUntil.toUTC().toString(Qt::ISODate));
-    keep(shownVersionKey, preferences.shownVersion);
+    keep(skippedVersionKey, preferences.skippedVersion);
     m_settings->sync();
     return m_settings->status() == QSettings::NoError;
 }

@@ -12,7 +12,7 @@ struct UpdatePreferences
     bool checkForUpdates = true; // false: never ask the server for a newer tool
     QString postponedVersion; // "稍后提醒" was chosen for this version …
     QDateTime postponedUntil; // … and it is not offered again before this
-    QString shownVersion; // the last release without a security fix that was shown
+    QString skippedVersion; // "跳过此版本": a release without a security fix, never offered again
 
     bool operator==(const UpdatePreferences &other) const;
 };

@@ -2,6 +2,7 @@
 
 #include "server/firmwareserver.h"
 
+#include <QDebug>
 #include <QHash>
 #include <QRegularExpression>
 #include <QStringList>
@@ -16,7 +17,9 @@ namespace {
 // Plain numbers, not too many nor too long to compare as integers.
 std::optional<QVector<qint64>> versionNumbers(const QString &version)
 {
-    static const QRegularExpression shape(QStringLiteral("^[0-9]{1,9}(\\.[0-9]{1,9}){0,7}$"));
+    // One way to write each version: no leading zeros, so 01.6 is no version.
+    static const QRegularExpression shape(
+        QStringLiteral("^(0|[1-9][0-9]{0,8})(\\.(0|[1-9][0-9]{0,8})){0,7}$"));
     if (!shape.match(version).hasMatch())
         return std::nullopt;
     QVector<qint64> numbers;
@@ -25,14 +28,26 @@ std::optional<QVector<qint64>> versionNumbers(const QString &version)
     return numbers;
 }
 
+// One line that shows as it reads: no control characters, no line breaks,
+// and no format characters (direction overrides, zero-width spaces), which
+// could make a box say other than the statement does; no blanks around it.
 bool isPlainLine(const QString &text)
 {
     for (const QChar c : text) {
-        if (c.category() == QChar::Other_Control || c == QChar::LineSeparator
-            || c == QChar::ParagraphSeparator)
+        const QChar::Category category = c.category();
+        if (category == QChar::Other_Control || category == QChar::Other_Format
+            || c == QChar::LineSeparator || c == QChar::ParagraphSeparator)
             return false;
     }
-    return true;
+    return text == text.trimmed();
+}
+
+// A key the server sent, as the log shows it: quoted, with escapes.
+QString quoted(const QString &text)
+{
+    QString line;
+    QDebug(&line).nospace() << text;
+    return line;
 }
 
 } // namespace
@@ -61,7 +76,7 @@ QString validProblem(const ToolRelease &release)
     if (release.advisory.trimmed().isEmpty())
         return QStringLiteral("advisory: empty");
     if (release.advisory.size() > maxAdvisoryLength || !isPlainLine(release.advisory))
-        return QStringLiteral("advisory: not one line of at most %1 characters")
+        return QStringLiteral("advisory: not one plain line of at most %1 characters")
             .arg(maxAdvisoryLength);
     if (!release.advisoryUrl.isEmpty()) {
         const QUrl url(release.advisoryUrl, QUrl::StrictMode);
@@ -115,7 +130,7 @@ Parsed parse(const QByteArray &body)
             return {std::nullopt, QStringLiteral("a line that is not key=value")};
         const QString key = line.left(equals);
         if (values.contains(key))
-            return {std::nullopt, QStringLiteral("%1: given twice").arg(key)};
+            return {std::nullopt, QStringLiteral("%1: given twice").arg(quoted(key))};
         values.insert(key, line.mid(equals + 1));
     }
     for (const char *key :
@@ -133,11 +148,10 @@ Parsed parse(const QByteArray &body)
     release.advisory = values.value(QStringLiteral("advisory"));
     release.advisoryUrl = values.value(QStringLiteral("advisory-url"));
     release.installerName = values.value(QStringLiteral("installer"));
-    bool isNumber = false;
+    static const QRegularExpression decimal(QStringLiteral("^[1-9][0-9]{0,17}$"));
     const QString size = values.value(QStringLiteral("installer-size"));
-    release.installerSize = size.toLongLong(&isNumber);
-    if (!isNumber || !size.at(0).isDigit())
-        release.installerSize = 0;
+    if (decimal.match(size).hasMatch())
+        release.installerSize = size.toLongLong();
     static const QRegularExpression hex(QStringLiteral("^[0-9a-f]{64}$"));
     const QString sha256 = values.value(QStringLiteral("installer-sha256"));
     if (hex.match(sha256).hasMatch())

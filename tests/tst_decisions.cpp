@@ -40,6 +40,8 @@ private slots:
     void deviceCheck();
     void toolUpdateOverTime_data();
     void toolUpdateOverTime();
+    void toolReleaseVersions_data();
+    void toolReleaseVersions();
     void firmware_data();
     void firmware();
 };
@@ -281,28 +283,37 @@ void TestDecisions::firmware()
     QCOMPARE(decided.stored, stored);
 }
 
-// A release offered, the owner's answer kept, and the same release asked
-// about again `later` seconds on: offered again or not.
+// A release offered, the owner's answer kept (chosen with the clock `chosenAt`
+// seconds off), and the release stated as `statedAgain` asked about `later`
+// seconds on: offered again or not.
 void TestDecisions::toolUpdateOverTime_data()
 {
     QTest::addColumn<bool>("securityFix");
     QTest::addColumn<Decisions::UpdateChoice>("choice");
+    QTest::addColumn<qint64>("chosenAt");
+    QTest::addColumn<QString>("statedAgain");
     QTest::addColumn<qint64>("later");
     QTest::addColumn<bool>("offeredAgain");
 
     using Choice = Decisions::UpdateChoice;
     const qint64 threeDays = 3 * 24 * 3600;
+    const qint64 year = 365 * 24 * 3600;
     for (const bool security : {true, false}) {
         const QString kind = security ? "security fix, " : "other release, ";
-        const auto add = [&](const char *name, Choice choice, qint64 later, bool again) {
-            QTest::newRow(qPrintable(kind + name)) << security << choice << later << again;
+        const auto add = [&](const char *name, Choice choice, qint64 later, bool again,
+                             qint64 chosenAt = 0, const QString &statedAgain = "1.6") {
+            QTest::newRow(qPrintable(kind + name))
+                << security << choice << chosenAt << statedAgain << later << again;
         };
         add("稍后提醒, a second short of three days", Choice::Later, threeDays - 1, false);
         add("稍后提醒, three days on", Choice::Later, threeDays, true);
-        // Closed otherwise: a warning comes back as if postponed; information
-        // is shown once a version.
-        add("closed, a second short of three days", Choice::Closed, threeDays - 1, false);
-        add("closed, a year on", Choice::Closed, 365 * 24 * 3600, security);
+        add("稍后提醒, then stated as 1.6.0", Choice::Later, 60, false, 0, "1.6.0");
+        // A clock far ahead when it was chosen, put right since.
+        add("稍后提醒 with the clock 3,000 days ahead", Choice::Later, 60, true,
+            3000 * 24 * 3600);
+        // Skipped for good, unless it fixes a security flaw.
+        add("跳过此版本, a year on", Choice::Skip, year, security);
+        add("跳过此版本, then stated as 1.6.0", Choice::Skip, year, security, 0, "1.6.0");
         // Chosen to install, it is offered until it is installed.
         add("立即更新, a minute on", Choice::InstallNow, 60, true);
     }
@@ -312,6 +323,8 @@ void TestDecisions::toolUpdateOverTime()
 {
     QFETCH(bool, securityFix);
     QFETCH(Decisions::UpdateChoice, choice);
+    QFETCH(qint64, chosenAt);
+    QFETCH(QString, statedAgain);
     QFETCH(qint64, later);
     QFETCH(bool, offeredAgain);
 
@@ -326,11 +339,39 @@ void TestDecisions::toolUpdateOverTime()
     // Kept as the store keeps it: to the second, in UTC.
     QTemporaryDir folder;
     UpdatePreferenceStore store(folder.filePath("kept.ini"));
-    QVERIFY(store.write(Decisions::afterUpdateBox({}, *answer.release, choice, false, now)));
+    QVERIFY(store.write(Decisions::afterUpdateBox({}, *answer.release, choice, false,
+                                                  now.addSecs(chosenAt))));
     const UpdatePreferences kept = store.read();
+    answer.release->version = statedAgain;
     QCOMPARE(offered(kept, now.addSecs(later)), offeredAgain);
     QVERIFY(kept.checkForUpdates);
     QVERIFY(!Decisions::afterUpdateBox(kept, *answer.release, choice, true, now).checkForUpdates);
+}
+
+// Versions compare number by number, a missing number counting as 0.
+void TestDecisions::toolReleaseVersions_data()
+{
+    QTest::addColumn<QString>("stated");
+    QTest::addColumn<QString>("running");
+    QTest::addColumn<bool>("offered");
+
+    QTest::newRow("1.10 against 1.9") << "1.10" << "1.9" << true;
+    QTest::newRow("1.5.1 against 1.5") << "1.5.1" << "1.5" << true;
+    QTest::newRow("1.5 against 1.5.0.1") << "1.5" << "1.5.0.1" << false;
+    QTest::newRow("1.5.0 against 1.5") << "1.5.0" << "1.5" << false;
+}
+
+void TestDecisions::toolReleaseVersions()
+{
+    QFETCH(QString, stated);
+    QFETCH(QString, running);
+    QFETCH(bool, offered);
+
+    ToolReleaseFile::Parsed answer{ToolRelease{}, {}};
+    answer.release->version = stated;
+    const Decisions::ToolUpdate update =
+        Decisions::toolRelease(answer, running, {}, QDateTime::currentDateTimeUtc(), false);
+    QCOMPARE(update.offer.has_value(), offered);
 }
 
 QTEST_GUILESS_MAIN(TestDecisions)

@@ -168,7 +168,7 @@ void TestPublish::refusals_data()
     refuse("tool version not numbers", {"tool-release", "--version", "1.6-rc1"},
            "refused: --version (version: not numbers separated by dots)");
     refuse("advisory of two lines", {"tool-release", "--advisory", "a\nb"},
-           "refused: --advisory (advisory: not one line of at most 200 characters)");
+           "refused: --advisory (advisory: not one plain line of at most 200 characters)");
     refuse("advisory address not https", {"tool-release", "--advisory-url", "http://a.example/"},
            "refused: --advisory-url (advisory-url: not an https:// address)");
     refuse("installer not a program", {"tool-release", "--installer", path("firmware.nv")},

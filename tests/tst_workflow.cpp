@@ -11,6 +11,7 @@
 #include "toolupdate/installerdownload.h"
 #include "usertexts/usertexts.h"
 
+#include <QDesktopServices>
 #include <QNetworkRequest>
 #include <QSettings>
 #include <QSslConfiguration>
@@ -134,12 +135,22 @@ private slots:
     void installerDownload_data();
     void installerDownload();
 
+public slots:
+    // Stands in for the owner's browser: notes the address, and the owner
+    // then answers the box that stayed open.
+    void openInBrowser(const QUrl &url)
+    {
+        m_opened << url;
+        m_driver->answerBoxesWith(QStringLiteral("稍后提醒"), false);
+    }
+
 private:
     bool stillUsable();
     bool installUtility(Utility utility, const QByteArray &listing);
 
     HttpsTestServer m_server;
     std::unique_ptr<WindowDriver> m_driver;
+    QList<QUrl> m_opened;
 };
 
 void TestWorkflow::initTestCase()
@@ -723,6 +734,16 @@ void TestWorkflow::toolRelease_data()
     add("older", toolReleaseFile(QStringLiteral("1.4.9")), {},
         "ToolRelease: 1.4.9, not newer than 1.5");
     add("malformed", "version=1.6\nsecurity=maybe\n", {}, "ToolRelease: advisory: missing");
+    // Only what nv38k-publish writes: one way to write each value.
+    const QByteArray routine = toolReleaseFile(QStringLiteral("1.6"));
+    add("leading zero", QByteArray(routine).replace("version=1.6", "version=01.6"), {},
+        "ToolRelease: version: not numbers separated by dots");
+    add("trailing blank", QByteArray(routine).replace("size=4096", "size=4096 "), {},
+        "ToolRelease: installer-size: not between 1");
+    add("a zero-width space", QByteArray(routine).replace("修复", "修\u200b复"), {},
+        "ToolRelease: advisory: not one plain line");
+    add("a key given twice", routine + "Version\u202e=1\nVersion\u202e=1\n", {},
+        "ToolRelease: \"Version\\u202E\": given twice");
     add("over 4 KiB", newer + QByteArray(4096, '#'), {},
         "ToolRelease: ToolRelease.txt: larger than 4096 bytes");
     QTest::newRow("none on the server")
@@ -759,13 +780,16 @@ void TestWorkflow::toolRelease()
     if (!shown.isEmpty()) {
         QVERIFY2(boxes.first().startsWith(shown + "|"), qPrintable(boxes.first()));
         // Only a Windows build with a tool release key installs; Linux
-        // leaves updates to the package manager.
-        QString ending = "请通过系统的软件包管理器更新。|window [知道了/稍后提醒; 不再检查工具更新]";
+        // leaves updates to the package manager. A security fix comes back
+        // later, another release can be skipped.
+        QString ending = "请通过系统的软件包管理器更新。|window [";
 #ifdef Q_OS_WIN
         ending = FirmwareSignature::toolReleaseKeys().isEmpty()
-                     ? "请从发布者的网站下载新版本。|window [知道了/稍后提醒; 不再检查工具更新]"
-                     : "安装前工具会自动关闭。|window [立即更新/稍后提醒; 不再检查工具更新]";
+                     ? "请从发布者的网站下载新版本。|window ["
+                     : "安装前工具会自动关闭。|window [立即更新/";
 #endif
+        ending += shown.startsWith("warning") ? "稍后提醒" : "跳过此版本";
+        ending += "; 不再检查工具更新]";
         QVERIFY2(boxes.first().endsWith(ending), qPrintable(boxes.first()));
     }
     const QStringList lines = m_driver->log().filter("ToolRelease");
@@ -776,17 +800,29 @@ void TestWorkflow::toolRelease()
 
 // The owner's choices outlive the window; "稍后提醒" holds a release back,
 // the checkbox stops the requests. The request tells nothing about the owner.
+// "查看详情" opens the advisory in the browser and leaves the box open.
 void TestWorkflow::toolReleaseChoicesKept()
 {
-    const QByteArray statement = toolReleaseFile(QStringLiteral("1.6"), true);
+    const QUrl advisory(QStringLiteral("https://nv38k.example/advisories/1"));
+    const QByteArray statement = toolReleaseFile(QStringLiteral("1.6"), true)
+                                 + "advisory-url=" + advisory.toEncoded() + "\n";
     m_server.setResponse(toolReleasePath, {CannedResponse::Kind::File, statement});
     m_server.setResponse(toolReleasePath + ".sig",
                          {CannedResponse::Kind::File, toolReleaseSignature(statement)});
-    m_driver->answerBoxesWith(QStringLiteral("稍后提醒"), false);
+    QDesktopServices::setUrlHandler(QStringLiteral("https"), this, "openInBrowser");
+    m_driver->answerBoxesWith(QStringLiteral("查看详情"), false);
     QVERIFY(m_driver->fetchInformation());
-    QCOMPARE(m_driver->boxes().size(), 1);
-    // Each answer set a cookie; none went back.
+    QVERIFY(m_driver->fetchInformation());
+    QDesktopServices::unsetUrlHandler(QStringLiteral("https"));
+    QCOMPARE(m_opened, QList<QUrl>{advisory});
+    // The same box twice, around the browser; asked once a run.
+    const QStringList boxes = m_driver->boxes();
+    QCOMPARE(boxes.size(), 2);
+    QCOMPARE(boxes.first(), boxes.last());
+    QVERIFY2(boxes.first().contains("查看详情"), qPrintable(boxes.first()));
+    // Each answer set a cookie; none went back, not even on the second click.
     const QList<QByteArray> heads = m_server.requestHeads();
+    QCOMPARE(heads.size(), 3);
     QVERIFY2(heads.at(1).startsWith("GET " + toolReleasePath.toLatin1() + " HTTP/1.1\r\n"),
              heads.at(1));
     for (const QByteArray &head : heads)
@@ -794,16 +830,16 @@ void TestWorkflow::toolReleaseChoicesKept()
 
     QVERIFY(m_driver->restart());
     QVERIFY(m_driver->fetchInformation());
-    QCOMPARE(m_driver->boxes().size(), 1);
+    QCOMPARE(m_driver->boxes().size(), 2);
     QVERIFY(m_driver->log().last().startsWith(logLine("ToolRelease: 1.6, postponed until ")));
 
     // Once the checkbox was ticked, no start asks again.
     QSettings(QSettings::defaultFormat(), QSettings::UserScope, "NV38K", "nv38k-upgrade-tool")
         .clear();
-    m_driver->answerBoxesWith(QStringLiteral("知道了"), true);
+    m_driver->answerBoxesWith(QStringLiteral("稍后提醒"), true);
     QVERIFY(m_driver->restart());
     QVERIFY(m_driver->fetchInformation());
-    QCOMPARE(m_driver->boxes().size(), 2);
+    QCOMPARE(m_driver->boxes().size(), 3);
     m_server.clearRequests();
     QVERIFY(m_driver->restart());
     QVERIFY(m_driver->fetchInformation());

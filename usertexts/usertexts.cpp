@@ -176,9 +176,10 @@ UpdateBox toolUpdateAvailable(const ToolRelease &release, const QString &running
                   text};
     if (installs)
         update.installButton = QStringLiteral("立即更新");
-    else
-        update.closeButton = QStringLiteral("知道了");
-    update.laterButton = QStringLiteral("稍后提醒");
+    update.dismissButton =
+        release.securityFix ? QStringLiteral("稍后提醒") : QStringLiteral("跳过此版本");
+    if (!release.advisoryUrl.isEmpty())
+        update.detailsButton = QStringLiteral("查看详情");
     update.stopCheckingText = QStringLiteral("不再检查工具更新");
     return update;
 }

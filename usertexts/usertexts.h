@@ -30,8 +30,10 @@ struct UpdateBox
 {
     WindowBox box; // a warning for a security fix, else information
     QString installButton; // empty where the tool does not install updates itself
-    QString laterButton;
-    QString closeButton; // where it does not: the box's other button
+    // "稍后提醒" for a security fix, "跳过此版本" for any other release; Esc
+    // and closing the box choose it too.
+    QString dismissButton;
+    QString detailsButton; // empty when the release gives no advisory address
     QString stopCheckingText; // the opt-out checkbox
 };
 

@@ -1,31 +1,33 @@
 #include "window/updatebox.h"
 
 #include <QCheckBox>
+#include <QDesktopServices>
 #include <QMessageBox>
 #include <QPushButton>
+#include <QUrl>
 
-UpdateAnswer askAboutUpdate(QWidget *window, const UpdateBox &update)
+UpdateAnswer askAboutUpdate(QWidget *window, const Decisions::UpdateOffer &offer)
 {
+    const UpdateBox &update = offer.box;
     const bool warning = update.box.kind == WindowBox::Kind::Warning;
     QMessageBox box(warning ? QMessageBox::Warning : QMessageBox::Information, update.box.title,
                     update.box.text, QMessageBox::NoButton, window);
     QPushButton *install = update.installButton.isEmpty()
                                ? nullptr
                                : box.addButton(update.installButton, QMessageBox::AcceptRole);
-    QPushButton *close = update.closeButton.isEmpty()
-                             ? nullptr
-                             : box.addButton(update.closeButton, QMessageBox::AcceptRole);
-    QPushButton *later = box.addButton(update.laterButton, QMessageBox::RejectRole);
-    box.setDefaultButton(install ? install : close);
-    box.setEscapeButton(later);
+    QPushButton *details = update.detailsButton.isEmpty()
+                               ? nullptr
+                               : box.addButton(update.detailsButton, QMessageBox::ActionRole);
+    QPushButton *dismiss = box.addButton(update.dismissButton, QMessageBox::RejectRole);
+    box.setDefaultButton(install ? install : dismiss);
+    box.setEscapeButton(dismiss);
     auto *stopChecking = new QCheckBox(update.stopCheckingText, &box);
     box.setCheckBox(stopChecking);
-    box.exec();
+    // A message box closes on any of its buttons; the details keep it open.
+    for (box.exec(); details && box.clickedButton() == details; box.exec())
+        QDesktopServices::openUrl(QUrl(offer.release.advisoryUrl));
 
-    Decisions::UpdateChoice choice = Decisions::UpdateChoice::Later;
-    if (install && box.clickedButton() == install)
-        choice = Decisions::UpdateChoice::InstallNow;
-    else if (close && box.clickedButton() == close)
-        choice = Decisions::UpdateChoice::Closed;
-    return {choice, stopChecking->isChecked()};
+    const bool installNow = install && box.clickedButton() == install;
+    return {installNow ? Decisions::UpdateChoice::InstallNow : offer.dismissal,
+            stopChecking->isChecked()};
 }

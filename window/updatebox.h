@@ -12,5 +12,7 @@ struct UpdateAnswer
 };
 
 // Shows the box that offers a newer tool release over `window` and waits
-// for the owner's choice. Esc, like closing it, is "稍后提醒".
-UpdateAnswer askAboutUpdate(QWidget *window, const UpdateBox &update);
+// for the owner's choice. "查看详情" opens the advisory's address in the
+// owner's browser and leaves the box open; Esc, like closing it, is the
+// offer's dismissal.
+UpdateAnswer askAboutUpdate(QWidget *window, const Decisions::UpdateOffer &offer);

@@ -236,7 +236,7 @@ void Widget::toolReleaseAnswered(const ToolReleaseFile::Parsed &answer)
     carryOut(this, update);
     if (!update.offer)
         return;
-    const UpdateAnswer chosen = askAboutUpdate(this, update.offer->box);
+    const UpdateAnswer chosen = askAboutUpdate(this, *update.offer);
     if (!updatePreferences->write(Decisions::afterUpdateBox(
             kept, update.offer->release, chosen.choice, chosen.stopChecking, now)))
         qDebug() << "UpdatePreferencesNotSaved";
