@@ -250,6 +250,21 @@ bool checkToolRelease(FirmwareSource &source, const QByteArray &toolReleaseKeysP
     console.out << "installer:    " << ToolReleaseFile::installerUrl(release) << ", "
                 << release.installerSize << " bytes, SHA-256 " << release.installerSha256.toHex()
                 << '\n';
+    // The installer itself, as a Windows window downloads it before it runs.
+    const Answer installer = source.fetch(release.installerName, release.installerSize);
+    console.out << whatCame(installer);
+    QString refusal;
+    if (installer.firmwareFailure)
+        refusal = *installer.firmwareFailure;
+    else if (installer.body.size() != release.installerSize)
+        refusal = QStringLiteral("its size differs from the statement's");
+    else if (Sha256::hash(installer.body) != release.installerSha256)
+        refusal = QStringLiteral("its SHA-256 differs from the statement's");
+    console.out << (refusal.isEmpty() ? ", as stated\n" : "\n");
+    if (!refusal.isEmpty()) {
+        console.error(QStringLiteral("the window refuses the installer: ") + refusal);
+        return false;
+    }
     return true;
 }
 

@@ -74,6 +74,18 @@ int publish(Options options, Console &console)
         if (!signingKey)
             refusals << QStringLiteral("--signing-key %1: %2").arg(options.signingKeyPath, error);
     }
+    // A published installer's name stands for its bytes: tools that read an
+    // earlier statement may still be downloading it.
+    const QDir out(options.outDirectory);
+    const QString publishedPath = out.filePath(release.installerName);
+    if (QFileInfo::exists(publishedPath)) {
+        const std::optional<QByteArray> published =
+            readAtMost(publishedPath, ToolReleaseFile::maxInstallerBytes, error);
+        if (!published || *published != *installer)
+            refusals << QStringLiteral("--installer: %1 is published already with other bytes; "
+                                       "give the new installer a name of its own")
+                            .arg(publishedPath);
+    }
     const QByteArray statement = ToolReleaseFile::format(release);
     if (refusals.isEmpty() && statement.size() > ToolReleaseFile::maxBytes)
         refusals << QStringLiteral("--advisory: the statement would be larger than the tool's "
@@ -98,30 +110,40 @@ int publish(Options options, Console &console)
         return console.fail(ExitCode::ReadBackDiffers,
                             QStringLiteral("the signature does not verify; nothing was written"));
 
-    // The installer first and the statement last, each complete before any
-    // replaces its old self: the statement never names a missing installer.
-    const QDir out(options.outDirectory);
+    // The installer first, then the signature, and the statement last, each
+    // complete before any replaces its old self: the statement never names a
+    // missing installer. Unsigned, the earlier statement's signature goes,
+    // so that it never stands beside a statement it does not sign.
     if (!QDir().mkpath(out.path()))
         return console.fail(ExitCode::FileError,
                             QStringLiteral("cannot create the folder %1").arg(out.path()));
     struct File
     {
         QString path;
-        QByteArray bytes;
+        std::optional<QByteArray> bytes; // nothing: no such file any more
         bool wanted;
     };
     const QList<File> files{
-        {out.filePath(release.installerName), *installer,
-         QFileInfo(out.filePath(release.installerName)) != QFileInfo(options.installerPath)},
-        {out.filePath(ToolReleaseFile::signatureFileName()), signature, bool(signingKey)},
+        {publishedPath, *installer, !QFileInfo::exists(publishedPath)},
+        {out.filePath(ToolReleaseFile::signatureFileName()),
+         signingKey ? std::optional(signature) : std::nullopt, true},
         {out.filePath(ToolReleaseFile::fileName()), statement, true},
     };
     for (const File &file : files) {
         if (!file.wanted)
             continue;
+        if (!file.bytes) {
+            if (!QFileInfo::exists(file.path))
+                continue;
+            if (!QFile::remove(file.path))
+                return console.fail(ExitCode::FileError,
+                                    QStringLiteral("cannot remove %1").arg(file.path));
+            console.out << "removed " << file.path << ": it signed an earlier statement\n";
+            continue;
+        }
         QSaveFile saved(file.path);
         // Flushed here: commit() does not fail when buffered bytes cannot be written.
-        if (!saved.open(QIODevice::WriteOnly) || saved.write(file.bytes) != file.bytes.size()
+        if (!saved.open(QIODevice::WriteOnly) || saved.write(*file.bytes) != file.bytes->size()
             || !saved.flush() || !saved.commit())
             return console.fail(
                 ExitCode::FileError,

@@ -473,20 +473,42 @@ void TestPublish::toolRelease()
                    "advisory:     修复了安全问题\n"
                    "details:      https://nv38k.example/advisories/1\n"
                    "installer:    "
-                 + FirmwareServer::baseUrl() + "setup.exe, 3000 bytes, SHA-256 " + sha256 + "\n")),
+                 + FirmwareServer::baseUrl() + "setup.exe, 3000 bytes, SHA-256 " + sha256 + "\n"
+                 + path("out/setup.exe") + ": 3000 bytes, as stated\n")),
              qPrintable(checked.out));
 
     // The firmware's signature never passes for the statement's.
-    // Nor does the firmware key's signature of the statement itself.
-    for (const QByteArray &signature :
-         {readFile(path("out/K1_1.0.nv.sig")), toolReleaseSignature(statement, "signing")}) {
+    // Nor does the firmware key's signature of the statement itself; and a
+    // signature is read no further than a signature's limit.
+    const QString passedOver = "the window passes over ToolRelease.txt: ToolRelease.txt.sig: ";
+    const QList<std::pair<QByteArray, QString>> signatures{
+        {readFile(path("out/K1_1.0.nv.sig")), "no trusted key signed"},
+        {toolReleaseSignature(statement, "signing"), "no trusted key signed"},
+        {QByteArray(1025, 'x'), "larger than 1024 bytes"}};
+    for (const auto &[signature, why] : signatures) {
         QVERIFY(writeFile(path("out/ToolRelease.txt.sig"), signature));
         checked = publish(check);
         QCOMPARE(checked.exitCode, 1);
-        QVERIFY2(checked.err.contains("the window passes over ToolRelease.txt: "
-                                      "ToolRelease.txt.sig: no trusted key signed"),
-                 qPrintable(checked.err));
+        QVERIFY2(checked.err.contains(passedOver + why), qPrintable(checked.err));
     }
+
+    // Published again unsigned, the earlier signature goes with its statement.
+    Run again = publish({"tool-release"});
+    QCOMPARE(again.exitCode, 0);
+    QVERIFY2(again.out.contains("removed " + path("out/ToolRelease.txt.sig")), qPrintable(again.out));
+    QVERIFY(!QFile::exists(path("out/ToolRelease.txt.sig")));
+    // A published installer's name keeps its bytes.
+    QVERIFY(writeFile(path("setup.exe"), firmwareImage(3001)));
+    again = publish({"tool-release"});
+    QCOMPARE(again.exitCode, 3);
+    QVERIFY2(again.err.contains("is published already with other bytes"), qPrintable(again.err));
+    QCOMPARE(readFile(path("out/setup.exe")), firmwareImage(3000));
+    // A statement naming a missing installer fails the check.
+    QVERIFY(QFile::remove(path("out/setup.exe")));
+    checked = publish({"check", path("out")});
+    QCOMPARE(checked.exitCode, 1);
+    QVERIFY2(checked.err.contains("the window refuses the installer: no such file"),
+             qPrintable(checked.err));
 }
 
 void TestPublish::keygen_data()
