@@ -492,6 +492,24 @@ void TestPublish::toolRelease()
         QVERIFY2(checked.err.contains(passedOver + why), qPrintable(checked.err));
     }
 
+#ifndef Q_OS_WIN
+    // Signed outside this project's code, as docs/publishing.md describes it:
+    // over the tag, a line end and the file, or else refused.
+    const auto signedByOpenssl = [&](const QByteArray &bytes) {
+        if (!writeFile(path("signed"), bytes))
+            return false;
+        QProcess openssl;
+        openssl.start("openssl", {"pkeyutl", "-sign", "-rawin", "-inkey",
+                                  certificates + "tool-release.key", "-in", path("signed"),
+                                  "-out", path("out/ToolRelease.txt.sig")});
+        return openssl.waitForFinished() && openssl.exitCode() == 0;
+    };
+    QVERIFY(signedByOpenssl(statement));
+    QCOMPARE(publish(check).exitCode, 1);
+    QVERIFY(signedByOpenssl("NV38K tool release statement 1\n" + statement));
+    QCOMPARE(publish(check).exitCode, 0);
+#endif
+
     // Published again unsigned, the earlier signature goes with its statement.
     Run again = publish({"tool-release"});
     QCOMPARE(again.exitCode, 0);

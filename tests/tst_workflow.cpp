@@ -779,14 +779,14 @@ void TestWorkflow::toolRelease()
     QCOMPARE(boxes.size(), shown.isEmpty() ? 0 : 1);
     if (!shown.isEmpty()) {
         QVERIFY2(boxes.first().startsWith(shown + "|"), qPrintable(boxes.first()));
-        // Only a Windows build with a tool release key installs; Linux
-        // leaves updates to the package manager. A security fix comes back
+        // Only an installed Windows build with a tool release key installs;
+        // Linux leaves updates to the package manager. A security fix comes back
         // later, another release can be skipped.
         QString ending = "请通过系统的软件包管理器更新。|window [";
 #ifdef Q_OS_WIN
-        ending = FirmwareSignature::toolReleaseKeys().isEmpty()
-                     ? "请从发布者的网站下载新版本。|window ["
-                     : "安装前工具会自动关闭。|window [立即更新/";
+        // Nor does a copy that its installer did not install, as this test
+        // (tests/windows/selfupdate.sh has an installed one).
+        ending = "请从发布者的网站下载新版本。|window [";
 #endif
         ending += shown.startsWith("warning") ? "稍后提醒" : "跳过此版本";
         ending += "; 不再检查工具更新]";
@@ -875,9 +875,18 @@ void TestWorkflow::installerDownload()
     QFETCH(QString, refusal);
 
     QTemporaryDir temporary;
-    QHash<const char *, QByteArray> temporaryFolders;
+    // The user's temporary folder is this one until the test ends.
+    struct TemporaryFolder
+    {
+        QHash<const char *, QByteArray> before;
+        ~TemporaryFolder()
+        {
+            for (auto variable = before.cbegin(); variable != before.cend(); ++variable)
+                qputenv(variable.key(), variable.value());
+        }
+    } restored;
     for (const char *variable : {"TMPDIR", "TMP", "TEMP"}) {
-        temporaryFolders.insert(variable, qgetenv(variable));
+        restored.before.insert(variable, qgetenv(variable));
         qputenv(variable, QFile::encodeName(QDir::toNativeSeparators(temporary.path())));
     }
     const ToolRelease release =
@@ -888,27 +897,39 @@ void TestWorkflow::installerDownload()
     auto *download = new InstallerDownload(&manager, release);
     QSignalSpy finished(download, &InstallerDownload::finished);
     QVERIFY(finished.wait(20000));
-    for (auto folder = temporaryFolders.cbegin(); folder != temporaryFolders.cend(); ++folder)
-        qputenv(folder.key(), folder.value());
-    const auto outcome = finished.first().first().value<InstallerOutcome>();
+    auto outcome = finished.takeFirst().first().value<InstallerOutcome>();
     const QStringList folders = QDir(temporary.path()).entryList(QDir::Dirs | QDir::NoDotAndDotDot);
     QVERIFY(!outcome.cancelled);
     if (!refusal.isEmpty()) {
         QVERIFY(outcome.refusal);
         QVERIFY2(outcome.refusal->text.startsWith(refusal), qPrintable(outcome.refusal->text));
-        QCOMPARE(outcome.installerPath, QString());
+        QVERIFY(!outcome.installer);
         QCOMPARE(folders, QStringList());
         return;
     }
     QVERIFY(!outcome.refusal);
     QCOMPARE(folders.size(), 1);
-    QCOMPARE(outcome.installerPath,
-             QDir(temporary.path()).filePath(folders.first()) + "/" + release.installerName);
-    QCOMPARE(readFile(outcome.installerPath), firmwareImage(4096));
+    const QString installer = outcome.installer->path();
+    const QString folder = QFileInfo(installer).path();
+    QCOMPARE(installer, QDir(temporary.path()).filePath(folders.first()) + "/" + release.installerName);
+    QCOMPARE(readFile(installer), firmwareImage(4096));
 #ifdef Q_OS_UNIX
     // No one else may write, or even read, the folder.
-    QCOMPARE(int(QFileInfo(QFileInfo(outcome.installerPath).path()).permissions() & 0x0077), 0);
+    QCOMPARE(int(QFileInfo(folder).permissions() & 0x0077), 0);
+#else
+    // Held from its check until it has started: no one may change or remove it.
+    QFile writer(installer);
+    QVERIFY(!writer.open(QIODevice::Append));
+    QVERIFY(!QFile::remove(installer));
 #endif
+    outcome = {};
+    // The next check removes it, and a link in it, but not what the link leads to.
+    QTemporaryDir elsewhere;
+    QVERIFY(writeFile(elsewhere.filePath("kept"), "kept"));
+    QVERIFY(QFile::link(elsewhere.path(), folder + "/link"));
+    DownloadFolder::removeEarlier();
+    QVERIFY(!QFileInfo::exists(folder));
+    QCOMPARE(readFile(elsewhere.filePath("kept")), "kept");
 }
 
 QTEST_MAIN(TestWorkflow)

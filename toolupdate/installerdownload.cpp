@@ -1,26 +1,26 @@
 #include "toolupdate/installerdownload.h"
 
 #include "requests/serverrequests.h"
+#include "toolupdate/downloadfolder.h"
 
 #include <QDir>
 #include <QNetworkAccessManager>
 #include <QNetworkReply>
-#include <QTemporaryDir>
 
 using UserTexts::InstallerProblem;
 
 InstallerDownload::InstallerDownload(QNetworkAccessManager *manager, const ToolRelease &release)
     : QObject(manager)
     , m_release(release)
-    // A new folder of the user's temporary folder: on Windows, one in the
-    // user's own profile that other users cannot write; elsewhere made with
-    // mode 0700.
-    , m_folder(std::make_unique<QTemporaryDir>(QDir::tempPath()
-                                               + QStringLiteral("/nv38k-update-XXXXXX")))
 {
-    m_file.setFileName(m_folder->filePath(release.installerName));
-    if (!m_folder->isValid() || !m_file.open(QIODevice::WriteOnly | QIODevice::NewOnly)) {
-        const QString why = m_folder->isValid() ? m_file.errorString() : m_folder->errorString();
+    QString why;
+    if (const std::optional<QString> folder = DownloadFolder::make(why)) {
+        m_folder = *folder;
+        m_file.setFileName(QDir(m_folder).filePath(release.installerName));
+        if (!m_file.open(QIODevice::WriteOnly | QIODevice::NewOnly))
+            why = m_file.errorString();
+    }
+    if (!why.isEmpty()) {
         // Reported once the caller has connected.
         QMetaObject::invokeMethod(
             this,
@@ -78,7 +78,6 @@ void InstallerDownload::take()
             return refuse(InstallerProblem::TooLarge, QStringLiteral("larger than stated"));
         if (m_file.write(chunk, read) != read)
             return refuse(InstallerProblem::NotSaved, m_file.errorString());
-        m_hash.addData(chunk, read);
         m_size += read;
     }
     emit progress(m_size, m_release.installerSize);
@@ -99,32 +98,40 @@ void InstallerDownload::replyFinished()
                 m_file.errorString()};
     }
     m_file.close();
-    if (!m_refusal)
-        m_refusal = check();
     if (m_refusal)
         return end({{}, m_refusal->box, m_refusal->reason, false});
-    end({m_file.fileName(), std::nullopt, {}, false});
-}
-
-std::optional<InstallerDownload::Refusal> InstallerDownload::check()
-{
-    if (m_size != m_release.installerSize)
-        return Refusal{UserTexts::installerRefused(InstallerProblem::WrongSize),
-                       QStringLiteral("size differs from the statement's")};
-    if (m_hash.result() != m_release.installerSha256)
-        return Refusal{UserTexts::installerRefused(InstallerProblem::WrongSha256),
-                       QStringLiteral("SHA-256 differs from the statement's")};
-    return std::nullopt;
+    // Held from here until it has started, and judged by what the held file
+    // holds, read through the handle that holds it.
+    QString why;
+    std::shared_ptr<DownloadFolder::HeldFile> held =
+        DownloadFolder::HeldFile::hold(m_file.fileName(), why);
+    // Let go of before its folder is removed.
+    const auto refused = [this, &held](InstallerProblem problem, const QString &reason,
+                                       const QString &detail = {}) {
+        held.reset();
+        end({{}, UserTexts::installerRefused(problem, detail), reason, false});
+    };
+    const std::optional<DownloadFolder::HeldFile::Contents> contents =
+        held ? held->read() : std::nullopt;
+    if (!contents) {
+        why = held ? QStringLiteral("cannot be read") : why;
+        return refused(InstallerProblem::NotSaved, QStringLiteral("not held: ") + why, why);
+    }
+    if (contents->size != m_release.installerSize)
+        return refused(InstallerProblem::WrongSize, QStringLiteral("size differs from the statement's"));
+    if (contents->sha256 != m_release.installerSha256)
+        return refused(InstallerProblem::WrongSha256,
+                       QStringLiteral("SHA-256 differs from the statement's"));
+    end({std::move(held), std::nullopt, {}, false});
 }
 
 void InstallerDownload::end(const InstallerOutcome &outcome)
 {
-    if (outcome.installerPath.isEmpty()) {
+    // The installer runs from there; the next update check removes it.
+    if (!outcome.installer) {
         m_file.close();
-        m_folder->remove();
-    } else {
-        // It runs from there; the installer is the user's to keep or delete.
-        m_folder->setAutoRemove(false);
+        if (!m_folder.isEmpty())
+            DownloadFolder::remove(m_folder);
     }
     deleteLater();
     emit finished(outcome);

@@ -1,7 +1,7 @@
 #pragma once
 
-#include "integrity/sha256.h"
 #include "server/toolrelease.h"
+#include "toolupdate/downloadfolder.h"
 #include "usertexts/usertexts.h"
 
 #include <QFile>
@@ -11,12 +11,12 @@
 
 class QNetworkAccessManager;
 class QNetworkReply;
-class QTemporaryDir;
 
 // How an installer download ended.
 struct InstallerOutcome
 {
-    QString installerPath; // set when it passed every check
+    // Set when it passed every check: the installer, held until it has started.
+    std::shared_ptr<DownloadFolder::HeldFile> installer;
     std::optional<WindowBox> refusal; // why it did not, for the owner
     QString reason; // and for the log
     bool cancelled = false; // the owner stopped it
@@ -53,14 +53,12 @@ private:
         WindowBox box;
         QString reason;
     };
-    std::optional<Refusal> check();
     void refuse(UserTexts::InstallerProblem problem, const QString &reason);
     void end(const InstallerOutcome &outcome);
 
     ToolRelease m_release;
-    std::unique_ptr<QTemporaryDir> m_folder;
+    QString m_folder; // where it goes; empty until made
     QFile m_file;
-    Sha256 m_hash;
     qint64 m_size = 0;
     QNetworkReply *m_reply = nullptr;
     std::optional<Refusal> m_refusal; // set while the reply is being cut off

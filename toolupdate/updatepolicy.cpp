@@ -2,12 +2,24 @@
 
 #include "integrity/firmwaresignature.h"
 
+#include <QCoreApplication>
+#include <QFileInfo>
+#include <QSettings>
+
 namespace UpdatePolicy {
 
 bool installsUpdates()
 {
 #ifdef Q_OS_WIN
-    return !FirmwareSignature::toolReleaseKeys().isEmpty();
+    // A copy elsewhere, the portable zip's say, would install into the
+    // installer's folder and keep running the old version itself.
+    const QSettings uninstallEntry(
+        QStringLiteral("HKEY_CURRENT_USER\\Software\\Microsoft\\Windows\\CurrentVersion\\"
+                       "Uninstall\\NV38KUpgradeTool"),
+        QSettings::NativeFormat);
+    const QString installedIn = uninstallEntry.value(QStringLiteral("InstallLocation")).toString();
+    return !FirmwareSignature::toolReleaseKeys().isEmpty() && !installedIn.isEmpty()
+           && QFileInfo(installedIn) == QFileInfo(QCoreApplication::applicationDirPath());
 #else
     return false;
 #endif

@@ -2,11 +2,12 @@
 
 #include <QStringList>
 
-// Whether this build installs the tool's updates itself, fixed when it is
-// built: only a Windows build that carries a tool release key, so that a
-// program may start only after a key the build carries has verified the
-// statement naming its installer. Linux packages are updated through the
-// package manager; every other build tells of a release and its advisory.
+// Whether this copy installs the tool's updates itself: only a Windows build
+// that carries a tool release key, so that a program may start only after a
+// key the build carries has verified the statement naming its installer, and
+// only the copy in the folder its installer installed. Linux packages are
+// updated through the package manager; every other copy tells of a release
+// and its advisory.
 namespace UpdatePolicy {
 
 bool installsUpdates();

@@ -10,6 +10,7 @@
 #include "server/firmwareserver.h"
 #include "settings/buildsettings.h"
 #include "storage/firmwarestore.h"
+#include "toolupdate/downloadfolder.h"
 #include "toolupdate/installerdownload.h"
 #include "toolupdate/toolreleasecheck.h"
 #include "toolupdate/updatepolicy.h"
@@ -223,6 +224,8 @@ void Widget::askForToolRelease()
     if (toolReleaseAsked || !updatePreferences->read().checkForUpdates)
         return;
     toolReleaseAsked = true;
+    if (UpdatePolicy::installsUpdates())
+        DownloadFolder::removeEarlier();
     connect(new ToolReleaseCheck(updateManager), &ToolReleaseCheck::answered, this,
             &Widget::toolReleaseAnswered);
 }
@@ -274,15 +277,9 @@ void Widget::installerDownloaded(const InstallerOutcome &outcome)
         showBox(this, *outcome.refusal);
         return;
     }
-    const QString folder = QFileInfo(outcome.installerPath).absolutePath();
-    QProcess installer;
-    installer.setProgram(outcome.installerPath);
-    installer.setArguments(UpdatePolicy::installerArguments());
-    installer.setWorkingDirectory(folder);
-    if (!installer.startDetached()) {
-        QDir(folder).removeRecursively();
-        showBox(this, UserTexts::installerRefused(UserTexts::InstallerProblem::NotStarted,
-                                                  installer.errorString()));
+    QString why;
+    if (!outcome.installer->start(UpdatePolicy::installerArguments(), why)) {
+        showBox(this, UserTexts::installerRefused(UserTexts::InstallerProblem::NotStarted, why));
         return;
     }
     // The installer replaces this program's files, so the tool gives way.

@@ -9,7 +9,8 @@
 # program is then the new version, and the firmware downloaded earlier is
 # untouched. A served installer whose SHA-256 differs from the statement's
 # runs nothing and the box says why; one signed by the vendor's renewed
-# certificate installs as well.
+# certificate installs as well. The next check removes the download; a copy
+# outside the installed folder offers no "立即更新".
 # The installer's silent switch comes through a test build's
 # NV38K_TEST_INSTALLER_ARGUMENTS; an owner clicks through the installer.
 # One line per row; stops at the first that fails. scripts/test.sh --windows
@@ -87,11 +88,14 @@ row "build: 1.5 for localhost:$port and its installer, then 1.6 over the same tr
 echo "      $suite  (the builds took $((SECONDS - started)) s)"
 
 # Serves the installer of folder $1 and a statement of it, signed by the
-# tool release key.
+# tool release key: a security fix, or with $2 "routine" a routine release
+# with an advisory address.
 announce() {
+    local kind=(--security --advisory "修复了 OpenSSL 的安全漏洞，请尽快更新。")
+    [[ ${2:-} != routine ]] ||
+        kind=(--advisory "新版本改进了固件下载的速度。" --advisory-url https://nv38k.example/releases/1.6)
     rm -f "$www"/nv38k-upgrade-tool-*-setup.exe &&
-        "$linux/publish/nv38k-publish" tool-release --version 1.6 --security \
-            --advisory "修复了 OpenSSL 的安全漏洞，请尽快更新。" \
+        "$linux/publish/nv38k-publish" tool-release --version 1.6 "${kind[@]}" \
             --installer "$packages/$1/nv38k-upgrade-tool-1.6-setup.exe" \
             --signing-key "$pki/tool-release.key" --out "$www" >>"$work/publish.log" 2>&1
 }
@@ -117,17 +121,28 @@ screenshot() {
 }
 
 tool_pid=
-# Starts the installed tool as its shortcut does, clicks "获取固件信息" and
-# presses the warning's default button, "立即更新".
-update() {
-    local main box
-    (cd "$folder_unix" && NV38K_TEST_INSTALLER_ARGUMENTS=/S exec wine "$folder\\$program") \
+# Starts the tool of version $2 (default 1.5) in the Windows folder $1
+# (default the installed one) as its shortcut does, and clicks "获取固件信息".
+start_tool() {
+    local at=${1:-$folder} main
+    (cd "$(winepath -u "$at")" && NV38K_TEST_INSTALLER_ARGUMENTS=/S exec wine "$at\\$program") \
         >"$work/tool.log" 2>&1 &
     tool_pid=$!
-    main=$(window "NV38K升级工具V1.5") && [[ -n $main ]] &&
-        fetch_information "$main" "$work/nginx/access.log" 20 &&
-        box=$(window 安全更新) && [[ -n $box ]] && screenshot update-box &&
+    main=$(window "NV38K升级工具V${2:-1.5}") && [[ -n $main ]] &&
+        fetch_information "$main" "$work/nginx/access.log" 20
+}
+# Presses the default button of the box $2 (default the warning) that came,
+# screenshot as $1: "立即更新" where the tool installs updates, else
+# "稍后提醒", or "跳过此版本" for a routine release.
+press_default() {
+    local box
+    box=$(window "${2:-安全更新}") && [[ -n $box ]] && screenshot "${1:-update-box}" &&
         xdotool mousemove --window "$box" 5 5 click 1 && sleep 0.3 && xdotool key Return
+}
+update() { start_tool && press_default; }
+stop_tool() {
+    wine taskkill /im "$program" >/dev/null 2>&1
+    wait "$tool_pid" || true
 }
 # Waits up to a minute for $1 to hold.
 eventually() {
@@ -160,14 +175,23 @@ updated() {
 }
 row "获取固件信息, 立即更新: the installed tool is 1.6, tmp/Data.nv untouched" updated
 
+# The installer ran from its download folder, which the next check removes.
+next_check_cleans() {
+    local checked=0
+    ! nothing_left && start_tool "$folder" 1.6 &&
+        eventually grep -q 'ToolRelease: 1.6, not newer than 1.6' "$work/tool.log" || checked=1
+    stop_tool
+    [[ $checked -eq 0 ]] && nothing_left
+}
+row "1.6's next 获取固件信息 removes the folder 1.5 downloaded the installer into" next_check_cleans
+
 # The box "更新失败" came, saying $1, and 1.5 stayed as it was.
 refused() {
     local box said=0
     box=$(window 更新失败) && [[ -n $box ]] && grep -q "^InstallerRefused $1" "$work/tool.log" &&
         screenshot "refused-${1%%[ :]*}" &&
         xdotool mousemove --window "$box" 5 5 click 1 && sleep 0.3 && xdotool key Return || said=1
-    wine taskkill /im "$program" >/dev/null 2>&1
-    wait "$tool_pid" || true
+    stop_tool
     [[ $said -eq 0 ]] && is_version 1.5 && firmware_untouched && nothing_left
 }
 changed_installer() {
@@ -180,3 +204,19 @@ row "an installer whose SHA-256 differs from the statement's: nothing runs, the 
 # signed them: a renewal is a signed statement like any release.
 row "an installer signed by the renewed certificate: the installed tool is 1.6" \
     eval 'announce renewed && installed && updated'
+
+# A copy outside the installed folder, as the portable zip's, only tells:
+# the default button of a routine release's box skips it, and nothing is
+# installed.
+skipped() {
+    wine reg query 'HKCU\Software\NV38K\nv38k-upgrade-tool' /v ShownToolVersion 2>/dev/null |
+        grep -q 'REG_SZ *1\.6'
+}
+portable() {
+    local copy='C:\portable' told=0
+    announce 1.6 routine && installed && cp -r "$folder_unix" "$(winepath -u "$copy")" &&
+        start_tool "$copy" && press_default portable-box 工具更新 && eventually skipped || told=1
+    stop_tool
+    [[ $told -eq 0 ]] && is_version 1.5 && ! grep -q '^InstallerStarted' "$work/tool.log"
+}
+row "a copy outside the installed folder: 立即更新 is not offered, 跳过此版本 is the default" portable

@@ -1,0 +1,63 @@
+#pragma once
+
+#include <QByteArray>
+#include <QString>
+#include <QStringList>
+#include <memory>
+#include <optional>
+
+// Where a downloaded installer waits for its start, and what holds it there.
+namespace DownloadFolder {
+
+// A new folder in the user's temporary folder, "nv38k-update-" and a random
+// name, that only this user may open: on Windows with an access list of its
+// own for this user alone (not inherited from %TEMP%, which other users may
+// write where TMP is C:\Temp), elsewhere with mode 0700. Its path, or why
+// there is none in `error`.
+std::optional<QString> make(QString &error);
+
+// Removes the folder `path` and what it holds, never following a link or a
+// junction in it: a link is removed, not what it leads to.
+void remove(const QString &path);
+
+// Removes the folders that make() left in the user's temporary folder: the
+// installers of earlier updates, which run from there.
+void removeEarlier();
+
+// The installer, open for reading from before it is hashed until after it
+// has started: while held, no one can open it for writing, nor delete or
+// rename it (on Windows; elsewhere the folder's mode keeps others out).
+class HeldFile
+{
+public:
+    ~HeldFile();
+    HeldFile(const HeldFile &) = delete;
+    HeldFile &operator=(const HeldFile &) = delete;
+
+    // The file at `path`, held; nothing when it cannot be, with why in `error`.
+    static std::unique_ptr<HeldFile> hold(const QString &path, QString &error);
+
+    const QString &path() const { return m_path; }
+    // The size and SHA-256 of what the held file holds, read through its
+    // handle; nothing when it cannot be read.
+    struct Contents
+    {
+        qint64 size;
+        QByteArray sha256;
+    };
+    std::optional<Contents> read();
+
+    // Starts the held file with `arguments`, in its folder, which no one else
+    // can write; when it does not start, lets go of it, removes the folder
+    // and says why in `error`.
+    bool start(const QStringList &arguments, QString &error);
+
+private:
+    HeldFile(const QString &path, qintptr handle);
+    void release();
+
+    QString m_path;
+    qintptr m_handle;
+};
+
+} // namespace DownloadFolder
