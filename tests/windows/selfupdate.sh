@@ -178,7 +178,7 @@ row "获取固件信息, 立即更新: the installed tool is 1.6, tmp/Data.nv un
 # The installer ran from its download folder, which the next check removes.
 next_check_cleans() {
     local checked=0
-    ! nothing_left && start_tool "$folder" 1.6 &&
+    ! nothing_left >/dev/null && start_tool "$folder" 1.6 &&
         eventually grep -q 'ToolRelease: 1.6, not newer than 1.6' "$work/tool.log" || checked=1
     stop_tool
     [[ $checked -eq 0 ]] && nothing_left
