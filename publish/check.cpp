@@ -371,8 +371,8 @@ int checkCommand(const QStringList &arguments, Console &console)
         return int(ExitCode::Usage);
     QByteArray publicKeysPem = FirmwareSignature::buildKeys();
     QByteArray toolReleaseKeysPem = FirmwareSignature::toolReleaseKeys();
-    for (const auto &[option, keys] : {std::pair{&publicKey, &publicKeysPem},
-                                       std::pair{&toolReleaseKey, &toolReleaseKeysPem}}) {
+    for (const auto &[option, keys] :
+         {std::pair{&publicKey, &publicKeysPem}, std::pair{&toolReleaseKey, &toolReleaseKeysPem}}) {
         if (!parser.isSet(*option))
             continue;
         QFile file(parser.value(*option));

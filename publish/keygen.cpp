@@ -73,8 +73,8 @@ int keygenCommand(const QStringList &arguments, Console &console)
     // A key of each role, in files named for it, so that neither is taken
     // for the other.
     const bool forToolReleases = parser.isSet(toolRelease);
-    const QString name = forToolReleases ? QStringLiteral("tool-release")
-                                         : QStringLiteral("firmware-signing");
+    const QString name =
+        forToolReleases ? QStringLiteral("tool-release") : QStringLiteral("firmware-signing");
     const QLatin1String buildSetting(forToolReleases ? "NV38K_TOOL_RELEASE_KEY"
                                                      : "NV38K_FIRMWARE_SIGNING_KEY");
     const QDir dir(parser.value(out));

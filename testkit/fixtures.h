@@ -14,8 +14,7 @@ QByteArray firmwareSignature(const QByteArray &firmware, const char *key = "sign
 
 // A tool release statement for `version`, and its signature by the test key `key`.
 QByteArray toolReleaseFile(const QString &version, bool securityFix = false);
-QByteArray toolReleaseSignature(const QByteArray &statementFile,
-                                const char *key = "tool-release");
+QByteArray toolReleaseSignature(const QByteArray &statementFile, const char *key = "tool-release");
 
 QByteArray readFile(const QString &path);
 bool writeFile(const QString &path, const QByteArray &bytes);

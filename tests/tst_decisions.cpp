@@ -309,8 +309,7 @@ void TestDecisions::toolUpdateOverTime_data()
         add("稍后提醒, three days on", Choice::Later, threeDays, true);
         add("稍后提醒, then stated as 1.6.0", Choice::Later, 60, false, 0, "1.6.0");
         // A clock far ahead when it was chosen, put right since.
-        add("稍后提醒 with the clock 3,000 days ahead", Choice::Later, 60, true,
-            3000 * 24 * 3600);
+        add("稍后提醒 with the clock 3,000 days ahead", Choice::Later, 60, true, 3000 * 24 * 3600);
         // Skipped for good, unless it fixes a security flaw.
         add("跳过此版本, a year on", Choice::Skip, year, security);
         add("跳过此版本, then stated as 1.6.0", Choice::Skip, year, security, 0, "1.6.0");
@@ -339,8 +338,8 @@ void TestDecisions::toolUpdateOverTime()
     // Kept as the store keeps it: to the second, in UTC.
     QTemporaryDir folder;
     UpdatePreferenceStore store(folder.filePath("kept.ini"));
-    QVERIFY(store.write(Decisions::afterUpdateBox({}, *answer.release, choice, false,
-                                                  now.addSecs(chosenAt))));
+    QVERIFY(store.write(
+        Decisions::afterUpdateBox({}, *answer.release, choice, false, now.addSecs(chosenAt))));
     const UpdatePreferences kept = store.read();
     answer.release->version = statedAgain;
     QCOMPARE(offered(kept, now.addSecs(later)), offeredAgain);
@@ -355,10 +354,14 @@ void TestDecisions::toolReleaseVersions_data()
     QTest::addColumn<QString>("running");
     QTest::addColumn<bool>("offered");
 
-    QTest::newRow("1.10 against 1.9") << "1.10" << "1.9" << true;
-    QTest::newRow("1.5.1 against 1.5") << "1.5.1" << "1.5" << true;
-    QTest::newRow("1.5 against 1.5.0.1") << "1.5" << "1.5.0.1" << false;
-    QTest::newRow("1.5.0 against 1.5") << "1.5.0" << "1.5" << false;
+    QTest::newRow("1.10 against 1.9") << "1.10"
+                                      << "1.9" << true;
+    QTest::newRow("1.5.1 against 1.5") << "1.5.1"
+                                       << "1.5" << true;
+    QTest::newRow("1.5 against 1.5.0.1") << "1.5"
+                                         << "1.5.0.1" << false;
+    QTest::newRow("1.5.0 against 1.5") << "1.5.0"
+                                       << "1.5" << false;
 }
 
 void TestDecisions::toolReleaseVersions()

@@ -462,19 +462,23 @@ void TestPublish::toolRelease()
                         "installer-size=3000\ninstaller-sha256="
                             + sha256.toLatin1() + "\n");
 
-    const QStringList check{"check", path("out"), "--public-key", certificates + "signing.pub",
-                            "--tool-release-key", certificates + "tool-release.pub"};
+    const QStringList check{"check",
+                            path("out"),
+                            "--public-key",
+                            certificates + "signing.pub",
+                            "--tool-release-key",
+                            certificates + "tool-release.pub"};
     Run checked = publish(check);
     QCOMPARE(checked.exitCode, 0);
-    QVERIFY2(checked.out.endsWith(console(
-                 path("out/ToolRelease.txt.sig")
-                 + ": 64 bytes, verified\n"
-                   "tool release: 1.6, a security fix, offered to tools before it\n"
-                   "advisory:     修复了安全问题\n"
-                   "details:      https://nv38k.example/advisories/1\n"
-                   "installer:    "
-                 + FirmwareServer::baseUrl() + "setup.exe, 3000 bytes, SHA-256 " + sha256 + "\n"
-                 + path("out/setup.exe") + ": 3000 bytes, as stated\n")),
+    QVERIFY2(checked.out.endsWith(
+                 console(path("out/ToolRelease.txt.sig")
+                         + ": 64 bytes, verified\n"
+                           "tool release: 1.6, a security fix, offered to tools before it\n"
+                           "advisory:     修复了安全问题\n"
+                           "details:      https://nv38k.example/advisories/1\n"
+                           "installer:    "
+                         + FirmwareServer::baseUrl() + "setup.exe, 3000 bytes, SHA-256 " + sha256
+                         + "\n" + path("out/setup.exe") + ": 3000 bytes, as stated\n")),
              qPrintable(checked.out));
 
     // The firmware's signature never passes for the statement's.
@@ -499,9 +503,9 @@ void TestPublish::toolRelease()
         if (!writeFile(path("signed"), bytes))
             return false;
         QProcess openssl;
-        openssl.start("openssl", {"pkeyutl", "-sign", "-rawin", "-inkey",
-                                  certificates + "tool-release.key", "-in", path("signed"),
-                                  "-out", path("out/ToolRelease.txt.sig")});
+        openssl.start("openssl",
+                      {"pkeyutl", "-sign", "-rawin", "-inkey", certificates + "tool-release.key",
+                       "-in", path("signed"), "-out", path("out/ToolRelease.txt.sig")});
         return openssl.waitForFinished() && openssl.exitCode() == 0;
     };
     QVERIFY(signedByOpenssl(statement));
@@ -513,7 +517,8 @@ void TestPublish::toolRelease()
     // Published again unsigned, the earlier signature goes with its statement.
     Run again = publish({"tool-release"});
     QCOMPARE(again.exitCode, 0);
-    QVERIFY2(again.out.contains("removed " + path("out/ToolRelease.txt.sig")), qPrintable(again.out));
+    QVERIFY2(again.out.contains("removed " + path("out/ToolRelease.txt.sig")),
+             qPrintable(again.out));
     QVERIFY(!QFile::exists(path("out/ToolRelease.txt.sig")));
     // A published installer's name keeps its bytes.
     QVERIFY(writeFile(path("setup.exe"), firmwareImage(3001)));
@@ -557,20 +562,20 @@ void TestPublish::keygen()
 #ifdef Q_OS_UNIX
     const mode_t umaskBefore = umask(0);
 #endif
-    const Run run = publish(QStringList{"keygen", "--out", keys.path()}
-                            + (name == "tool-release" ? QStringList{"--tool-release"}
-                                                      : QStringList()));
+    const Run run =
+        publish(QStringList{"keygen", "--out", keys.path()}
+                + (name == "tool-release" ? QStringList{"--tool-release"} : QStringList()));
 #ifdef Q_OS_UNIX
     umask(umaskBefore);
 #endif
     QCOMPARE(run.exitCode, exitCode);
     const QString privateKey = keys.filePath(name + ".key");
     const QString publicKey = keys.filePath(name + ".pub");
-    QCOMPARE(run.out, exitCode != 0 ? QString()
-                                    : console("wrote " + privateKey
-                                              + ": the private key; keep it offline\nwrote "
-                                              + publicKey + ": the public key, for "
-                                              + role.section(':', 1) + "\n"));
+    QCOMPARE(run.out,
+             exitCode != 0
+                 ? QString()
+                 : console("wrote " + privateKey + ": the private key; keep it offline\nwrote "
+                           + publicKey + ": the public key, for " + role.section(':', 1) + "\n"));
     if (exitCode != 0) {
         QCOMPARE(run.err, console("nv38k-publish: " + keys.filePath(present)
                                   + " exists; it is not replaced\n"));

@@ -911,7 +911,8 @@ void TestWorkflow::installerDownload()
     QCOMPARE(folders.size(), 1);
     const QString installer = outcome.installer->path();
     const QString folder = QFileInfo(installer).path();
-    QCOMPARE(installer, QDir(temporary.path()).filePath(folders.first()) + "/" + release.installerName);
+    QCOMPARE(installer,
+             QDir(temporary.path()).filePath(folders.first()) + "/" + release.installerName);
     QCOMPARE(readFile(installer), firmwareImage(4096));
 #ifdef Q_OS_UNIX
     // No one else may write, or even read, the folder.

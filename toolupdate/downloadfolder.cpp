@@ -68,7 +68,8 @@ std::optional<QString> ownerOnlyDescriptor(QString &error)
         error = qt_error_string(int(GetLastError()));
         return std::nullopt;
     }
-    const QString descriptor = QStringLiteral("D:P(A;OICI;FA;;;%1)").arg(QString::fromWCharArray(sid));
+    const QString descriptor =
+        QStringLiteral("D:P(A;OICI;FA;;;%1)").arg(QString::fromWCharArray(sid));
     LocalFree(sid);
     return descriptor;
 }
@@ -76,8 +77,8 @@ std::optional<QString> ownerOnlyDescriptor(QString &error)
 bool makeOwnerOnly(const QString &path, const QString &descriptor, QString &error)
 {
     PSECURITY_DESCRIPTOR security = nullptr;
-    if (!ConvertStringSecurityDescriptorToSecurityDescriptorW(nativePath(descriptor), SDDL_REVISION_1,
-                                                              &security, nullptr)) {
+    if (!ConvertStringSecurityDescriptorToSecurityDescriptorW(
+            nativePath(descriptor), SDDL_REVISION_1, &security, nullptr)) {
         error = qt_error_string(int(GetLastError()));
         return false;
     }
@@ -130,8 +131,8 @@ void remove(const QString &path)
 void removeEarlier()
 {
     const QFileInfoList earlier = QDir::temp().entryInfoList(
-        {prefix + QLatin1Char('*')}, QDir::AllEntries | QDir::Hidden | QDir::System
-                                         | QDir::NoDotAndDotDot);
+        {prefix + QLatin1Char('*')},
+        QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot);
     for (const QFileInfo &folder : earlier)
         removeEntry(folder);
 }
@@ -186,7 +187,8 @@ std::unique_ptr<HeldFile> HeldFile::hold(const QString &path, QString &error)
     }
     return std::unique_ptr<HeldFile>(new HeldFile(path, reinterpret_cast<qintptr>(handle)));
 #else
-    const int descriptor = ::open(QFile::encodeName(path).constData(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW);
+    const int descriptor =
+        ::open(QFile::encodeName(path).constData(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW);
     if (descriptor < 0) {
         error = qt_error_string(errno);
         return nullptr;

@@ -118,7 +118,8 @@ void InstallerDownload::replyFinished()
         return refused(InstallerProblem::NotSaved, QStringLiteral("not held: ") + why, why);
     }
     if (contents->size != m_release.installerSize)
-        return refused(InstallerProblem::WrongSize, QStringLiteral("size differs from the statement's"));
+        return refused(InstallerProblem::WrongSize,
+                       QStringLiteral("size differs from the statement's"));
     if (contents->sha256 != m_release.installerSha256)
         return refused(InstallerProblem::WrongSha256,
                        QStringLiteral("SHA-256 differs from the statement's"));

@@ -5,23 +5,17 @@
 #include "device/dfulisting.h"
 #include "download/firmwaredownload.h"
 #include "encoding/gbk.h"
-#include "preferences/updatepreferences.h"
 #include "requests/serverrequests.h"
 #include "server/firmwareserver.h"
-#include "settings/buildsettings.h"
 #include "storage/firmwarestore.h"
-#include "toolupdate/downloadfolder.h"
-#include "toolupdate/installerdownload.h"
-#include "toolupdate/toolreleasecheck.h"
-#include "toolupdate/updatepolicy.h"
+#include "toolupdate/toolupdater.h"
 #include "usertexts/usertexts.h"
 #include "window/updatebox.h"
 
 #include <QAbstractButton>
+#include <QCoreApplication>
 #include <QDebug>
-#include <QDir>
 #include <QFile>
-#include <QFileInfo>
 #include <QKeyEvent>
 #include <QMessageBox>
 #include <QNetworkAccessManager>
@@ -108,6 +102,17 @@ Widget::Widget(QWidget *parent)
     infoManager = new QNetworkAccessManager(this);
     firmwareManager = new QNetworkAccessManager(this);
     updateManager = new QNetworkAccessManager(this);
+    toolUpdater = new ToolUpdater(updateManager, this);
+    connect(toolUpdater, &ToolUpdater::reaction, this,
+            [this](const Decisions::Reaction &reaction) { carryOut(this, reaction); });
+    connect(toolUpdater, &ToolUpdater::offered, this, [this](const Decisions::UpdateOffer &offer) {
+        const UpdateAnswer chosen = askAboutUpdate(this, offer);
+        toolUpdater->answer(offer, chosen.choice, chosen.stopChecking);
+    });
+    connect(toolUpdater, &ToolUpdater::downloadStarted, this, &Widget::showInstallerProgress);
+    // The installer replaces this program's files, so the tool gives way.
+    connect(toolUpdater, &ToolUpdater::installerStarted, QCoreApplication::instance(),
+            &QCoreApplication::quit);
 
     // The signatures stay in Qt's normalised form.
     // clang-format off
@@ -179,7 +184,7 @@ void Widget::finishedSlot(QNetworkReply *reply)
     firmwareUrl = release.firmwareUrl;
     ui->lblFirmwareVersion->setText(release.version);
     ui->lblFirmwareDesc->setText(release.notes);
-    askForToolRelease();
+    toolUpdater->ask();
 }
 
 void Widget::FinishedGetFirmware(QNetworkReply *reply)
@@ -213,44 +218,9 @@ void Widget::on_btnGetFirmWare_clicked()
                                   FirmwareServer::maxInfoBytes);
 }
 
-// Only after information the window accepted, on the owner's own click, and
-// once a run: the answer holds until the tool is started again, unless an
-// update that was to be installed did not get that far.
-void Widget::askForToolRelease()
+// The installer's download, while the owner waits or stops it.
+void Widget::showInstallerProgress(const ToolRelease &release)
 {
-    // Opened here, not at start-up, which reads no settings.
-    if (!updatePreferences)
-        updatePreferences = std::make_unique<UpdatePreferenceStore>();
-    if (toolReleaseAsked || !updatePreferences->read().checkForUpdates)
-        return;
-    toolReleaseAsked = true;
-    if (UpdatePolicy::installsUpdates())
-        DownloadFolder::removeEarlier();
-    connect(new ToolReleaseCheck(updateManager), &ToolReleaseCheck::answered, this,
-            &Widget::toolReleaseAnswered);
-}
-
-void Widget::toolReleaseAnswered(const ToolReleaseFile::Parsed &answer)
-{
-    const UpdatePreferences kept = updatePreferences->read();
-    const QDateTime now = QDateTime::currentDateTimeUtc();
-    const Decisions::ToolUpdate update = Decisions::toolRelease(
-        answer, QLatin1String(BuildSettings::toolVersion), kept, now, UpdatePolicy::installsUpdates());
-    carryOut(this, update);
-    if (!update.offer)
-        return;
-    const UpdateAnswer chosen = askAboutUpdate(this, *update.offer);
-    if (!updatePreferences->write(Decisions::afterUpdateBox(
-            kept, update.offer->release, chosen.choice, chosen.stopChecking, now)))
-        qDebug() << "UpdatePreferencesNotSaved";
-    if (chosen.choice == Decisions::UpdateChoice::InstallNow
-        && UpdatePolicy::installsUpdates())
-        downloadInstaller(update.offer->release);
-}
-
-void Widget::downloadInstaller(const ToolRelease &release)
-{
-    auto *download = new InstallerDownload(updateManager, release);
     auto *progress =
         new QProgressDialog(UserTexts::installerDownloading(release.version),
                             UserTexts::cancelButton(), 0, int(release.installerSize), this);
@@ -258,33 +228,10 @@ void Widget::downloadInstaller(const ToolRelease &release)
     progress->setWindowModality(Qt::WindowModal);
     progress->setMinimumDuration(0);
     progress->setAutoClose(false);
-    connect(progress, &QProgressDialog::canceled, download, &InstallerDownload::cancel);
-    connect(download, &InstallerDownload::progress, progress,
+    connect(progress, &QProgressDialog::canceled, toolUpdater, &ToolUpdater::cancel);
+    connect(toolUpdater, &ToolUpdater::progress, progress,
             [progress](qint64 received) { progress->setValue(int(received)); });
-    connect(download, &InstallerDownload::finished, progress, &QObject::deleteLater);
-    connect(download, &InstallerDownload::finished, this, &Widget::installerDownloaded);
-}
-
-void Widget::installerDownloaded(const InstallerOutcome &outcome)
-{
-    toolReleaseAsked = false;
-    if (outcome.cancelled) {
-        qDebug() << "InstallerDownloadCancelled";
-        return;
-    }
-    if (outcome.refusal) {
-        qDebug().noquote() << "InstallerRefused" << outcome.reason;
-        showBox(this, *outcome.refusal);
-        return;
-    }
-    QString why;
-    if (!outcome.installer->start(UpdatePolicy::installerArguments(), why)) {
-        showBox(this, UserTexts::installerRefused(UserTexts::InstallerProblem::NotStarted, why));
-        return;
-    }
-    // The installer replaces this program's files, so the tool gives way.
-    qDebug() << "InstallerStarted";
-    QCoreApplication::quit();
+    connect(toolUpdater, &ToolUpdater::downloadEnded, progress, &QObject::deleteLater);
 }
 
 void Widget::UpdateProcError(QProcess::ProcessError error)

@@ -2,8 +2,6 @@
 
 #include "decisions/windowdecisions.h"
 
-#include <memory>
-
 #include <QProcess>
 #include <QString>
 #include <QWidget>
@@ -11,8 +9,7 @@
 class QFile;
 class QNetworkAccessManager;
 class QNetworkReply;
-class UpdatePreferenceStore;
-struct InstallerOutcome;
+class ToolUpdater;
 
 namespace Ui {
 class Widget;
@@ -48,10 +45,7 @@ private slots:
     void UpdateStateChange(QProcess::ProcessState state);
 
 private:
-    void askForToolRelease();
-    void toolReleaseAnswered(const ToolReleaseFile::Parsed &answer);
-    void downloadInstaller(const ToolRelease &release);
-    void installerDownloaded(const InstallerOutcome &outcome);
+    void showInstallerProgress(const ToolRelease &release);
 
     Ui::Widget *ui;
     QProcess *listProcess;
@@ -64,6 +58,5 @@ private:
     QFile *firmwareFile = nullptr;
     QByteArray listErrors; // dfu-util's standard error in this run, bounded
     QNetworkAccessManager *updateManager; // the tool's own updates
-    std::unique_ptr<UpdatePreferenceStore> updatePreferences;
-    bool toolReleaseAsked = false; // in this run
+    ToolUpdater *toolUpdater; // which asks through updateManager
 };

@@ -1,0 +1,79 @@
+#include "toolupdate/toolupdater.h"
+
+#include "preferences/updatepreferences.h"
+#include "settings/buildsettings.h"
+#include "toolupdate/downloadfolder.h"
+#include "toolupdate/installerdownload.h"
+#include "toolupdate/toolreleasecheck.h"
+#include "toolupdate/updatepolicy.h"
+
+#include <QDateTime>
+
+ToolUpdater::ToolUpdater(QNetworkAccessManager *manager, QObject *parent)
+    : QObject(parent)
+    , m_manager(manager)
+{ }
+
+ToolUpdater::~ToolUpdater() = default;
+
+void ToolUpdater::ask()
+{
+    // Opened here, not at start-up, which reads no settings.
+    if (!m_preferences)
+        m_preferences = std::make_unique<UpdatePreferenceStore>();
+    if (m_asked || !m_preferences->read().checkForUpdates)
+        return;
+    m_asked = true;
+    if (UpdatePolicy::installsUpdates())
+        DownloadFolder::removeEarlier();
+    connect(new ToolReleaseCheck(m_manager), &ToolReleaseCheck::answered, this,
+            &ToolUpdater::answered);
+}
+
+void ToolUpdater::answered(const ToolReleaseFile::Parsed &answer)
+{
+    const Decisions::ToolUpdate update = Decisions::toolRelease(
+        answer, QLatin1String(BuildSettings::toolVersion), m_preferences->read(),
+        QDateTime::currentDateTimeUtc(), UpdatePolicy::installsUpdates());
+    emit reaction(update);
+    if (update.offer)
+        emit offered(*update.offer);
+}
+
+void ToolUpdater::answer(const Decisions::UpdateOffer &offer, Decisions::UpdateChoice choice,
+                         bool stopChecking)
+{
+    if (!m_preferences->write(Decisions::afterUpdateBox(m_preferences->read(), offer.release,
+                                                        choice, stopChecking,
+                                                        QDateTime::currentDateTimeUtc())))
+        emit reaction({{QStringLiteral("UpdatePreferencesNotSaved")}});
+    if (choice != Decisions::UpdateChoice::InstallNow || !UpdatePolicy::installsUpdates())
+        return;
+    m_download = new InstallerDownload(m_manager, offer.release);
+    connect(m_download, &InstallerDownload::progress, this, &ToolUpdater::progress);
+    connect(m_download, &InstallerDownload::finished, this, &ToolUpdater::downloaded);
+    emit downloadStarted(offer.release);
+}
+
+void ToolUpdater::cancel()
+{
+    if (m_download)
+        m_download->cancel();
+}
+
+void ToolUpdater::downloaded(const InstallerOutcome &outcome)
+{
+    m_asked = false;
+    emit downloadEnded();
+    if (outcome.cancelled)
+        return emit reaction({{QStringLiteral("InstallerDownloadCancelled")}});
+    if (outcome.refusal)
+        return emit reaction(
+            {{QStringLiteral("InstallerRefused ") + outcome.reason}, outcome.refusal});
+    QString why;
+    if (!outcome.installer->start(UpdatePolicy::installerArguments(), why))
+        return emit reaction(
+            {{}, UserTexts::installerRefused(UserTexts::InstallerProblem::NotStarted, why)});
+    emit reaction({{QStringLiteral("InstallerStarted")}});
+    emit installerStarted();
+}
