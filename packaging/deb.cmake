@@ -37,9 +37,9 @@ set(CPACK_DEBIAN_PACKAGE_MAINTAINER "${NV38K_PACKAGE_MAINTAINER}")
 set(CPACK_DEBIAN_PACKAGE_SECTION utils)
 set(CPACK_DEBIAN_PACKAGE_PRIORITY optional)
 # The Qt libraries come from dpkg-shlibdeps; the launcher links Debian's
-# dfu-util; the boxes' buttons read in Chinese with Qt's own translation.
+# dfu-util. Qt's texts that the tool shows are translated in the program.
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
-set(CPACK_DEBIAN_PACKAGE_DEPENDS "dfu-util, qttranslations5-l10n")
+set(CPACK_DEBIAN_PACKAGE_DEPENDS "dfu-util")
 # The window's texts are Chinese.
 set(CPACK_DEBIAN_PACKAGE_RECOMMENDS "fonts-wqy-microhei | fonts-noto-cjk")
 set(CPACK_DEBIAN_PACKAGE_CONTROL_EXTRA

@@ -59,7 +59,6 @@ UPSTREAM = {
     "mingw-w64-i686-dev": ("MinGW-w64", None, "MinGW-w64 project", "https://www.mingw-w64.org/"),
     "gcc-mingw-w64-i686-posix-runtime": ("GCC", ("gnu", "gcc"), "GNU Project", "https://gcc.gnu.org/"),
     "nsis-common": ("NSIS", None, "NSIS project", "https://nsis.sourceforge.io/"),
-    "qttranslations5-l10n": ("Qt translations", None, "The Qt Company", "https://www.qt.io/"),
 }
 # Debian's copyright files name some licences their own way.
 SPDX_NAMES = {"BSD-3-clause-Cambridge": "BSD-3-Clause", "libpng": "Libpng", "Zlib": "Zlib",

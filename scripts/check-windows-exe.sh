@@ -111,7 +111,7 @@ done
 # boxes' buttons) are built in.
 grep -qx UiaReturnRawElementProvider <<<"$text" || fail "no UI Automation provider: Qt's accessibility is not built in"
 # Resource names are UTF-16, big-endian.
-grep -qx qtbase_zh_CN.qm < <(strings -a -eb "$exe") || fail "no Qt translation (qtbase_zh_CN.qm) built in"
+grep -qx qt_zh_CN.qm < <(strings -a -eb "$exe") || fail "no Qt translation (qt_zh_CN.qm) built in"
 # An update's installer is started as the owner sees it: no test hook passes it arguments.
 ! grep -q NV38K_TEST_INSTALLER_ARGUMENTS <<<"$text" || fail "built with NV38K_TEST_HOOKS"
 

@@ -1,5 +1,8 @@
 # Debian packages the build, the tests and the demo need; sourced by the scripts.
-build_packages=(cmake make g++ qtbase5-dev qtbase5-dev-tools libqt5network5 libssl3 libssl-dev openssl ca-certificates)
+# lrelease (qttools5-dev-tools) compiles the translation of Qt's own texts that
+# the tool shows, built into the program on every platform.
+build_packages=(cmake make g++ qtbase5-dev qtbase5-dev-tools qttools5-dev-tools libqt5network5 libssl3
+                libssl-dev openssl ca-certificates)
 # Google Benchmark, for the benchmarks that the tests' build builds too.
 bench_packages=(libbenchmark-dev)
 # A CJK font so that the window's Chinese texts render.
@@ -7,21 +10,19 @@ font_packages=(fonts-wqy-microhei)
 # The real parts the demo and the end-to-end tests run against; umockdev
 # emulates the keyboard for dfu-util (python3 writes the emulation).
 server_packages=(nginx dfu-util umockdev python3)
-# The checks of the menu entry and the AppStream file; Qt's own Chinese texts
-# (the boxes' buttons), which the window loads; and the window met through
+# The checks of the menu entry and the AppStream file; and the window met through
 # the accessibility bus in a desktop session of its own, as a screen reader
 # meets it.
-desktop_packages=(desktop-file-utils appstream qttranslations5-l10n
+desktop_packages=(desktop-file-utils appstream
                   xvfb xauth x11-utils openbox dbus-daemon libglib2.0-bin at-spi2-core python3-pyatspi xdotool)
 # The 32-bit Windows build (scripts/build-windows.sh): the MinGW-w64 cross
 # compilers, and what the builds of OpenSSL, Qt, libusb and dfu-util run on
 # the host (dpkg-dev unpacks the source packages, icoutils checks the icon);
 # the notices it writes name the NSIS stub that the installer carries, from
-# nsis-common's copyright file. Qt's Simplified Chinese translation is built
-# into the tool from qttranslations5-l10n.
+# nsis-common's copyright file; lrelease compiles the translation of Qt's texts.
 windows_build_packages=(g++-mingw-w64-i686-posix gcc-mingw-w64-i686-posix binutils-mingw-w64-i686
                         mingw-w64-tools g++ make cmake perl python3 dpkg-dev patch xz-utils icoutils
-                        nsis-common qttranslations5-l10n)
+                        nsis-common qttools5-dev-tools)
 # Running and packaging the result: Wine (an i386 package) with a virtual
 # display that xdotool drives, NSIS and zip for the installer and portable zip
 # (packaging/windows/make-packages.sh), and osslsigncode to sign them.
@@ -42,4 +43,4 @@ fuzz_packages=(clang-14 libclang-rt-14-dev)
 release_check_packages=(jq unzip binutils faketime)
 ci_packages=("${build_packages[@]}" "${bench_packages[@]}" "${font_packages[@]}" "${server_packages[@]}"
              "${desktop_packages[@]}" "${windows_packages[@]}" "${deb_packages[@]}" "${fuzz_packages[@]}"
-             "${release_check_packages[@]}" dfu-util qttranslations5-l10n)
+             "${release_check_packages[@]}" dfu-util)

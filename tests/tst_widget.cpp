@@ -6,6 +6,8 @@
 #include "window/widget.h"
 
 #include <QLabel>
+#include <QMenu>
+#include <QMessageBox>
 #include <QPushButton>
 #include <QScrollArea>
 #include <QScrollBar>
@@ -22,6 +24,7 @@ private slots:
     // The window as it reads with Qt's own Chinese texts loaded, as the tool loads them.
     void initTestCase() { prepareApplication(*static_cast<QApplication *>(qApp)); }
     void titleAndSize();
+    void qtTexts();
     void arrangement();
     void loggingSlots_data();
     void loggingSlots();
@@ -53,6 +56,48 @@ void TestWidget::titleAndSize()
     // Notes start at the top left; Qt tells plain text from markup, as it always has.
     QCOMPARE(notes->alignment(), Qt::AlignLeft | Qt::AlignTop);
     QCOMPARE(notes->textFormat(), Qt::AutoText);
+}
+
+// Every text of Qt's own that the window can show reads in Chinese: the
+// buttons of a box, and the context menus of the notes' two scroll bars.
+void TestWidget::qtTexts()
+{
+    Widget w;
+    w.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&w));
+    w.findChild<QLabel *>(QStringLiteral("lblFirmwareDesc"))
+        ->setText(QStringLiteral("一条很长很长的固件更新说明 ").repeated(20)
+                  + QStringLiteral("\r\nx").repeated(40));
+    auto *area = w.findChild<QScrollArea *>(QStringLiteral("scrollArea"));
+    QTRY_VERIFY(area->verticalScrollBar()->isVisible() && area->horizontalScrollBar()->isVisible());
+
+    // Each menu or box that opens is read and closed.
+    QStringList shown;
+    QTimer poll;
+    connect(&poll, &QTimer::timeout, [&shown] {
+        for (QWidget *window : QApplication::topLevelWidgets()) {
+            if (auto *menu = qobject_cast<QMenu *>(window); menu && menu->isVisible()) {
+                for (const QAction *action : menu->actions())
+                    shown << action->text();
+                menu->close();
+            } else if (auto *box = qobject_cast<QMessageBox *>(window); box && box->isVisible()) {
+                for (const QAbstractButton *button : box->buttons())
+                    shown << button->text();
+                box->done(0);
+            }
+        }
+    });
+    poll.start(10);
+    for (QScrollBar *bar : {area->verticalScrollBar(), area->horizontalScrollBar()}) {
+        QContextMenuEvent menu(QContextMenuEvent::Mouse, QPoint(2, 2), bar->mapToGlobal(QPoint(2, 2)));
+        QApplication::sendEvent(bar, &menu);
+    }
+    // Before any information: a box with Qt's own button.
+    QTest::mouseClick(w.findChild<QPushButton *>(QStringLiteral("btnUpdate")), Qt::LeftButton);
+    shown.removeAll(QString()); // the menus' separators
+    const QRegularExpression chinese(QStringLiteral("[\\x{4e00}-\\x{9fff}]"));
+    QCOMPARE(shown.size(), 2 * 7 + 1);
+    QCOMPARE(shown.filter(chinese), shown);
 }
 
 // Where the captions, their fields and the buttons are, as far as no font

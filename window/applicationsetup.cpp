@@ -2,7 +2,6 @@
 
 #include <QAccessibleWidget>
 #include <QApplication>
-#include <QLibraryInfo>
 #include <QTranslator>
 #include <QWidget>
 
@@ -17,31 +16,15 @@ QAccessibleInterface *windowInterface(const QString &className, QObject *object)
     return nullptr;
 }
 
-bool loadQtTranslation(QTranslator &translator)
-{
-    const QString name = QStringLiteral("qtbase_zh_CN");
-    // Built into the Windows program, where Qt's own folders are those of
-    // the machine it was built on.
-    if (translator.load(name, QStringLiteral(":/translations")))
-        return true;
-#ifdef Q_OS_WIN
-    return false;
-#else
-    // Debian's qttranslations5-l10n.
-    return translator.load(name, QLibraryInfo::location(QLibraryInfo::TranslationsPath));
-#endif
-}
-
 } // namespace
 
 void prepareApplication(QApplication &app)
 {
-#ifdef NV38K_EMBEDDED_QT_TRANSLATION
     // A static library's resources are registered by name.
     Q_INIT_RESOURCE(qttranslation);
-#endif
     QAccessible::installFactory(windowInterface);
+    // Qt's own texts that the tool shows, in Chinese, built in.
     auto *translator = new QTranslator(&app);
-    if (loadQtTranslation(*translator))
+    if (translator->load(QStringLiteral(":/translations/qt_zh_CN.qm")))
         QApplication::installTranslator(translator);
 }

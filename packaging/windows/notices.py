@@ -41,7 +41,6 @@ INSTALLED = [
     ("gcc-mingw-w64-i686-posix-runtime", "GCC runtime (libgcc, libstdc++)", f"{EXE} and {DFU}",
      "GPL-3.0-or-later WITH GCC-exception-3.1"),
     ("nsis-common", "NSIS installer stub (LZMA decoder included)", "the installer and uninstall.exe", None),
-    ("qttranslations5-l10n", "Qt translations (qtbase_zh_CN.qm, Qt's own texts in Chinese)", EXE, None),
 ]
 # qtbase's attributions for other platforms, for features this build
 # configures off (OpenGL, Vulkan, D-Bus, JPEG, FreeType, HarfBuzz-NG), for
