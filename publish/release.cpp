@@ -1,6 +1,7 @@
 #include "release.h"
 
 #include "console.h"
+#include "outputfiles.h"
 #include "serverfiles.h"
 
 #include "encoding/gbk.h"
@@ -12,7 +13,6 @@
 #include <QCommandLineParser>
 #include <QDir>
 #include <QFile>
-#include <QSaveFile>
 #include <QTextCodec>
 
 namespace {
@@ -76,22 +76,6 @@ bool readsBackAs(const QByteArray &body, const Release &release, const QStringLi
            && info.version == release.version && info.notes == notes.join(QStringLiteral("\r\n"));
 }
 
-// Reads at most `maxBytes` + 1 bytes, so that too large a file shows as such.
-std::optional<QByteArray> readFile(const QString &path, qint64 maxBytes, QString &error)
-{
-    QFile file(path);
-    if (!file.open(QIODevice::ReadOnly)) {
-        error = file.errorString();
-        return std::nullopt;
-    }
-    const QByteArray bytes = file.read(maxBytes + 1);
-    if (file.error() != QFileDevice::NoError) {
-        error = file.errorString();
-        return std::nullopt;
-    }
-    return bytes;
-}
-
 int publish(const Release &release, Console &console)
 {
     QStringList refusals;
@@ -103,14 +87,15 @@ int publish(const Release &release, Console &console)
     // Notes past this bound make Version.txt too large in any encoding.
     const qint64 maxNotesBytes = 4 * FirmwareServer::maxInfoBytes;
     QString error;
-    const std::optional<QByteArray> notesBytes = readFile(release.notesPath, maxNotesBytes, error);
+    const std::optional<QByteArray> notesBytes =
+        OutputFiles::readAtMost(release.notesPath, maxNotesBytes, error);
     if (!notesBytes)
         return console.fail(ExitCode::FileError,
                             QStringLiteral("cannot read %1: %2").arg(release.notesPath, error));
     const QStringList notes = readNotes(*notesBytes, release.notesPath, refusals);
 
     const std::optional<QByteArray> firmware =
-        readFile(release.firmwarePath, FirmwareServer::maxFirmwareBytes, error);
+        OutputFiles::readAtMost(release.firmwarePath, FirmwareServer::maxFirmwareBytes, error);
     if (!firmware)
         return console.fail(ExitCode::FileError,
                             QStringLiteral("cannot read %1: %2").arg(release.firmwarePath, error));
@@ -126,7 +111,8 @@ int publish(const Release &release, Console &console)
     std::optional<FirmwareSignature::SigningKey> signingKey;
     if (!release.signingKeyPath.isEmpty()) {
         // A PEM key is a few hundred bytes.
-        const std::optional<QByteArray> pem = readFile(release.signingKeyPath, 64 * 1024, error);
+        const std::optional<QByteArray> pem =
+            OutputFiles::readAtMost(release.signingKeyPath, 64 * 1024, error);
         if (!pem)
             return console.fail(
                 ExitCode::FileError,
@@ -174,43 +160,28 @@ int publish(const Release &release, Console &console)
     const QString firmwarePath =
         out.filePath(FirmwareServer::firmwareFileName(release.model, release.version));
     const QString signaturePath = FirmwareSignature::signatureFileName(firmwarePath);
-    QSaveFile infoFile(infoPath);
-    QSaveFile firmwareFile(firmwarePath);
-    QSaveFile signatureFile(signaturePath);
-    // Flushed here: commit() does not fail when buffered bytes cannot be written.
-    const auto written = [](QSaveFile &file, const QByteArray &bytes) {
-        return file.open(QIODevice::WriteOnly) && file.write(bytes) == bytes.size() && file.flush();
-    };
-    const auto cannotWrite = [&console](const QSaveFile &file) {
-        return console.fail(
-            ExitCode::FileError,
-            QStringLiteral("cannot write %1: %2").arg(file.fileName(), file.errorString()));
-    };
     if (!QDir().mkpath(out.path()))
         return console.fail(ExitCode::FileError,
                             QStringLiteral("cannot create the folder %1").arg(out.path()));
-    if (!written(firmwareFile, *firmware))
-        return cannotWrite(firmwareFile);
-    if (signingKey && !written(signatureFile, signature))
-        return cannotWrite(signatureFile);
-    if (!written(infoFile, body))
-        return cannotWrite(infoFile);
-    if (!firmwareFile.commit())
-        return cannotWrite(firmwareFile);
-    if (signingKey && !signatureFile.commit())
-        return cannotWrite(signatureFile);
-    if (!infoFile.commit())
-        return cannotWrite(infoFile);
+    QList<OutputFiles::File> files{{firmwarePath, *firmware}};
+    if (signingKey)
+        files.append({signaturePath, signature});
+    files.append({infoPath, body});
+    if (const std::optional<QString> failure = OutputFiles::writeInOrder(files))
+        return console.fail(ExitCode::FileError, *failure);
 
     // What is on disk now is what the server will hand out.
     const QByteArray writtenInfo =
-        readFile(infoPath, FirmwareServer::maxInfoBytes, error).value_or(QByteArray());
+        OutputFiles::readAtMost(infoPath, FirmwareServer::maxInfoBytes, error)
+            .value_or(QByteArray());
     const QByteArray writtenFirmware =
-        readFile(firmwarePath, FirmwareServer::maxFirmwareBytes, error).value_or(QByteArray());
+        OutputFiles::readAtMost(firmwarePath, FirmwareServer::maxFirmwareBytes, error)
+            .value_or(QByteArray());
     const QByteArray writtenSignature =
-        signingKey ? readFile(signaturePath, FirmwareSignature::maxSignatureBytes, error)
-                         .value_or(QByteArray())
-                   : QByteArray();
+        signingKey
+            ? OutputFiles::readAtMost(signaturePath, FirmwareSignature::maxSignatureBytes, error)
+                  .value_or(QByteArray())
+            : QByteArray();
     if (!readsBackAs(writtenInfo, release, notes) || writtenFirmware != *firmware
         || writtenSignature != signature)
         return console.fail(ExitCode::ReadBackDiffers,

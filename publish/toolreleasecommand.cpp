@@ -1,6 +1,7 @@
 #include "toolreleasecommand.h"
 
 #include "console.h"
+#include "outputfiles.h"
 
 #include "integrity/firmwaresignature.h"
 #include "integrity/sha256.h"
@@ -10,7 +11,6 @@
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
-#include <QSaveFile>
 
 namespace {
 
@@ -31,27 +31,12 @@ QString optionOfKey(const QString &problem)
     return QStringLiteral("--") + key;
 }
 
-std::optional<QByteArray> readAtMost(const QString &path, qint64 maxBytes, QString &error)
-{
-    QFile file(path);
-    if (!file.open(QIODevice::ReadOnly)) {
-        error = file.errorString();
-        return std::nullopt;
-    }
-    QByteArray bytes = file.read(maxBytes + 1);
-    if (file.error() != QFileDevice::NoError) {
-        error = file.errorString();
-        return std::nullopt;
-    }
-    return bytes;
-}
-
 int publish(Options options, Console &console)
 {
     ToolRelease &release = options.release;
     QString error;
     const std::optional<QByteArray> installer =
-        readAtMost(options.installerPath, ToolReleaseFile::maxInstallerBytes, error);
+        OutputFiles::readAtMost(options.installerPath, ToolReleaseFile::maxInstallerBytes, error);
     if (!installer)
         return console.fail(ExitCode::FileError,
                             QStringLiteral("cannot read %1: %2").arg(options.installerPath, error));
@@ -65,7 +50,8 @@ int publish(Options options, Console &console)
         refusals << optionOfKey(problem) + QStringLiteral(" (") + problem + QLatin1Char(')');
     std::optional<FirmwareSignature::SigningKey> signingKey;
     if (!options.signingKeyPath.isEmpty()) {
-        const std::optional<QByteArray> pem = readAtMost(options.signingKeyPath, 64 * 1024, error);
+        const std::optional<QByteArray> pem =
+            OutputFiles::readAtMost(options.signingKeyPath, 64 * 1024, error);
         if (!pem)
             return console.fail(
                 ExitCode::FileError,
@@ -80,7 +66,7 @@ int publish(Options options, Console &console)
     const QString publishedPath = out.filePath(release.installerName);
     if (QFileInfo::exists(publishedPath)) {
         const std::optional<QByteArray> published =
-            readAtMost(publishedPath, ToolReleaseFile::maxInstallerBytes, error);
+            OutputFiles::readAtMost(publishedPath, ToolReleaseFile::maxInstallerBytes, error);
         if (!published || *published != *installer)
             refusals << QStringLiteral("--installer: %1 is published already with other bytes; "
                                        "give the new installer a name of its own")
@@ -117,38 +103,17 @@ int publish(Options options, Console &console)
     if (!QDir().mkpath(out.path()))
         return console.fail(ExitCode::FileError,
                             QStringLiteral("cannot create the folder %1").arg(out.path()));
-    struct File
-    {
-        QString path;
-        std::optional<QByteArray> bytes; // nothing: no such file any more
-        bool wanted;
-    };
-    const QList<File> files{
-        {publishedPath, *installer, !QFileInfo::exists(publishedPath)},
-        {out.filePath(ToolReleaseFile::signatureFileName()),
-         signingKey ? std::optional(signature) : std::nullopt, true},
-        {out.filePath(ToolReleaseFile::fileName()), statement, true},
-    };
-    for (const File &file : files) {
-        if (!file.wanted)
-            continue;
-        if (!file.bytes) {
-            if (!QFileInfo::exists(file.path))
-                continue;
-            if (!QFile::remove(file.path))
-                return console.fail(ExitCode::FileError,
-                                    QStringLiteral("cannot remove %1").arg(file.path));
-            console.out << "removed " << file.path << ": it signed an earlier statement\n";
-            continue;
-        }
-        QSaveFile saved(file.path);
-        // Flushed here: commit() does not fail when buffered bytes cannot be written.
-        if (!saved.open(QIODevice::WriteOnly) || saved.write(*file.bytes) != file.bytes->size()
-            || !saved.flush() || !saved.commit())
-            return console.fail(
-                ExitCode::FileError,
-                QStringLiteral("cannot write %1: %2").arg(file.path, saved.errorString()));
-    }
+    const QString signaturePath = out.filePath(ToolReleaseFile::signatureFileName());
+    const bool staleSignature = !signingKey && QFileInfo::exists(signaturePath);
+    QList<OutputFiles::File> files;
+    if (!QFileInfo::exists(publishedPath))
+        files.append({publishedPath, *installer});
+    files.append({signaturePath, signingKey ? std::optional(signature) : std::nullopt});
+    files.append({out.filePath(ToolReleaseFile::fileName()), statement});
+    if (const std::optional<QString> failure = OutputFiles::writeInOrder(files))
+        return console.fail(ExitCode::FileError, *failure);
+    if (staleSignature)
+        console.out << "removed " << signaturePath << ": it signed an earlier statement\n";
     console.out << "wrote " << out.filePath(ToolReleaseFile::fileName()) << ": version "
                 << release.version << (release.securityFix ? ", a security fix" : "")
                 << ", installer " << release.installerName << " (" << release.installerSize

@@ -1,0 +1,51 @@
+#include "outputfiles.h"
+
+#include <QFile>
+#include <QFileInfo>
+#include <QSaveFile>
+#include <memory>
+#include <vector>
+
+namespace OutputFiles {
+
+std::optional<QByteArray> readAtMost(const QString &path, qint64 maxBytes, QString &error)
+{
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly)) {
+        error = file.errorString();
+        return std::nullopt;
+    }
+    QByteArray bytes = file.read(maxBytes + 1);
+    if (file.error() != QFileDevice::NoError) {
+        error = file.errorString();
+        return std::nullopt;
+    }
+    return bytes;
+}
+
+std::optional<QString> writeInOrder(const QList<File> &files)
+{
+    const auto cannotWrite = [](const QSaveFile &file) {
+        return QStringLiteral("cannot write %1: %2").arg(file.fileName(), file.errorString());
+    };
+    std::vector<std::unique_ptr<QSaveFile>> saved;
+    for (const File &file : files) {
+        saved.push_back(file.bytes ? std::make_unique<QSaveFile>(file.path) : nullptr);
+        QSaveFile *written = saved.back().get();
+        // Flushed here: commit() does not fail when buffered bytes cannot be written.
+        if (written
+            && !(written->open(QIODevice::WriteOnly)
+                 && written->write(*file.bytes) == file.bytes->size() && written->flush()))
+            return cannotWrite(*written);
+    }
+    for (std::size_t i = 0; i < saved.size(); ++i) {
+        const QString &path = files.at(int(i)).path;
+        if (saved[i] && !saved[i]->commit())
+            return cannotWrite(*saved[i]);
+        if (!saved[i] && QFileInfo::exists(path) && !QFile::remove(path))
+            return QStringLiteral("cannot remove %1").arg(path);
+    }
+    return std::nullopt;
+}
+
+} // namespace OutputFiles
