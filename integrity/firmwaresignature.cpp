@@ -1,6 +1,6 @@
 #include "integrity/firmwaresignature.h"
 
-#include "settings/buildsettings.h"
+#include "buildsettings/buildsettings.h"
 
 #include <QList>
 #include <QUrl>

@@ -1,7 +1,7 @@
 #include "requests/serverrequests.h"
 
 #include "server/firmwareserver.h"
-#include "settings/buildsettings.h"
+#include "buildsettings/buildsettings.h"
 
 #include <QNetworkReply>
 #include <QNetworkRequest>

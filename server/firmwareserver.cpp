@@ -1,6 +1,6 @@
 #include "server/firmwareserver.h"
 
-#include "settings/buildsettings.h"
+#include "buildsettings/buildsettings.h"
 
 #include <QUrl>
 

@@ -1,5 +1,6 @@
 // The window as a user sees it before any click: title, fixed size, where
 // each text is; and its logging slots, which log readers know by name.
+#include "buildsettings/buildsettings.h"
 #include "testkit/logcapture.h"
 #include "testkit/windowdriver.h"
 #include "window/applicationsetup.h"
@@ -33,7 +34,9 @@ private slots:
 void TestWidget::titleAndSize()
 {
     Widget w;
-    QCOMPARE(w.windowTitle(), QStringLiteral("NV38K升级工具V1.5"));
+    // The build's version, whichever it is.
+    QCOMPARE(w.windowTitle(),
+             QStringLiteral("NV38K升级工具V") + QLatin1String(BuildSettings::toolVersion));
     w.show();
     QVERIFY(QTest::qWaitForWindowExposed(&w));
     QCOMPARE(w.size(), QSize(314, 232));
@@ -89,7 +92,8 @@ void TestWidget::qtTexts()
     });
     poll.start(10);
     for (QScrollBar *bar : {area->verticalScrollBar(), area->horizontalScrollBar()}) {
-        QContextMenuEvent menu(QContextMenuEvent::Mouse, QPoint(2, 2), bar->mapToGlobal(QPoint(2, 2)));
+        QContextMenuEvent menu(QContextMenuEvent::Mouse, QPoint(2, 2),
+                               bar->mapToGlobal(QPoint(2, 2)));
         QApplication::sendEvent(bar, &menu);
     }
     // Before any information: a box with Qt's own button.

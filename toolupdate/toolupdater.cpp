@@ -1,7 +1,7 @@
 #include "toolupdate/toolupdater.h"
 
 #include "preferences/updatepreferences.h"
-#include "settings/buildsettings.h"
+#include "buildsettings/buildsettings.h"
 #include "toolupdate/downloadfolder.h"
 #include "toolupdate/installerdownload.h"
 #include "toolupdate/toolreleasecheck.h"

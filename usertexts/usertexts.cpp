@@ -1,6 +1,6 @@
 #include "usertexts/usertexts.h"
 
-#include "settings/buildsettings.h"
+#include "buildsettings/buildsettings.h"
 
 #include <QCoreApplication>
 

@@ -3,7 +3,7 @@ Tab and Shift+Tab, Return and Enter on each button, the boxes read as alerts
 and closed by Return and by Esc, and the values announced when a reply fills
 them. xdotool types into the real program, which fetches Version.txt from a
 local HTTPS server. Runs in tests/accessibility/session.sh; prints one line
-per row. Usage: tst_accessibility.py TOOL CERT_DIR"""
+per row. Usage: tst_accessibility.py TOOL CERT_DIR VERSION"""
 import http.server
 import os
 import ssl
@@ -16,8 +16,8 @@ import time
 import pyatspi
 from gi.repository import GLib
 
-TOOL, CERTS = sys.argv[1:3]
-TITLE = "NV38K升级工具V1.5"
+TOOL, CERTS, VERSION = sys.argv[1:4]
+TITLE = "NV38K升级工具V" + VERSION
 events = []
 
 
