@@ -127,18 +127,20 @@ Firmware firmware(const DownloadOutcome &outcome)
     return shown;
 }
 
-ToolUpdate toolRelease(const ToolReleaseFile::Parsed &answer, const QString &runningVersion,
+ToolUpdate toolRelease(const ToolReleaseFile::Answer &answer, const QString &runningVersion,
                        const UpdatePreferences &kept, const QDateTime &now, bool installs)
 {
     ToolUpdate update;
     const QString tag = QStringLiteral("ToolRelease:");
-    if (!answer.release) {
-        // A server without a statement leaves the log as it always was.
-        if (!answer.absent)
-            update.log << tag + QLatin1Char(' ') + answer.problem;
+    if (const auto *refused = std::get_if<ToolReleaseFile::Refused>(&answer)) {
+        update.log << tag + QLatin1Char(' ') + refused->why;
         return update;
     }
-    const ToolRelease &release = *answer.release;
+    // A server without a statement leaves the log as it always was.
+    const auto *stated = std::get_if<ToolRelease>(&answer);
+    if (!stated)
+        return update;
+    const ToolRelease &release = *stated;
     const std::optional<int> newer =
         ToolReleaseFile::compareVersions(release.version, runningVersion);
     if (!newer || *newer <= 0) {

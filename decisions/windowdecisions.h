@@ -105,7 +105,7 @@ struct ToolUpdate : Reaction
 // makes the window do, for a tool of `runningVersion` whose owner chose
 // `kept`, at `now`; `installs` where the tool installs updates itself.
 // Nothing but one log line unless a newer release is due to be offered.
-ToolUpdate toolRelease(const ToolReleaseFile::Parsed &answer, const QString &runningVersion,
+ToolUpdate toolRelease(const ToolReleaseFile::Answer &answer, const QString &runningVersion,
                        const UpdatePreferences &kept, const QDateTime &now, bool installs);
 
 // How long "稍后提醒" keeps a release from being offered again. A stored

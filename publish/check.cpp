@@ -222,25 +222,24 @@ bool checkToolRelease(FirmwareSource &source, const QByteArray &toolReleaseKeysP
         return false;
     }
     console.out << whatCame(statement);
-    ToolReleaseFile::Parsed parsed = ToolReleaseFile::parse(statement.body);
-    if (parsed.release && !toolReleaseKeysPem.isEmpty()) {
+    ToolReleaseFile::Answer parsed = ToolReleaseFile::parse(statement.body);
+    const bool verifies =
+        std::holds_alternative<ToolRelease>(parsed) && !toolReleaseKeysPem.isEmpty();
+    if (verifies) {
         console.out << '\n';
         const Answer signature = source.fetch(ToolReleaseFile::signatureFileName(),
                                               FirmwareSignature::maxSignatureBytes);
         console.out << whatCame(signature);
-        const FirmwareSignature::Check check =
-            FirmwareSignature::check(FirmwareSignature::toolReleaseStatement(statement.body),
-                                     signature.body, signature.firmwareFailure, toolReleaseKeysPem);
-        if (check.verdict != FirmwareSignature::Verdict::Valid)
-            parsed = {std::nullopt,
-                      ToolReleaseFile::signatureFileName() + QStringLiteral(": ") + check.reason};
+        parsed = ToolReleaseFile::verified(parsed, statement.body, signature.body,
+                                           signature.firmwareFailure, toolReleaseKeysPem);
     }
-    console.out << (parsed.release && !toolReleaseKeysPem.isEmpty() ? ", verified\n" : "\n");
-    if (!parsed.release) {
-        console.error(QStringLiteral("the window passes over ToolRelease.txt: ") + parsed.problem);
+    if (const auto *refused = std::get_if<ToolReleaseFile::Refused>(&parsed)) {
+        console.out << '\n';
+        console.error(QStringLiteral("the window passes over ToolRelease.txt: ") + refused->why);
         return false;
     }
-    const ToolRelease &release = *parsed.release;
+    console.out << (verifies ? ", verified\n" : "\n");
+    const ToolRelease &release = std::get<ToolRelease>(parsed);
     console.out << "tool release: " << release.version
                 << (release.securityFix ? ", a security fix" : "")
                 << ", offered to tools before it\n"

@@ -82,8 +82,9 @@ int publish(Options options, Console &console)
             console.error(QStringLiteral("refused: ") + refusal);
         return console.fail(ExitCode::Refused, QStringLiteral("nothing was written"));
     }
-    const ToolReleaseFile::Parsed readBack = ToolReleaseFile::parse(statement);
-    if (!readBack.release || ToolReleaseFile::format(*readBack.release) != statement)
+    const ToolReleaseFile::Answer readBack = ToolReleaseFile::parse(statement);
+    const auto *readRelease = std::get_if<ToolRelease>(&readBack);
+    if (!readRelease || ToolReleaseFile::format(*readRelease) != statement)
         return console.fail(ExitCode::ReadBackDiffers,
                             QStringLiteral("the statement would not read back as meant; "
                                            "nothing was written"));

@@ -1,5 +1,6 @@
 #include "server/toolrelease.h"
 
+#include "integrity/firmwaresignature.h"
 #include "server/firmwareserver.h"
 
 #include <QDebug>
@@ -110,13 +111,13 @@ QByteArray format(const ToolRelease &release)
     return text;
 }
 
-Parsed parse(const QByteArray &body)
+Answer parse(const QByteArray &body)
 {
     QTextCodec::ConverterState state;
     const QString text =
         QTextCodec::codecForName("UTF-8")->toUnicode(body.constData(), body.size(), &state);
     if (state.invalidChars > 0)
-        return {std::nullopt, QStringLiteral("not UTF-8")};
+        return Refused{QStringLiteral("not UTF-8")};
 
     QHash<QString, QString> values;
     QStringList lines = text.split(QLatin1Char('\n'));
@@ -127,23 +128,23 @@ Parsed parse(const QByteArray &body)
             line.chop(1);
         const int equals = line.indexOf(QLatin1Char('='));
         if (equals <= 0)
-            return {std::nullopt, QStringLiteral("a line that is not key=value")};
+            return Refused{QStringLiteral("a line that is not key=value")};
         const QString key = line.left(equals);
         if (values.contains(key))
-            return {std::nullopt, QStringLiteral("%1: given twice").arg(quoted(key))};
+            return Refused{QStringLiteral("%1: given twice").arg(quoted(key))};
         values.insert(key, line.mid(equals + 1));
     }
     for (const char *key :
          {"version", "security", "advisory", "installer", "installer-size", "installer-sha256"}) {
         if (!values.contains(QLatin1String(key)))
-            return {std::nullopt, QStringLiteral("%1: missing").arg(QLatin1String(key))};
+            return Refused{QStringLiteral("%1: missing").arg(QLatin1String(key))};
     }
 
     ToolRelease release;
     release.version = values.value(QStringLiteral("version"));
     const QString security = values.value(QStringLiteral("security"));
     if (security != QLatin1String("yes") && security != QLatin1String("no"))
-        return {std::nullopt, QStringLiteral("security: neither yes nor no")};
+        return Refused{QStringLiteral("security: neither yes nor no")};
     release.securityFix = security == QLatin1String("yes");
     release.advisory = values.value(QStringLiteral("advisory"));
     release.advisoryUrl = values.value(QStringLiteral("advisory-url"));
@@ -158,8 +159,20 @@ Parsed parse(const QByteArray &body)
         release.installerSha256 = QByteArray::fromHex(sha256.toLatin1());
     const QString problem = validProblem(release);
     if (!problem.isEmpty())
-        return {std::nullopt, problem};
-    return {release, {}};
+        return Refused{problem};
+    return release;
+}
+
+Answer verified(const Answer &parsed, const QByteArray &statementFile, const QByteArray &signature,
+                const std::optional<QString> &fetchFailure, const QByteArray &keysPem)
+{
+    if (!std::holds_alternative<ToolRelease>(parsed) || keysPem.isEmpty())
+        return parsed;
+    const FirmwareSignature::Check check = FirmwareSignature::check(
+        FirmwareSignature::toolReleaseStatement(statementFile), signature, fetchFailure, keysPem);
+    if (check.verdict != FirmwareSignature::Verdict::Valid)
+        return Refused{signatureFileName() + QStringLiteral(": ") + check.reason};
+    return parsed;
 }
 
 std::optional<int> compareVersions(const QString &a, const QString &b)

@@ -3,6 +3,7 @@
 #include <QByteArray>
 #include <QString>
 #include <optional>
+#include <variant>
 
 // The vendor's statement of the newest tool release, "ToolRelease.txt" beside
 // Version.txt: UTF-8, one "key=value" line each, LF or CR LF line ends.
@@ -41,13 +42,29 @@ constexpr qint64 maxBytes = 4 * 1024;
 constexpr qint64 maxInstallerBytes = 256 * 1024 * 1024;
 constexpr int maxAdvisoryLength = 200;
 
-struct Parsed
+// A statement passed over, and why, in English for the log.
+struct Refused
 {
-    std::optional<ToolRelease> release;
-    QString problem; // why there is none, in English for the log
-    bool absent = false; // the server has no statement at all
+    QString why;
 };
-Parsed parse(const QByteArray &body);
+// The server has no statement at all.
+struct Absent
+{
+};
+// What the tool makes of the server's answer: the release, or why there is none.
+using Answer = std::variant<ToolRelease, Refused, Absent>;
+
+// The release a statement's bytes state, or why they state none (never Absent).
+Answer parse(const QByteArray &body);
+
+// What a build whose tool release keys are `keysPem` makes of `parsed`, what
+// parse() read from `statementFile`, given the statement's signature as it
+// came (`signature`), or why it could not be fetched (`fetchFailure`): the
+// same, where there are no keys or nothing to verify; else refused unless
+// one of the keys signed the statement. The window and nv38k-publish check
+// judge alike.
+Answer verified(const Answer &parsed, const QByteArray &statementFile, const QByteArray &signature,
+                const std::optional<QString> &fetchFailure, const QByteArray &keysPem);
 
 // The file's text for `release`; parse() reads it back as the same values
 // when validProblem() finds nothing wrong with it.

@@ -327,24 +327,24 @@ void TestDecisions::toolUpdateOverTime()
     QFETCH(qint64, later);
     QFETCH(bool, offeredAgain);
 
-    ToolReleaseFile::Parsed answer{ToolRelease{}, {}};
-    answer.release->version = "1.6";
-    answer.release->securityFix = securityFix;
+    ToolRelease release;
+    release.version = "1.6";
+    release.securityFix = securityFix;
     const QDateTime now = QDateTime::fromSecsSinceEpoch(1'800'000'000, Qt::UTC);
     const auto offered = [&](const UpdatePreferences &kept, const QDateTime &at) {
-        return Decisions::toolRelease(answer, "1.5", kept, at, true).offer.has_value();
+        return Decisions::toolRelease(release, "1.5", kept, at, true).offer.has_value();
     };
     QVERIFY(offered({}, now));
     // Kept as the store keeps it: to the second, in UTC.
     QTemporaryDir folder;
     UpdatePreferenceStore store(folder.filePath("kept.ini"));
-    QVERIFY(store.write(
-        Decisions::afterUpdateBox({}, *answer.release, choice, false, now.addSecs(chosenAt))));
+    QVERIFY(
+        store.write(Decisions::afterUpdateBox({}, release, choice, false, now.addSecs(chosenAt))));
     const UpdatePreferences kept = store.read();
-    answer.release->version = statedAgain;
+    release.version = statedAgain;
     QCOMPARE(offered(kept, now.addSecs(later)), offeredAgain);
     QVERIFY(kept.checkForUpdates);
-    QVERIFY(!Decisions::afterUpdateBox(kept, *answer.release, choice, true, now).checkForUpdates);
+    QVERIFY(!Decisions::afterUpdateBox(kept, release, choice, true, now).checkForUpdates);
 }
 
 // Versions compare number by number, a missing number counting as 0.
@@ -370,10 +370,10 @@ void TestDecisions::toolReleaseVersions()
     QFETCH(QString, running);
     QFETCH(bool, offered);
 
-    ToolReleaseFile::Parsed answer{ToolRelease{}, {}};
-    answer.release->version = stated;
+    ToolRelease release;
+    release.version = stated;
     const Decisions::ToolUpdate update =
-        Decisions::toolRelease(answer, running, {}, QDateTime::currentDateTimeUtc(), false);
+        Decisions::toolRelease(release, running, {}, QDateTime::currentDateTimeUtc(), false);
     QCOMPARE(update.offer.has_value(), offered);
 }
 

@@ -25,10 +25,8 @@ InstallerDownload::InstallerDownload(QNetworkAccessManager *manager, const ToolR
         QMetaObject::invokeMethod(
             this,
             [this, why] {
-                end({{},
-                     UserTexts::installerRefused(InstallerProblem::NotSaved, why),
-                     QStringLiteral("not saved: ") + why,
-                     false});
+                end(InstallerRefused{UserTexts::installerRefused(InstallerProblem::NotSaved, why),
+                                     QStringLiteral("not saved: ") + why});
             },
             Qt::QueuedConnection);
         return;
@@ -59,7 +57,7 @@ void InstallerDownload::refuse(InstallerProblem problem, const QString &reason)
 {
     if (m_refusal)
         return;
-    m_refusal = Refusal{UserTexts::installerRefused(problem, reason), reason};
+    m_refusal = InstallerRefused{UserTexts::installerRefused(problem, reason), reason};
     if (problem == InstallerProblem::TooLarge)
         ServerRequests::cutOff(m_reply, m_release.installerSize);
     else
@@ -87,19 +85,19 @@ void InstallerDownload::replyFinished()
 {
     take();
     if (m_cancelled)
-        return end({{}, std::nullopt, QStringLiteral("cancelled"), true});
+        return end(InstallerCancelled{});
     if (!m_refusal) {
         if (const std::optional<QString> failure = ServerRequests::firmwareReplyFailure(*m_reply))
-            m_refusal = Refusal{
+            m_refusal = InstallerRefused{
                 UserTexts::installerRefused(InstallerProblem::DownloadFailed, *failure), *failure};
         else if (!m_file.flush())
-            m_refusal = Refusal{
+            m_refusal = InstallerRefused{
                 UserTexts::installerRefused(InstallerProblem::NotSaved, m_file.errorString()),
                 m_file.errorString()};
     }
     m_file.close();
     if (m_refusal)
-        return end({{}, m_refusal->box, m_refusal->reason, false});
+        return end(*m_refusal);
     // Held from here until it has started, and judged by what the held file
     // holds, read through the handle that holds it.
     QString why;
@@ -109,7 +107,7 @@ void InstallerDownload::replyFinished()
     const auto refused = [this, &held](InstallerProblem problem, const QString &reason,
                                        const QString &detail = {}) {
         held.reset();
-        end({{}, UserTexts::installerRefused(problem, detail), reason, false});
+        end(InstallerRefused{UserTexts::installerRefused(problem, detail), reason});
     };
     const std::optional<DownloadFolder::HeldFile::Contents> contents =
         held ? held->read() : std::nullopt;
@@ -123,13 +121,13 @@ void InstallerDownload::replyFinished()
     if (contents->sha256 != m_release.installerSha256)
         return refused(InstallerProblem::WrongSha256,
                        QStringLiteral("SHA-256 differs from the statement's"));
-    end({std::move(held), std::nullopt, {}, false});
+    end(std::move(held));
 }
 
 void InstallerDownload::end(const InstallerOutcome &outcome)
 {
     // The installer runs from there; the next update check removes it.
-    if (!outcome.installer) {
+    if (!std::holds_alternative<HeldInstaller>(outcome)) {
         m_file.close();
         if (!m_folder.isEmpty())
             DownloadFolder::remove(m_folder);

@@ -8,19 +8,25 @@
 #include <QObject>
 #include <memory>
 #include <optional>
+#include <variant>
 
 class QNetworkAccessManager;
 class QNetworkReply;
 
-// How an installer download ended.
-struct InstallerOutcome
+// The installer passed every check, and is held until it has started.
+using HeldInstaller = std::shared_ptr<DownloadFolder::HeldFile>;
+// Why the installer may not run, for the owner and for the log.
+struct InstallerRefused
 {
-    // Set when it passed every check: the installer, held until it has started.
-    std::shared_ptr<DownloadFolder::HeldFile> installer;
-    std::optional<WindowBox> refusal; // why it did not, for the owner
-    QString reason; // and for the log
-    bool cancelled = false; // the owner stopped it
+    WindowBox box;
+    QString reason;
 };
+// The owner stopped the download.
+struct InstallerCancelled
+{
+};
+// How an installer download ended.
+using InstallerOutcome = std::variant<HeldInstaller, InstallerRefused, InstallerCancelled>;
 
 // Downloads the installer a verified statement names into a new folder that
 // only this user can write, never taking more than the stated size, then
@@ -47,12 +53,6 @@ signals:
 private:
     void take();
     void replyFinished();
-    // Why the installer may not run, for the owner and for the log.
-    struct Refusal
-    {
-        WindowBox box;
-        QString reason;
-    };
     void refuse(UserTexts::InstallerProblem problem, const QString &reason);
     void end(const InstallerOutcome &outcome);
 
@@ -61,6 +61,6 @@ private:
     QFile m_file;
     qint64 m_size = 0;
     QNetworkReply *m_reply = nullptr;
-    std::optional<Refusal> m_refusal; // set while the reply is being cut off
+    std::optional<InstallerRefused> m_refusal; // set while the reply is being cut off
     bool m_cancelled = false;
 };

@@ -28,12 +28,15 @@ void ToolReleaseCheck::statementFinished()
 {
     if (const std::optional<QString> failure = ServerRequests::firmwareReplyFailure(*m_statement)) {
         const int status = m_statement->attribute(QNetworkRequest::HttpStatusCodeAttribute).toInt();
-        return end({std::nullopt, ToolReleaseFile::fileName() + QStringLiteral(": ") + *failure,
-                    status == 404});
+        if (status == 404)
+            return end(ToolReleaseFile::Absent{});
+        return end(ToolReleaseFile::Refused{ToolReleaseFile::fileName() + QStringLiteral(": ")
+                                            + *failure});
     }
     m_statementBody = m_statement->readAll();
     m_parsed = ToolReleaseFile::parse(m_statementBody);
-    if (!m_parsed.release || FirmwareSignature::toolReleaseKeys().isEmpty())
+    if (!std::holds_alternative<ToolRelease>(m_parsed)
+        || FirmwareSignature::toolReleaseKeys().isEmpty())
         return end(m_parsed);
     QNetworkReply *signature =
         get(ToolReleaseFile::signatureFileName(), FirmwareSignature::maxSignatureBytes);
@@ -44,16 +47,12 @@ void ToolReleaseCheck::signatureFinished()
 {
     auto *reply = qobject_cast<QNetworkReply *>(sender());
     const std::optional<QString> failure = ServerRequests::firmwareReplyFailure(*reply);
-    const FirmwareSignature::Check check = FirmwareSignature::check(
-        FirmwareSignature::toolReleaseStatement(m_statementBody),
-        failure ? QByteArray() : reply->readAll(), failure, FirmwareSignature::toolReleaseKeys());
-    if (check.verdict != FirmwareSignature::Verdict::Valid)
-        return end({std::nullopt,
-                    ToolReleaseFile::signatureFileName() + QStringLiteral(": ") + check.reason});
-    end(m_parsed);
+    end(ToolReleaseFile::verified(m_parsed, m_statementBody,
+                                  failure ? QByteArray() : reply->readAll(), failure,
+                                  FirmwareSignature::toolReleaseKeys()));
 }
 
-void ToolReleaseCheck::end(const ToolReleaseFile::Parsed &answer)
+void ToolReleaseCheck::end(const ToolReleaseFile::Answer &answer)
 {
     deleteLater();
     emit answered(answer);

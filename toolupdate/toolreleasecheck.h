@@ -23,16 +23,16 @@ public:
     explicit ToolReleaseCheck(QNetworkAccessManager *manager);
 
 signals:
-    void answered(const ToolReleaseFile::Parsed &answer);
+    void answered(const ToolReleaseFile::Answer &answer);
 
 private:
     QNetworkReply *get(const QString &fileName, qint64 maxBytes);
     void statementFinished();
     void signatureFinished();
-    void end(const ToolReleaseFile::Parsed &answer);
+    void end(const ToolReleaseFile::Answer &answer);
 
     QNetworkAccessManager *m_manager;
     QNetworkReply *m_statement;
     QByteArray m_statementBody;
-    ToolReleaseFile::Parsed m_parsed;
+    ToolReleaseFile::Answer m_parsed;
 };

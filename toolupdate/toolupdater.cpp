@@ -1,7 +1,7 @@
 #include "toolupdate/toolupdater.h"
 
-#include "preferences/updatepreferences.h"
 #include "buildsettings/buildsettings.h"
+#include "preferences/updatepreferences.h"
 #include "toolupdate/downloadfolder.h"
 #include "toolupdate/installerdownload.h"
 #include "toolupdate/toolreleasecheck.h"
@@ -30,7 +30,7 @@ void ToolUpdater::ask()
             &ToolUpdater::answered);
 }
 
-void ToolUpdater::answered(const ToolReleaseFile::Parsed &answer)
+void ToolUpdater::answered(const ToolReleaseFile::Answer &answer)
 {
     const Decisions::ToolUpdate update = Decisions::toolRelease(
         answer, QLatin1String(BuildSettings::toolVersion), m_preferences->read(),
@@ -65,13 +65,13 @@ void ToolUpdater::downloaded(const InstallerOutcome &outcome)
 {
     m_asked = false;
     emit downloadEnded();
-    if (outcome.cancelled)
+    if (std::holds_alternative<InstallerCancelled>(outcome))
         return emit reaction({{QStringLiteral("InstallerDownloadCancelled")}});
-    if (outcome.refusal)
+    if (const auto *refused = std::get_if<InstallerRefused>(&outcome))
         return emit reaction(
-            {{QStringLiteral("InstallerRefused ") + outcome.reason}, outcome.refusal});
+            {{QStringLiteral("InstallerRefused ") + refused->reason}, refused->box});
     QString why;
-    if (!outcome.installer->start(UpdatePolicy::installerArguments(), why))
+    if (!std::get<HeldInstaller>(outcome)->start(UpdatePolicy::installerArguments(), why))
         return emit reaction(
             {{}, UserTexts::installerRefused(UserTexts::InstallerProblem::NotStarted, why)});
     emit reaction({{QStringLiteral("InstallerStarted")}});

@@ -1,15 +1,14 @@
 #pragma once
 
 #include "decisions/windowdecisions.h"
+#include "toolupdate/installerdownload.h"
 
 #include <QObject>
 #include <QPointer>
 #include <memory>
 
-class InstallerDownload;
 class QNetworkAccessManager;
 class UpdatePreferenceStore;
-struct InstallerOutcome;
 
 // The tool's own update, from the question to the installer's start. It asks
 // the server once a run, unless the owner opted out; judges the statement
@@ -50,7 +49,7 @@ signals:
     void installerStarted();
 
 private:
-    void answered(const ToolReleaseFile::Parsed &answer);
+    void answered(const ToolReleaseFile::Answer &answer);
     void downloaded(const InstallerOutcome &outcome);
 
     QNetworkAccessManager *m_manager;
