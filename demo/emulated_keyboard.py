@@ -33,6 +33,8 @@ OTHER_DFU = dict(KEYBOARD, product=0xDF11, bcd_device=0x2200,
 
 # What each set has on bus 1, by port.
 SETS = {
+    # The root hub alone.
+    "no-device": {},
     "keyboard": {2: KEYBOARD},
     "keyboard-and-other-dfu": {2: KEYBOARD, 3: OTHER_DFU},
     "other-serial": {2: dict(KEYBOARD, serial="205C38A0534B")},
