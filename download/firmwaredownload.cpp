@@ -46,7 +46,7 @@ std::optional<DownloadOutcome> FirmwareDownload::finished(QNetworkReply *reply)
 std::optional<DownloadOutcome> FirmwareDownload::firmwareFinished()
 {
     take();
-    if (const std::optional<QString> failure = ServerRequests::firmwareReplyFailure(*m_firmware))
+    if (const std::optional<QString> failure = ServerRequests::fileReplyFailure(*m_firmware))
         return end({DownloadOutcome::Kind::DownloadFailed, m_size, *failure});
     if (!m_hash)
         return end(commit());
@@ -59,7 +59,7 @@ std::optional<DownloadOutcome> FirmwareDownload::firmwareFinished()
 
 std::optional<DownloadOutcome> FirmwareDownload::signatureFinished()
 {
-    const std::optional<QString> failure = ServerRequests::firmwareReplyFailure(*m_signature);
+    const std::optional<QString> failure = ServerRequests::fileReplyFailure(*m_signature);
     const FirmwareSignature::Check check = FirmwareSignature::check(
         FirmwareSignature::statement(m_deviceModel, m_version, m_size, m_hash->result()),
         failure ? QByteArray() : m_signature->readAll(), failure, FirmwareSignature::buildKeys());

@@ -33,7 +33,7 @@ struct Answer
     QString address; // a URL, or the path of a file in a local folder
     int httpStatus = 0; // none for a local file
     bool informationFailed = false; // as ServerRequests::informationReplyFailed() says
-    std::optional<QString> firmwareFailure; // as ServerRequests::firmwareReplyFailure() says
+    std::optional<QString> firmwareFailure; // as ServerRequests::fileReplyFailure() says
     QByteArray body;
     QString advice; // what to do about a failure, where this check can tell
 };
@@ -85,7 +85,7 @@ Answer fetchOverHttps(QNetworkAccessManager &manager, const QString &address, qi
     Answer answer{address,
                   reply->attribute(QNetworkRequest::HttpStatusCodeAttribute).toInt(),
                   ServerRequests::informationReplyFailed(*reply),
-                  ServerRequests::firmwareReplyFailure(*reply),
+                  ServerRequests::fileReplyFailure(*reply),
                   reply->readAll(),
                   untrustedIssuerAdvice(sslErrors)};
     reply->deleteLater();

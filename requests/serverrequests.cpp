@@ -101,7 +101,7 @@ QString sizeLimitFailure(qint64 maxBytes)
     return QStringLiteral("larger than %1 bytes").arg(maxBytes);
 }
 
-std::optional<QString> firmwareReplyFailure(const QNetworkReply &reply)
+std::optional<QString> fileReplyFailure(const QNetworkReply &reply)
 {
     const QVariant exceededLimit = reply.property(exceededLimitProperty);
     if (exceededLimit.isValid())

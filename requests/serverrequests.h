@@ -25,7 +25,7 @@ QNetworkRequest request(const QUrl &url);
 void trustRoots(const QList<QSslCertificate> &roots);
 
 // Aborts `reply` once its announced or received body passes `maxBytes`; the
-// reply then finishes as failed, and firmwareReplyFailure() names the limit.
+// reply then finishes as failed, and fileReplyFailure() names the limit.
 void limitBodySize(QNetworkReply *reply, qint64 maxBytes);
 // Aborts `reply` as past `maxBytes`, as limitBodySize() does. A reader that
 // takes the body as it arrives keeps the reply's buffer small, so
@@ -37,12 +37,14 @@ void cutOff(QNetworkReply *reply, qint64 maxBytes);
 // failed; its body is read as the file.
 bool informationReplyFailed(const QNetworkReply &reply);
 
-// How firmwareReplyFailure() names a body cut off at `maxBytes`.
+// How fileReplyFailure() names a body cut off at `maxBytes`.
 QString sizeLimitFailure(qint64 maxBytes);
 
-// Why a finished firmware reply holds no firmware, or nothing when it does. Redirections are not
-// followed, so anything but a 2xx answer is a failure too, named by its HTTP status.
-std::optional<QString> firmwareReplyFailure(const QNetworkReply &reply);
+// Why a finished reply for one of the server's files other than Version.txt
+// (a firmware, a signature, the tool's statement or installer) holds no
+// file, or nothing when it does. Redirections are not followed, so anything
+// but a 2xx answer is a failure too, named by its HTTP status.
+std::optional<QString> fileReplyFailure(const QNetworkReply &reply);
 
 // The body of a finished information reply, or nothing when it failed.
 std::optional<QByteArray> informationBody(QNetworkReply &reply);

@@ -87,7 +87,7 @@ void InstallerDownload::replyFinished()
     if (m_cancelled)
         return end(InstallerCancelled{});
     if (!m_refusal) {
-        if (const std::optional<QString> failure = ServerRequests::firmwareReplyFailure(*m_reply))
+        if (const std::optional<QString> failure = ServerRequests::fileReplyFailure(*m_reply))
             m_refusal = InstallerRefused{
                 UserTexts::installerRefused(InstallerProblem::DownloadFailed, *failure), *failure};
         else if (!m_file.flush())

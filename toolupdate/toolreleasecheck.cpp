@@ -26,7 +26,7 @@ QNetworkReply *ToolReleaseCheck::get(const QString &fileName, qint64 maxBytes)
 
 void ToolReleaseCheck::statementFinished()
 {
-    if (const std::optional<QString> failure = ServerRequests::firmwareReplyFailure(*m_statement)) {
+    if (const std::optional<QString> failure = ServerRequests::fileReplyFailure(*m_statement)) {
         const int status = m_statement->attribute(QNetworkRequest::HttpStatusCodeAttribute).toInt();
         if (status == 404)
             return end(ToolReleaseFile::Absent{});
@@ -46,7 +46,7 @@ void ToolReleaseCheck::statementFinished()
 void ToolReleaseCheck::signatureFinished()
 {
     auto *reply = qobject_cast<QNetworkReply *>(sender());
-    const std::optional<QString> failure = ServerRequests::firmwareReplyFailure(*reply);
+    const std::optional<QString> failure = ServerRequests::fileReplyFailure(*reply);
     end(ToolReleaseFile::verified(m_parsed, m_statementBody,
                                   failure ? QByteArray() : reply->readAll(), failure,
                                   FirmwareSignature::toolReleaseKeys()));
