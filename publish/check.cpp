@@ -1,6 +1,7 @@
 #include "check.h"
 
 #include "console.h"
+#include "outputfiles.h"
 #include "serverfiles.h"
 
 #include "decisions/windowdecisions.h"
@@ -100,13 +101,17 @@ Answer readFromFolder(const QDir &folder, const QString &fileName, qint64 maxByt
 {
     Answer answer;
     answer.address = folder.filePath(ServerFiles::servedPath(fileName));
-    QFile file(answer.address);
-    if (!QFileInfo(file).isFile() || !file.open(QIODevice::ReadOnly)) {
+    QString error;
+    const std::optional<QByteArray> body =
+        QFileInfo(answer.address).isFile()
+            ? OutputFiles::readAtMost(answer.address, maxBytes, error)
+            : std::nullopt;
+    if (!body) {
         answer.informationFailed = true;
         answer.firmwareFailure = QStringLiteral("no such file");
         return answer;
     }
-    answer.body = file.read(maxBytes + 1);
+    answer.body = *body;
     if (answer.body.size() > maxBytes) {
         answer.informationFailed = true;
         answer.firmwareFailure = ServerRequests::sizeLimitFailure(maxBytes);

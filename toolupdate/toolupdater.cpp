@@ -24,7 +24,8 @@ void ToolUpdater::ask()
     if (m_asked || !m_preferences->read().checkForUpdates)
         return;
     m_asked = true;
-    if (UpdatePolicy::installsUpdates())
+    m_installs = UpdatePolicy::installsUpdates();
+    if (m_installs)
         DownloadFolder::removeEarlier();
     connect(new ToolReleaseCheck(m_manager), &ToolReleaseCheck::answered, this,
             &ToolUpdater::answered);
@@ -32,9 +33,9 @@ void ToolUpdater::ask()
 
 void ToolUpdater::answered(const ToolReleaseFile::Answer &answer)
 {
-    const Decisions::ToolUpdate update = Decisions::toolRelease(
-        answer, QLatin1String(BuildSettings::toolVersion), m_preferences->read(),
-        QDateTime::currentDateTimeUtc(), UpdatePolicy::installsUpdates());
+    const Decisions::ToolUpdate update =
+        Decisions::toolRelease(answer, QLatin1String(BuildSettings::toolVersion),
+                               m_preferences->read(), QDateTime::currentDateTimeUtc(), m_installs);
     emit reaction(update);
     if (update.offer)
         emit offered(*update.offer);
@@ -47,7 +48,7 @@ void ToolUpdater::answer(const Decisions::UpdateOffer &offer, Decisions::UpdateC
                                                         choice, stopChecking,
                                                         QDateTime::currentDateTimeUtc())))
         emit reaction({{QStringLiteral("UpdatePreferencesNotSaved")}});
-    if (choice != Decisions::UpdateChoice::InstallNow || !UpdatePolicy::installsUpdates())
+    if (choice != Decisions::UpdateChoice::InstallNow || !m_installs)
         return;
     m_download = new InstallerDownload(m_manager, offer.release);
     connect(m_download, &InstallerDownload::progress, this, &ToolUpdater::progress);

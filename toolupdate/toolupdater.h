@@ -55,5 +55,6 @@ private:
     QNetworkAccessManager *m_manager;
     std::unique_ptr<UpdatePreferenceStore> m_preferences; // opened when first asked
     bool m_asked = false; // in this run
+    bool m_installs = false; // whether this copy installs updates, settled when asked
     QPointer<InstallerDownload> m_download; // while the installer downloads
 };
