@@ -74,9 +74,10 @@ DeviceCheck deviceCheck(int exitCode, const QByteArray &listing, const QByteArra
     return check;
 }
 
-Information information(const std::optional<QByteArray> &body)
+Information information(const ServedFile &file)
 {
     Information shown;
+    const auto *body = std::get_if<QByteArray>(&file);
     if (!body) {
         shown.box = UserTexts::informationReplyFailed();
         return shown;

@@ -68,9 +68,8 @@ struct Information : Reaction
     std::optional<Release> release = {}; // the version and notes labels, and what to download
 };
 
-// What an information reply makes the window show: `body` is the reply's,
-// or nothing when the reply failed.
-Information information(const std::optional<QByteArray> &body);
+// What Version.txt, as it was served, makes the window show.
+Information information(const ServedFile &file);
 
 struct Firmware : Reaction
 {

@@ -1,5 +1,6 @@
 #include "download/firmwaredownload.h"
 
+#include "download/firmwareverification.h"
 #include "integrity/firmwaresignature.h"
 #include "requests/serverrequests.h"
 #include "server/firmwareserver.h"
@@ -46,8 +47,9 @@ std::optional<DownloadOutcome> FirmwareDownload::finished(QNetworkReply *reply)
 std::optional<DownloadOutcome> FirmwareDownload::firmwareFinished()
 {
     take();
-    if (const std::optional<QString> failure = ServerRequests::fileReplyFailure(*m_firmware))
-        return end({DownloadOutcome::Kind::DownloadFailed, m_size, *failure});
+    const ServedFile firmware = ServerRequests::servedFile(*m_firmware);
+    if (!std::holds_alternative<QByteArray>(firmware))
+        return end({DownloadOutcome::Kind::DownloadFailed, m_size, whyNoFile(firmware)});
     if (!m_hash)
         return end(commit());
     // Asked for once the firmware is in, so it goes over the same
@@ -59,16 +61,11 @@ std::optional<DownloadOutcome> FirmwareDownload::firmwareFinished()
 
 std::optional<DownloadOutcome> FirmwareDownload::signatureFinished()
 {
-    const std::optional<QString> failure = ServerRequests::fileReplyFailure(*m_signature);
-    const FirmwareSignature::Check check = FirmwareSignature::check(
-        FirmwareSignature::statement(m_deviceModel, m_version, m_size, m_hash->result()),
-        failure ? QByteArray() : m_signature->readAll(), failure, FirmwareSignature::buildKeys());
     DownloadOutcome outcome =
-        check.verdict == FirmwareSignature::Verdict::Valid
-            ? commit()
-            : DownloadOutcome{DownloadOutcome::Kind::SignatureRefused, m_size};
-    outcome.verdict = check.verdict;
-    outcome.signatureReason = check.reason;
+        verifiedFirmware({m_deviceModel, m_version, m_size, m_hash->result()},
+                         ServerRequests::servedFile(*m_signature), FirmwareSignature::buildKeys());
+    if (outcome.kind == DownloadOutcome::Kind::Stored)
+        outcome.kind = commit().kind;
     return end(outcome);
 }
 

@@ -155,10 +155,8 @@ QString describe(Verdict verdict, const QByteArray &signature)
 }
 
 Check check(const QByteArray &statement, const QByteArray &signature,
-            const std::optional<QString> &fetchFailure, const QByteArray &publicKeysPem)
+            const QByteArray &publicKeysPem)
 {
-    if (fetchFailure)
-        return {Verdict::Unavailable, *fetchFailure};
     const Verdict verdict = verify(statement, signature, publicKeysPem);
     return {verdict, describe(verdict, signature)};
 }

@@ -53,11 +53,9 @@ struct Check
     Verdict verdict;
     QString reason;
 };
-// The verdict on `signature` over `statement`, or, when it could not be
-// fetched for `fetchFailure`, Unavailable: what the window and nv38k-publish
-// both make of a release's signature.
+// The verdict on `signature` over `statement`, with what was wrong with it.
 Check check(const QByteArray &statement, const QByteArray &signature,
-            const std::optional<QString> &fetchFailure, const QByteArray &publicKeysPem);
+            const QByteArray &publicKeysPem);
 
 // The firmware keys compiled into this build; empty when it requires no signature.
 QByteArray buildKeys();

@@ -5,6 +5,7 @@
 #include "serverfiles.h"
 
 #include "decisions/windowdecisions.h"
+#include "download/firmwareverification.h"
 #include "integrity/firmwaresignature.h"
 #include "integrity/sha256.h"
 #include "requests/serverrequests.h"
@@ -28,14 +29,12 @@ namespace {
 // The window waits for ever; a check gives up after this much silence.
 constexpr int silenceLimitMs = 30 * 1000;
 
-// One of the server's two files as the window gets it.
+// One of the server's files as the window gets it.
 struct Answer
 {
     QString address; // a URL, or the path of a file in a local folder
     int httpStatus = 0; // none for a local file
-    bool informationFailed = false; // as ServerRequests::informationReplyFailed() says
-    std::optional<QString> firmwareFailure; // as ServerRequests::fileReplyFailure() says
-    QByteArray body;
+    ServedFile file;
     QString advice; // what to do about a failure, where this check can tell
 };
 
@@ -62,7 +61,8 @@ QString untrustedIssuerAdvice(const QList<QSslError> &errors)
     return {};
 }
 
-Answer fetchOverHttps(QNetworkAccessManager &manager, const QString &address, qint64 maxBytes)
+Answer fetchOverHttps(QNetworkAccessManager &manager, const QString &address, qint64 maxBytes,
+                      bool information)
 {
     QNetworkReply *reply = manager.get(ServerRequests::request(address));
     ServerRequests::limitBodySize(reply, maxBytes);
@@ -83,17 +83,15 @@ Answer fetchOverHttps(QNetworkAccessManager &manager, const QString &address, qi
     silence.start(silenceLimitMs);
     loop.exec();
 
-    Answer answer{address,
-                  reply->attribute(QNetworkRequest::HttpStatusCodeAttribute).toInt(),
-                  ServerRequests::informationReplyFailed(*reply),
-                  ServerRequests::fileReplyFailure(*reply),
-                  reply->readAll(),
+    Answer answer{address, reply->attribute(QNetworkRequest::HttpStatusCodeAttribute).toInt(),
+                  information ? ServerRequests::servedInformation(*reply)
+                              : ServerRequests::servedFile(*reply),
                   untrustedIssuerAdvice(sslErrors)};
     reply->deleteLater();
     if (fellSilent)
-        answer.firmwareFailure =
-            QStringLiteral("no answer for %1 s; the window would wait for ever")
-                .arg(silenceLimitMs / 1000);
+        answer.file =
+            FileFailed{QStringLiteral("no answer for %1 s; the window would wait for ever")
+                           .arg(silenceLimitMs / 1000)};
     return answer;
 }
 
@@ -101,26 +99,22 @@ Answer readFromFolder(const QDir &folder, const QString &fileName, qint64 maxByt
 {
     Answer answer;
     answer.address = folder.filePath(ServerFiles::servedPath(fileName));
-    QString error;
-    const std::optional<QByteArray> body =
-        QFileInfo(answer.address).isFile()
-            ? OutputFiles::readAtMost(answer.address, maxBytes, error)
-            : std::nullopt;
-    if (!body) {
-        answer.informationFailed = true;
-        answer.firmwareFailure = QStringLiteral("no such file");
+    if (!QFileInfo(answer.address).isFile()) {
+        answer.file = FileAbsent{QStringLiteral("no such file")};
         return answer;
     }
-    answer.body = *body;
-    if (answer.body.size() > maxBytes) {
-        answer.informationFailed = true;
-        answer.firmwareFailure = ServerRequests::sizeLimitFailure(maxBytes);
-        answer.body.clear();
-    }
+    QString error;
+    const std::optional<QByteArray> body = OutputFiles::readAtMost(answer.address, maxBytes, error);
+    if (!body)
+        answer.file = FileFailed{error};
+    else if (body->size() > maxBytes)
+        answer.file = FileFailed{ServerRequests::sizeLimitFailure(maxBytes)};
+    else
+        answer.file = *body;
     return answer;
 }
 
-// Where the two files come from: an HTTPS server, or a folder as a server would serve it.
+// Where the files come from: an HTTPS server, or a folder as a server would serve it.
 class FirmwareSource
 {
 public:
@@ -135,7 +129,8 @@ public:
     {
         if (m_baseUrl.isEmpty())
             return readFromFolder(m_folder, fileName, maxBytes);
-        return fetchOverHttps(manager(), m_baseUrl + fileName, maxBytes);
+        return fetchOverHttps(manager(), m_baseUrl + fileName, maxBytes,
+                              fileName == FirmwareServer::infoFileName());
     }
 
 private:
@@ -165,12 +160,13 @@ void lookUpAhead(const QString &address)
 
 QString whatCame(const Answer &answer)
 {
-    if (answer.informationFailed)
-        return answer.address + QStringLiteral(": ") + answer.firmwareFailure.value_or(QString());
+    const auto *body = std::get_if<QByteArray>(&answer.file);
+    if (!body)
+        return answer.address + QStringLiteral(": ") + whyNoFile(answer.file);
     const QString status =
         answer.httpStatus ? QStringLiteral("HTTP %1, ").arg(answer.httpStatus) : QString();
     return answer.address + QStringLiteral(": ") + status
-           + QStringLiteral("%1 bytes").arg(answer.body.size());
+           + QStringLiteral("%1 bytes").arg(body->size());
 }
 
 // The model as the window's label shows it, under the label's caption.
@@ -187,24 +183,17 @@ int windowFails(Console &console, const WindowBox &box, const QString &advice = 
                         QStringLiteral("the window shows this ") + ServerFiles::describe(box));
 }
 
-// What a build with `publicKeysPem` makes of a firmware of `size` bytes whose
-// `signature` should cover `statement`.
-DownloadOutcome signatureOutcome(const Answer &signature, const QByteArray &statement, qint64 size,
+// What a build with `publicKeysPem` makes of `firmware` given its `signature`.
+DownloadOutcome signatureOutcome(const Answer &signature, const ReceivedFirmware &firmware,
                                  const QByteArray &publicKeysPem, Console &console)
 {
     console.out << whatCame(signature);
-    const FirmwareSignature::Check check = FirmwareSignature::check(
-        statement, signature.body, signature.firmwareFailure, publicKeysPem);
-    const bool valid = check.verdict == FirmwareSignature::Verdict::Valid;
-    DownloadOutcome outcome{
-        valid ? DownloadOutcome::Kind::Stored : DownloadOutcome::Kind::SignatureRefused, size};
-    outcome.verdict = check.verdict;
-    outcome.signatureReason = check.reason;
-    if (valid) {
+    const DownloadOutcome outcome = verifiedFirmware(firmware, signature.file, publicKeysPem);
+    if (outcome.kind == DownloadOutcome::Kind::Stored) {
         console.out << ", verified\n";
     } else {
         console.out << '\n';
-        console.error(check.reason);
+        console.error(outcome.signatureReason);
     }
     return outcome;
 }
@@ -215,19 +204,12 @@ bool checkToolRelease(FirmwareSource &source, const QByteArray &toolReleaseKeysP
                       Console &console)
 {
     const Answer statement = source.fetch(ToolReleaseFile::fileName(), ToolReleaseFile::maxBytes);
-    if (statement.firmwareFailure) {
-        if (statement.httpStatus == 404
-            || *statement.firmwareFailure == QLatin1String("no such file")) {
-            console.out << statement.address << ": none, so the window offers no tool update\n";
-            return true;
-        }
-        console.out << whatCame(statement) << '\n';
-        console.error(QStringLiteral("the window passes over ToolRelease.txt: ")
-                      + *statement.firmwareFailure);
-        return false;
+    ToolReleaseFile::Answer parsed = ToolReleaseFile::parseServed(statement.file);
+    if (std::holds_alternative<ToolReleaseFile::Absent>(parsed)) {
+        console.out << statement.address << ": none, so the window offers no tool update\n";
+        return true;
     }
     console.out << whatCame(statement);
-    ToolReleaseFile::Answer parsed = ToolReleaseFile::parse(statement.body);
     const bool verifies =
         std::holds_alternative<ToolRelease>(parsed) && !toolReleaseKeysPem.isEmpty();
     if (verifies) {
@@ -235,12 +217,12 @@ bool checkToolRelease(FirmwareSource &source, const QByteArray &toolReleaseKeysP
         const Answer signature = source.fetch(ToolReleaseFile::signatureFileName(),
                                               FirmwareSignature::maxSignatureBytes);
         console.out << whatCame(signature);
-        parsed = ToolReleaseFile::verified(parsed, statement.body, signature.body,
-                                           signature.firmwareFailure, toolReleaseKeysPem);
+        parsed = ToolReleaseFile::verified(parsed, std::get<QByteArray>(statement.file),
+                                           signature.file, toolReleaseKeysPem);
     }
     if (const auto *refused = std::get_if<ToolReleaseFile::Refused>(&parsed)) {
         console.out << '\n';
-        console.error(QStringLiteral("the window passes over ToolRelease.txt: ") + refused->why);
+        console.error(QStringLiteral("the window passes over the statement: ") + refused->why);
         return false;
     }
     console.out << (verifies ? ", verified\n" : "\n");
@@ -257,13 +239,11 @@ bool checkToolRelease(FirmwareSource &source, const QByteArray &toolReleaseKeysP
     // The installer itself, as a Windows window downloads it before it runs.
     const Answer installer = source.fetch(release.installerName, release.installerSize);
     console.out << whatCame(installer);
-    QString refusal;
-    if (installer.firmwareFailure)
-        refusal = *installer.firmwareFailure;
-    else if (installer.body.size() != release.installerSize)
-        refusal = QStringLiteral("its size differs from the statement's");
-    else if (Sha256::hash(installer.body) != release.installerSha256)
-        refusal = QStringLiteral("its SHA-256 differs from the statement's");
+    QString refusal = whyNoFile(installer.file);
+    if (const auto *body = std::get_if<QByteArray>(&installer.file))
+        if (const auto mismatch =
+                ToolReleaseFile::installerMismatch(release, body->size(), Sha256::hash(*body)))
+            refusal = ToolReleaseFile::describe(*mismatch);
     console.out << (refusal.isEmpty() ? ", as stated\n" : "\n");
     if (!refusal.isEmpty()) {
         console.error(QStringLiteral("the window refuses the installer: ") + refusal);
@@ -278,16 +258,15 @@ int check(FirmwareSource &source, const QByteArray &publicKeysPem,
 {
     const Answer info = source.fetch(FirmwareServer::infoFileName(), FirmwareServer::maxInfoBytes);
     console.out << whatCame(info) << '\n';
-    if (!info.informationFailed) {
+    if (const auto *body = std::get_if<QByteArray>(&info.file)) {
         if (info.httpStatus >= 300)
             console.warn(
                 QStringLiteral("the window reads the body of this HTTP %1 answer as the file")
                     .arg(info.httpStatus));
-        for (const QString &finding : ServerFiles::fragilities(info.body))
+        for (const QString &finding : ServerFiles::fragilities(*body))
             console.warn(finding);
     }
-    const Decisions::Information shown = Decisions::information(
-        info.informationFailed ? std::nullopt : std::make_optional(info.body));
+    const Decisions::Information shown = Decisions::information(info.file);
     if (shown.deviceModel)
         showModel(console, *shown.deviceModel);
     if (!shown.release)
@@ -304,29 +283,27 @@ int check(FirmwareSource &source, const QByteArray &publicKeysPem,
         FirmwareServer::firmwareFileName(release.deviceModel, release.version);
     const Answer firmware = source.fetch(firmwareName, FirmwareServer::maxFirmwareBytes);
     console.out << whatCame(firmware);
-    DownloadOutcome outcome{DownloadOutcome::Kind::Stored, firmware.body.size()};
-    if (firmware.firmwareFailure) {
-        console.out << '\n';
-        outcome = {DownloadOutcome::Kind::DownloadFailed, 0, *firmware.firmwareFailure};
-    } else {
-        const QByteArray firmwareSha256 = Sha256::hash(firmware.body);
-        console.out << ", SHA-256 " << firmwareSha256.toHex() << '\n';
-        if (firmware.body.isEmpty())
+    const auto *body = std::get_if<QByteArray>(&firmware.file);
+    DownloadOutcome outcome{DownloadOutcome::Kind::DownloadFailed, 0, whyNoFile(firmware.file)};
+    if (body) {
+        const ReceivedFirmware received{release.deviceModel, release.version, body->size(),
+                                        Sha256::hash(*body)};
+        outcome = {DownloadOutcome::Kind::Stored, received.size};
+        console.out << ", SHA-256 " << received.sha256.toHex() << '\n';
+        if (body->isEmpty())
             console.warn(
                 QStringLiteral("the firmware is empty; the window stores it all the same"));
         const Answer signature = source.fetch(FirmwareSignature::signatureFileName(firmwareName),
                                               FirmwareSignature::maxSignatureBytes);
         if (!publicKeysPem.isEmpty())
-            outcome =
-                signatureOutcome(signature,
-                                 FirmwareSignature::statement(release.deviceModel, release.version,
-                                                              firmware.body.size(), firmwareSha256),
-                                 firmware.body.size(), publicKeysPem, console);
+            outcome = signatureOutcome(signature, received, publicKeysPem, console);
         // A build without keys never asks for a signature; one that is
         // served all the same must not pass for a checked one.
-        else if (!signature.firmwareFailure)
+        else if (std::holds_alternative<QByteArray>(signature.file))
             console.out << whatCame(signature)
                         << ", signature present, not checked (no public key)\n";
+    } else {
+        console.out << '\n';
     }
     const Decisions::Firmware stored = Decisions::firmware(outcome);
     if (!stored.stored)

@@ -1,7 +1,7 @@
 #include "requests/serverrequests.h"
 
-#include "server/firmwareserver.h"
 #include "buildsettings/buildsettings.h"
+#include "server/firmwareserver.h"
 
 #include <QNetworkReply>
 #include <QNetworkRequest>
@@ -89,11 +89,6 @@ void cutOff(QNetworkReply *reply, qint64 maxBytes)
     QMetaObject::invokeMethod(reply, &QNetworkReply::abort, Qt::QueuedConnection);
 }
 
-bool informationReplyFailed(const QNetworkReply &reply)
-{
-    return reply.error() != QNetworkReply::NoError || exceededBodySize(reply);
-}
-
 QString sizeLimitFailure(qint64 maxBytes)
 {
     if (maxBytes % (1024 * 1024) == 0)
@@ -101,23 +96,25 @@ QString sizeLimitFailure(qint64 maxBytes)
     return QStringLiteral("larger than %1 bytes").arg(maxBytes);
 }
 
-std::optional<QString> fileReplyFailure(const QNetworkReply &reply)
+ServedFile servedFile(QNetworkReply &reply)
 {
     const QVariant exceededLimit = reply.property(exceededLimitProperty);
     if (exceededLimit.isValid())
-        return sizeLimitFailure(exceededLimit.toLongLong());
-    if (reply.error() != QNetworkReply::NoError)
-        return reply.errorString();
+        return FileFailed{sizeLimitFailure(exceededLimit.toLongLong())};
     const int status = reply.attribute(QNetworkRequest::HttpStatusCodeAttribute).toInt();
+    if (status == 404)
+        return FileAbsent{reply.errorString()};
+    if (reply.error() != QNetworkReply::NoError)
+        return FileFailed{reply.errorString()};
     if (status < 200 || status > 299)
-        return QStringLiteral("HTTP %1").arg(status);
-    return std::nullopt;
+        return FileFailed{QStringLiteral("HTTP %1").arg(status)};
+    return reply.readAll();
 }
 
-std::optional<QByteArray> informationBody(QNetworkReply &reply)
+ServedFile servedInformation(QNetworkReply &reply)
 {
-    if (informationReplyFailed(reply))
-        return std::nullopt;
+    if (reply.error() != QNetworkReply::NoError || exceededBodySize(reply))
+        return servedFile(reply);
     return reply.readAll();
 }
 

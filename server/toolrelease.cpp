@@ -163,16 +163,46 @@ Answer parse(const QByteArray &body)
     return release;
 }
 
-Answer verified(const Answer &parsed, const QByteArray &statementFile, const QByteArray &signature,
-                const std::optional<QString> &fetchFailure, const QByteArray &keysPem)
+Answer parseServed(const ServedFile &statement)
+{
+    if (const auto *bytes = std::get_if<QByteArray>(&statement))
+        return parse(*bytes);
+    if (std::holds_alternative<FileAbsent>(statement))
+        return Absent{};
+    return Refused{fileName() + QStringLiteral(": ") + whyNoFile(statement)};
+}
+
+Answer verified(const Answer &parsed, const QByteArray &statementFile, const ServedFile &signature,
+                const QByteArray &keysPem)
 {
     if (!std::holds_alternative<ToolRelease>(parsed) || keysPem.isEmpty())
         return parsed;
-    const FirmwareSignature::Check check = FirmwareSignature::check(
-        FirmwareSignature::toolReleaseStatement(statementFile), signature, fetchFailure, keysPem);
+    const FirmwareSignature::Check check = checkServedSignature(
+        FirmwareSignature::toolReleaseStatement(statementFile), signature, keysPem);
     if (check.verdict != FirmwareSignature::Verdict::Valid)
         return Refused{signatureFileName() + QStringLiteral(": ") + check.reason};
     return parsed;
+}
+
+std::optional<InstallerMismatch> installerMismatch(const ToolRelease &release, qint64 size,
+                                                   const QByteArray &sha256)
+{
+    if (size != release.installerSize)
+        return InstallerMismatch::Size;
+    if (sha256 != release.installerSha256)
+        return InstallerMismatch::Sha256;
+    return std::nullopt;
+}
+
+QString describe(InstallerMismatch mismatch)
+{
+    switch (mismatch) {
+    case InstallerMismatch::Size:
+        break;
+    case InstallerMismatch::Sha256:
+        return QStringLiteral("SHA-256 differs from the statement's");
+    }
+    return QStringLiteral("size differs from the statement's");
 }
 
 std::optional<int> compareVersions(const QString &a, const QString &b)

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "server/servedfile.h"
+
 #include <QByteArray>
 #include <QString>
 #include <optional>
@@ -56,15 +58,26 @@ using Answer = std::variant<ToolRelease, Refused, Absent>;
 
 // The release a statement's bytes state, or why they state none (never Absent).
 Answer parse(const QByteArray &body);
+// The release the statement as it was served states: Absent when the server
+// has none, Refused when it could not be had.
+Answer parseServed(const ServedFile &statement);
 
 // What a build whose tool release keys are `keysPem` makes of `parsed`, what
 // parse() read from `statementFile`, given the statement's signature as it
-// came (`signature`), or why it could not be fetched (`fetchFailure`): the
-// same, where there are no keys or nothing to verify; else refused unless
-// one of the keys signed the statement. The window and nv38k-publish check
-// judge alike.
-Answer verified(const Answer &parsed, const QByteArray &statementFile, const QByteArray &signature,
-                const std::optional<QString> &fetchFailure, const QByteArray &keysPem);
+// was served: the same, where there are no keys or nothing to verify; else
+// refused unless one of the keys signed the statement. The window and
+// nv38k-publish check judge alike.
+Answer verified(const Answer &parsed, const QByteArray &statementFile, const ServedFile &signature,
+                const QByteArray &keysPem);
+
+// How a downloaded installer differs from the one its statement states.
+enum class InstallerMismatch { Size, Sha256 };
+// Whether an installer of `size` bytes hashing to `sha256` is the one
+// `release` states; the statement is what it is trusted for.
+std::optional<InstallerMismatch> installerMismatch(const ToolRelease &release, qint64 size,
+                                                   const QByteArray &sha256);
+// The mismatch, for the log.
+QString describe(InstallerMismatch mismatch);
 
 // The file's text for `release`; parse() reads it back as the same values
 // when validProblem() finds nothing wrong with it.

@@ -2,7 +2,10 @@
 // shows (in that order) and what it does next, as decisions/ hands them to the
 // window and to nv38k-publish's check.
 #include "decisions/windowdecisions.h"
+#include "download/firmwareverification.h"
+#include "integrity/sha256.h"
 #include "server/firmwareserver.h"
+#include "testkit/fixtures.h"
 #include "testkit/windowdriver.h"
 
 #include <QTextCodec>
@@ -44,6 +47,8 @@ private slots:
     void toolReleaseVersions();
     void firmware_data();
     void firmware();
+    void verification_data();
+    void verification();
 };
 
 void TestDecisions::clicksAndFailedReplies()
@@ -60,7 +65,8 @@ void TestDecisions::clicksAndFailedReplies()
              (QStringList{"error", box("critical", "错误", "升级工具损坏，请重新安装")}));
 
     // A failed information reply leaves every label as it was.
-    const Decisions::Information failed = Decisions::information(std::nullopt);
+    const Decisions::Information failed =
+        Decisions::information(FileFailed{QStringLiteral("Connection closed")});
     QCOMPARE(shown(failed), QStringList{box("information", "error", "error")});
     QVERIFY(!failed.deviceModel && !failed.release);
 }
@@ -246,7 +252,6 @@ void TestDecisions::firmware_data()
     const auto file = [](const char *what) {
         return box("information", "File", what, "none");
     };
-    const QString refusal = "SignatureCheckFailed " + quoted("no trusted key signed \"K1\" 2.0");
 
     const auto add = [](const char *name, const DownloadOutcome &outcome, const QStringList &shown,
                         bool received = false, bool stored = false) {
@@ -255,16 +260,9 @@ void TestDecisions::firmware_data()
     add("stored", {Kind::Stored, 174080}, {size, saved, successBox()}, true, true);
     add("empty firmware stored", {Kind::Stored, 0},
         {"收到固件大小: 0", "SaveFileSuccess 0", successBox()}, true, true);
-    add("signature verified", checked(Kind::Stored, Verdict::Valid),
-        {size, "SignatureVerified", saved, successBox()}, true, true);
     add("download failed", {Kind::DownloadFailed, 0, "HTTP 302"}, {failed("HTTP 302")});
     add("signature not fetched", checked(Kind::SignatureRefused, Verdict::Unavailable, "HTTP 404"),
         {size, "SignatureCheckFailed \"HTTP 404\"", failed("：无法获取固件签名")});
-    add("signature malformed", checked(Kind::SignatureRefused, Verdict::Malformed, "empty"),
-        {size, "SignatureCheckFailed \"empty\"", failed("：固件签名格式错误")});
-    add("signature not verified",
-        checked(Kind::SignatureRefused, Verdict::NotVerified, "no trusted key signed \"K1\" 2.0"),
-        {size, refusal, failed("：固件签名验证失败")});
     add("file not opened", {Kind::OpenFailed, 174080}, {size, file("File Open Failed.")}, true);
     add("file not written", checked(Kind::WriteFailed, Verdict::Valid),
         {size, "SignatureVerified", file("File Write Failed.")}, true);
@@ -281,6 +279,67 @@ void TestDecisions::firmware()
     QCOMPARE(::shown(decided), shown);
     QCOMPARE(decided.received, received);
     QCOMPARE(decided.stored, stored);
+}
+
+// A firmware and its signature as served, judged as the window and
+// nv38k-publish check both judge them in a build carrying the test keys in
+// `keys`, and what the window then shows.
+void TestDecisions::verification_data()
+{
+    QTest::addColumn<QByteArray>("firmware"); // offered as K1 2.0
+    QTest::addColumn<QByteArray>("signature");
+    QTest::addColumn<QString>("notServed"); // why no signature came, if none did
+    QTest::addColumn<QString>("keys");
+    QTest::addColumn<QStringList>("shown");
+
+    const QByteArray image = firmwareImage(1000);
+    const QByteArray valid = firmwareSignature(image);
+    QByteArray changed = image;
+    changed[500] = char(changed[500] ^ 1);
+    const QStringList stored{"收到固件大小: 1000", "SignatureVerified", "SaveFileSuccess 1000",
+                             successBox()};
+    const auto refused = [](const QString &why, const char *box) {
+        return QStringList{"收到固件大小: 1000", "SignatureCheckFailed " + quoted(why),
+                           ::box("information", "错误", "下载固件失败" + QString(box))};
+    };
+    const QStringList notVerified = refused(
+        "no trusted key signed this firmware for this model and version", "：固件签名验证失败");
+    const auto add = [&](const char *name, const QByteArray &signature, const QStringList &shown,
+                         const char *keys = "signing", const QByteArray &firmware = {},
+                         const QString &notServed = {}) {
+        QTest::newRow(name) << (firmware.isNull() ? image : firmware) << signature << notServed
+                            << QString(keys) << shown;
+    };
+    add("signed", valid, stored);
+    add("signed by the first of two keys", firmwareSignature(image, "other-signing"), stored,
+        "rotation");
+    add("signed by the second of two keys", valid, stored, "rotation");
+    add("signed by another key", firmwareSignature(image, "other-signing"), notVerified);
+    add("signed by the tool release key", firmwareSignature(image, "tool-release"), notVerified);
+    add("signed for another version", firmwareSignature(image, "signing", "1.9"), notVerified);
+    add("firmware changed by a byte", valid, notVerified, "signing", changed);
+    add("empty signature", "", refused("the signature is 0 bytes, not 64", "：固件签名格式错误"));
+    add("truncated signature", valid.chopped(1),
+        refused("the signature is 63 bytes, not 64", "：固件签名格式错误"));
+    add("no signature served", {}, refused("HTTP 404", "：无法获取固件签名"), "signing", {},
+        "HTTP 404");
+}
+
+void TestDecisions::verification()
+{
+    QFETCH(QByteArray, firmware);
+    QFETCH(QByteArray, signature);
+    QFETCH(QString, notServed);
+    QFETCH(QString, keys);
+    QFETCH(QStringList, shown);
+
+    const QByteArray keysPem = readFile(QStringLiteral(NV38K_TEST_CERT_DIR "/") + keys + ".pub");
+    QVERIFY(keysPem.contains("PUBLIC KEY"));
+    const ServedFile served =
+        notServed.isEmpty() ? ServedFile(signature) : ServedFile(FileAbsent{notServed});
+    const DownloadOutcome outcome =
+        verifiedFirmware({"K1", "2.0", firmware.size(), Sha256::hash(firmware)}, served, keysPem);
+    QCOMPARE(::shown(Decisions::firmware(outcome)), shown);
 }
 
 // A release offered, the owner's answer kept (chosen with the clock `chosenAt`

@@ -87,9 +87,11 @@ void InstallerDownload::replyFinished()
     if (m_cancelled)
         return end(InstallerCancelled{});
     if (!m_refusal) {
-        if (const std::optional<QString> failure = ServerRequests::fileReplyFailure(*m_reply))
+        const ServedFile served = ServerRequests::servedFile(*m_reply);
+        if (!std::holds_alternative<QByteArray>(served))
             m_refusal = InstallerRefused{
-                UserTexts::installerRefused(InstallerProblem::DownloadFailed, *failure), *failure};
+                UserTexts::installerRefused(InstallerProblem::DownloadFailed, whyNoFile(served)),
+                whyNoFile(served)};
         else if (!m_file.flush())
             m_refusal = InstallerRefused{
                 UserTexts::installerRefused(InstallerProblem::NotSaved, m_file.errorString()),
@@ -115,12 +117,12 @@ void InstallerDownload::replyFinished()
         why = held ? QStringLiteral("cannot be read") : why;
         return refused(InstallerProblem::NotSaved, QStringLiteral("not held: ") + why, why);
     }
-    if (contents->size != m_release.installerSize)
-        return refused(InstallerProblem::WrongSize,
-                       QStringLiteral("size differs from the statement's"));
-    if (contents->sha256 != m_release.installerSha256)
-        return refused(InstallerProblem::WrongSha256,
-                       QStringLiteral("SHA-256 differs from the statement's"));
+    if (const std::optional<ToolReleaseFile::InstallerMismatch> mismatch =
+            ToolReleaseFile::installerMismatch(m_release, contents->size, contents->sha256))
+        return refused(*mismatch == ToolReleaseFile::InstallerMismatch::Size
+                           ? InstallerProblem::WrongSize
+                           : InstallerProblem::WrongSha256,
+                       ToolReleaseFile::describe(*mismatch));
     end(std::move(held));
 }
 

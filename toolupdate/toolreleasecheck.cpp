@@ -26,30 +26,19 @@ QNetworkReply *ToolReleaseCheck::get(const QString &fileName, qint64 maxBytes)
 
 void ToolReleaseCheck::statementFinished()
 {
-    if (const std::optional<QString> failure = ServerRequests::fileReplyFailure(*m_statement)) {
-        const int status = m_statement->attribute(QNetworkRequest::HttpStatusCodeAttribute).toInt();
-        if (status == 404)
-            return end(ToolReleaseFile::Absent{});
-        return end(ToolReleaseFile::Refused{ToolReleaseFile::fileName() + QStringLiteral(": ")
-                                            + *failure});
-    }
-    m_statementBody = m_statement->readAll();
-    m_parsed = ToolReleaseFile::parse(m_statementBody);
+    const ServedFile statement = ServerRequests::servedFile(*m_statement);
+    m_parsed = ToolReleaseFile::parseServed(statement);
     if (!std::holds_alternative<ToolRelease>(m_parsed)
         || FirmwareSignature::toolReleaseKeys().isEmpty())
         return end(m_parsed);
+    m_statementBody = std::get<QByteArray>(statement);
     QNetworkReply *signature =
         get(ToolReleaseFile::signatureFileName(), FirmwareSignature::maxSignatureBytes);
-    connect(signature, &QNetworkReply::finished, this, &ToolReleaseCheck::signatureFinished);
-}
-
-void ToolReleaseCheck::signatureFinished()
-{
-    auto *reply = qobject_cast<QNetworkReply *>(sender());
-    const std::optional<QString> failure = ServerRequests::fileReplyFailure(*reply);
-    end(ToolReleaseFile::verified(m_parsed, m_statementBody,
-                                  failure ? QByteArray() : reply->readAll(), failure,
-                                  FirmwareSignature::toolReleaseKeys()));
+    connect(signature, &QNetworkReply::finished, this, [this, signature] {
+        end(ToolReleaseFile::verified(m_parsed, m_statementBody,
+                                      ServerRequests::servedFile(*signature),
+                                      FirmwareSignature::toolReleaseKeys()));
+    });
 }
 
 void ToolReleaseCheck::end(const ToolReleaseFile::Answer &answer)

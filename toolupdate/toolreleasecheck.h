@@ -28,7 +28,6 @@ signals:
 private:
     QNetworkReply *get(const QString &fileName, qint64 maxBytes);
     void statementFinished();
-    void signatureFinished();
     void end(const ToolReleaseFile::Answer &answer);
 
     QNetworkAccessManager *m_manager;

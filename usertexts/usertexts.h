@@ -56,7 +56,7 @@ WindowBox foreignDevice();
 WindowBox unreachableKeyboard(UnreachableKeyboard::Platform platform, const QString &error,
                               const UnreachableKeyboard::BoundDriver &driver = {});
 
-// For an information reply that failed (ServerRequests::informationReplyFailed).
+// For a Version.txt that could not be had.
 WindowBox informationReplyFailed();
 // For a parsed information file that the window does not show; none for a
 // valid file.
@@ -64,7 +64,7 @@ std::optional<WindowBox> informationRefused(VersionInfo::Status status);
 // For any GBK text when this Qt build cannot decode GBK.
 WindowBox noGbkCodec();
 
-// For a firmware reply that failed, with ServerRequests::fileReplyFailure().
+// For a firmware that could not be had, with why (whyNoFile()).
 WindowBox firmwareDownloadFailed(const QString &failure);
 // For a firmware whose signature a build with signing keys does not accept.
 WindowBox firmwareSignatureFailed(FirmwareSignature::Verdict verdict);

@@ -174,7 +174,7 @@ void Widget::finishedSlot(QNetworkReply *reply)
     // Released once this handler is done with it, whichever way it leaves.
     reply->deleteLater();
     const Decisions::Information shown =
-        Decisions::information(ServerRequests::informationBody(*reply));
+        Decisions::information(ServerRequests::servedInformation(*reply));
     if (shown.deviceModel)
         ui->lblDeviceType->setText(*shown.deviceModel);
     carryOut(this, shown);

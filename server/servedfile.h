@@ -1,0 +1,33 @@
+#pragma once
+
+#include "integrity/firmwaresignature.h"
+
+#include <QByteArray>
+#include <QString>
+#include <variant>
+
+// The server has no such file: it answered 404, or a folder read as the
+// server would serve it holds none.
+struct FileAbsent
+{
+    QString why;
+};
+// The file could not be had: a network or TLS error, a body past its limit,
+// or an answer that brings no file.
+struct FileFailed
+{
+    QString why;
+};
+// One of the server's files as it came: its bytes, or why there are none.
+// The window and nv38k-publish check judge the same values, however they
+// fetched them.
+using ServedFile = std::variant<QByteArray, FileAbsent, FileFailed>;
+
+// Why `file` holds no bytes, for the log; empty when it holds them.
+QString whyNoFile(const ServedFile &file);
+
+// The verdict on a signature as it was served over `statement`, by one of
+// the keys in `keysPem`: Unavailable, saying why, when none came.
+FirmwareSignature::Check checkServedSignature(const QByteArray &statement,
+                                              const ServedFile &signature,
+                                              const QByteArray &keysPem);
