@@ -176,10 +176,19 @@ QString box(const WindowBox &shown)
     return box(kind, shown.title, shown.text, shown.parented ? "window" : "none");
 }
 
+QString box(const UpdateBox &offer)
+{
+    // As QMessageBox lists them: by role, accept, reject, then action.
+    QStringList buttons{offer.installButton, offer.dismissButton, offer.detailsButton};
+    buttons.removeAll(QString());
+    return box(offer.box)
+           + QStringLiteral(" [%1; %2]")
+                 .arg(buttons.join(QLatin1Char('/')), offer.stopCheckingText);
+}
+
 QString successBox()
 {
-    return box("information", QStringLiteral("成功"),
-               QStringLiteral("下载固件成功,请使用升级工具进行升级。"));
+    return box(UserTexts::firmwareStored());
 }
 
 QString quoted(const QString &text)

@@ -74,6 +74,7 @@ private:
 QString box(const char *kind, const QString &title, const QString &text,
             const char *parent = "window");
 QString box(const WindowBox &shown);
+QString box(const UpdateBox &offer);
 // The box that reports a stored firmware.
 QString successBox();
 

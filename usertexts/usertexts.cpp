@@ -8,8 +8,16 @@ namespace UserTexts {
 
 namespace {
 
-const QString errorTitle = QStringLiteral("错误");
-const QString noDeviceTitle = QStringLiteral("未检测到设备");
+// Functions, not globals, so that a caller's own static texts can use them.
+QString errorTitle()
+{
+    return QStringLiteral("错误");
+}
+
+QString noDeviceTitle()
+{
+    return QStringLiteral("未检测到设备");
+}
 
 using UnreachableKeyboard::BoundDriver;
 
@@ -47,18 +55,18 @@ WindowBox informationFirst()
 
 WindowBox toolDamaged()
 {
-    return {WindowBox::Kind::Critical, errorTitle, QStringLiteral("升级工具损坏，请重新安装")};
+    return {WindowBox::Kind::Critical, errorTitle(), QStringLiteral("升级工具损坏，请重新安装")};
 }
 
 WindowBox noDevice()
 {
-    return {WindowBox::Kind::Warning, noDeviceTitle,
+    return {WindowBox::Kind::Warning, noDeviceTitle(),
             QStringLiteral("未检测到可升级的设备,请检查设备是否正确连接。")};
 }
 
 WindowBox foreignDevice()
 {
-    return {WindowBox::Kind::Warning, noDeviceTitle,
+    return {WindowBox::Kind::Warning, noDeviceTitle(),
             QStringLiteral("未查找到相应设备，请检查设备是否与升级工具软件匹配。")};
 }
 
@@ -109,10 +117,10 @@ std::optional<WindowBox> informationRefused(VersionInfo::Status status)
     case VersionInfo::Status::NoGbkCodec:
         return noGbkCodec();
     case VersionInfo::Status::BadDeviceLine:
-        return WindowBox{WindowBox::Kind::Critical, errorTitle,
+        return WindowBox{WindowBox::Kind::Critical, errorTitle(),
                          QStringLiteral("获取固件信息错误。")};
     case VersionInfo::Status::BadVersionLine:
-        return WindowBox{WindowBox::Kind::Critical, errorTitle,
+        return WindowBox{WindowBox::Kind::Critical, errorTitle(),
                          QStringLiteral("获取固件版本错误。")};
     }
     return std::nullopt;
@@ -120,13 +128,13 @@ std::optional<WindowBox> informationRefused(VersionInfo::Status status)
 
 WindowBox noGbkCodec()
 {
-    return {WindowBox::Kind::Critical, errorTitle,
+    return {WindowBox::Kind::Critical, errorTitle(),
             QStringLiteral("缺少GBK文字编码支持，请重新安装。")};
 }
 
 WindowBox firmwareDownloadFailed(const QString &failure)
 {
-    return {WindowBox::Kind::Information, errorTitle, QStringLiteral("下载固件失败") + failure};
+    return {WindowBox::Kind::Information, errorTitle(), QStringLiteral("下载固件失败") + failure};
 }
 
 WindowBox firmwareSignatureFailed(FirmwareSignature::Verdict verdict)

@@ -69,23 +69,31 @@ click() {
     window_size "$1" && xdotool mousemove --window "$1" $((width * (2 * $2 - 1) / 4)) $((height - ${3:-14})) click 1
 }
 
+# Presses the default button of box $1: clicks into it and, once it has the
+# keyboard focus, presses Return.
+press_return() {
+    xdotool mousemove --window "$1" 5 5 click 1 || return 1
+    for _ in $(seq 100); do
+        [[ $(xdotool getwindowfocus 2>/dev/null) == "$1" ]] && { xdotool key Return; return; }
+        sleep 0.1
+    done
+    return 1
+}
+
 # How many answers with status $3 (default 200) to a GET of the firmware
 # folder's file $2 nginx's access log $1 holds.
 served() { grep -c "\"GET /NV38Firmware/N3KFirmware/$2 HTTP/1.1\" ${3:-200} " "$1" 2>/dev/null || true; }
 
 # Clicks "获取固件信息" in window $1 (see click for $3) and waits, up to a
-# minute (a traced Wine on a busy machine is slow), until the server has
-# answered one more request for Version.txt in access log $2, then a moment
-# for the window to show it.
+# minute (a traced Wine on a busy machine is slow), until the window has
+# shown the answer: it asks for ToolRelease.txt once it has, the first time
+# in a run, which access log $2 then holds one more answer to.
 fetch_information() {
     local before
-    before=$(served "$2" Version.txt)
+    before=$(served "$2" ToolRelease.txt '[0-9]*')
     click "$1" 1 "${3:-14}" || return 1
     for _ in $(seq 600); do
-        if [[ $(served "$2" Version.txt) -gt $before ]]; then
-            sleep 1
-            return 0
-        fi
+        [[ $(served "$2" ToolRelease.txt '[0-9]*') -gt $before ]] && return 0
         sleep 0.1
     done
     return 1

@@ -138,7 +138,7 @@ fetched() { fetch_information "$tool_window" "$work/nginx/access.log" 20; }
 answer() {
     local box
     box=$(window "$1") && [[ -n $box ]] || return 1
-    xdotool mousemove --window "$box" 5 5 click 1 && sleep 0.3 && xdotool key Return
+    press_return "$box"
     for _ in $(seq 50); do
         xdotool search --onlyvisible --name "^$1\$" >/dev/null || return 0
         sleep 0.1

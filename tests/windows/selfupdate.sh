@@ -137,7 +137,7 @@ start_tool() {
 press_default() {
     local box
     box=$(window "${2:-安全更新}") && [[ -n $box ]] && screenshot "${1:-update-box}" &&
-        xdotool mousemove --window "$box" 5 5 click 1 && sleep 0.3 && xdotool key Return
+        press_return "$box"
 }
 update() { start_tool && press_default; }
 stop_tool() {
@@ -190,7 +190,7 @@ refused() {
     local box said=0
     box=$(window 更新失败) && [[ -n $box ]] && grep -q "^InstallerRefused $1" "$work/tool.log" &&
         screenshot "refused-${1%%[ :]*}" &&
-        xdotool mousemove --window "$box" 5 5 click 1 && sleep 0.3 && xdotool key Return || said=1
+        press_return "$box" || said=1
     stop_tool
     [[ $said -eq 0 ]] && is_version 1.5 && firmware_untouched && nothing_left
 }
