@@ -176,17 +176,15 @@ QByteArray toolReleaseKeys()
     return QByteArray(BuildSettings::toolReleaseKeysPem);
 }
 
-std::optional<SigningKey> readSigningKey(const QByteArray &privateKeyPem, QString &error)
+std::variant<SigningKey, KeyRefused> readSigningKey(const QByteArray &privateKeyPem)
 {
     const Bio bio = readBio(privateKeyPem);
     const Key key(PEM_read_bio_PrivateKey(bio.get(), nullptr, noPassphrase, nullptr),
                   EVP_PKEY_free);
     ERR_clear_error();
-    if (!isEd25519(key)) {
-        error = key ? QStringLiteral("not an Ed25519 key")
-                    : QStringLiteral("no unencrypted PEM private key");
-        return std::nullopt;
-    }
+    if (!isEd25519(key))
+        return KeyRefused{key ? QStringLiteral("not an Ed25519 key")
+                              : QStringLiteral("no unencrypted PEM private key")};
     const Bio publicPem(BIO_new(BIO_s_mem()), BIO_free);
     PEM_write_bio_PUBKEY(publicPem.get(), key.get());
     return SigningKey{privateKeyPem, bioContents(publicPem.get())};

@@ -5,6 +5,7 @@
 #include <QByteArray>
 #include <QString>
 #include <optional>
+#include <variant>
 
 class QUrl;
 
@@ -65,13 +66,18 @@ bool required();
 QByteArray toolReleaseKeys();
 
 // An Ed25519 private key in PEM (PKCS#8, as `openssl genpkey -algorithm
-// ed25519` writes it) and the public key derived from it, or an error.
+// ed25519` writes it) and the public key derived from it, or why the PEM
+// holds no such key.
 struct SigningKey
 {
     QByteArray privateKeyPem;
     QByteArray publicKeyPem;
 };
-std::optional<SigningKey> readSigningKey(const QByteArray &privateKeyPem, QString &error);
+struct KeyRefused
+{
+    QString why;
+};
+std::variant<SigningKey, KeyRefused> readSigningKey(const QByteArray &privateKeyPem);
 // A fresh key pair.
 SigningKey generateSigningKey();
 

@@ -103,10 +103,10 @@ Answer readFromFolder(const QDir &folder, const QString &fileName, qint64 maxByt
         answer.file = FileAbsent{QStringLiteral("no such file")};
         return answer;
     }
-    QString error;
-    const std::optional<QByteArray> body = OutputFiles::readAtMost(answer.address, maxBytes, error);
+    const auto read = OutputFiles::readAtMost(answer.address, maxBytes);
+    const auto *body = std::get_if<QByteArray>(&read);
     if (!body)
-        answer.file = FileFailed{error};
+        answer.file = std::get<FileFailed>(read);
     else if (body->size() > maxBytes)
         answer.file = FileFailed{ServerRequests::sizeLimitFailure(maxBytes)};
     else

@@ -8,25 +8,22 @@
 
 namespace OutputFiles {
 
-std::optional<QByteArray> readAtMost(const QString &path, qint64 maxBytes, QString &error)
+std::variant<QByteArray, FileFailed> readAtMost(const QString &path, qint64 maxBytes)
 {
     QFile file(path);
-    if (!file.open(QIODevice::ReadOnly)) {
-        error = file.errorString();
-        return std::nullopt;
-    }
-    QByteArray bytes = file.read(maxBytes + 1);
-    if (file.error() != QFileDevice::NoError) {
-        error = file.errorString();
-        return std::nullopt;
-    }
+    QByteArray bytes;
+    if (file.open(QIODevice::ReadOnly))
+        bytes = file.read(maxBytes + 1);
+    if (!file.isOpen() || file.error() != QFileDevice::NoError)
+        return FileFailed{QStringLiteral("cannot read %1: %2").arg(path, file.errorString())};
     return bytes;
 }
 
-std::optional<QString> writeInOrder(const QList<File> &files)
+std::optional<FileFailed> writeInOrder(const QList<File> &files)
 {
     const auto cannotWrite = [](const QSaveFile &file) {
-        return QStringLiteral("cannot write %1: %2").arg(file.fileName(), file.errorString());
+        return FileFailed{
+            QStringLiteral("cannot write %1: %2").arg(file.fileName(), file.errorString())};
     };
     std::vector<std::unique_ptr<QSaveFile>> saved;
     for (const File &file : files) {
@@ -43,7 +40,7 @@ std::optional<QString> writeInOrder(const QList<File> &files)
         if (saved[i] && !saved[i]->commit())
             return cannotWrite(*saved[i]);
         if (!saved[i] && QFileInfo::exists(path) && !QFile::remove(path))
-            return QStringLiteral("cannot remove %1").arg(path);
+            return FileFailed{QStringLiteral("cannot remove %1").arg(path)};
     }
     return std::nullopt;
 }

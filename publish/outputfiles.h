@@ -1,17 +1,20 @@
 #pragma once
 
+#include "server/servedfile.h"
+
 #include <QByteArray>
 #include <QList>
 #include <QString>
 #include <optional>
+#include <variant>
 
 // Reading the publisher's inputs and writing the server's files, the same
 // way for every command.
 namespace OutputFiles {
 
 // Reads at most `maxBytes` + 1 bytes of `path`, so that too large a file
-// shows as such; nothing when it cannot be read, with why in `error`.
-std::optional<QByteArray> readAtMost(const QString &path, qint64 maxBytes, QString &error);
+// shows as such; or why it cannot be read, naming it.
+std::variant<QByteArray, FileFailed> readAtMost(const QString &path, qint64 maxBytes);
 
 // A file to put in place, or to remove where it has no bytes.
 struct File
@@ -24,6 +27,6 @@ struct File
 // removes it, in the order given: a file is whole before a later one can
 // name it, and nothing is replaced when one cannot be written. Returns why
 // it stopped, or nothing.
-std::optional<QString> writeInOrder(const QList<File> &files);
+std::optional<FileFailed> writeInOrder(const QList<File> &files);
 
 } // namespace OutputFiles

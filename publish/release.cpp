@@ -86,19 +86,17 @@ int publish(const Release &release, Console &console)
 
     // Notes past this bound make Version.txt too large in any encoding.
     const qint64 maxNotesBytes = 4 * FirmwareServer::maxInfoBytes;
-    QString error;
-    const std::optional<QByteArray> notesBytes =
-        OutputFiles::readAtMost(release.notesPath, maxNotesBytes, error);
-    if (!notesBytes)
-        return console.fail(ExitCode::FileError,
-                            QStringLiteral("cannot read %1: %2").arg(release.notesPath, error));
-    const QStringList notes = readNotes(*notesBytes, release.notesPath, refusals);
+    const auto notesRead = OutputFiles::readAtMost(release.notesPath, maxNotesBytes);
+    if (const auto *failed = std::get_if<FileFailed>(&notesRead))
+        return console.fail(ExitCode::FileError, failed->why);
+    const QStringList notes =
+        readNotes(std::get<QByteArray>(notesRead), release.notesPath, refusals);
 
-    const std::optional<QByteArray> firmware =
-        OutputFiles::readAtMost(release.firmwarePath, FirmwareServer::maxFirmwareBytes, error);
+    const auto firmwareRead =
+        OutputFiles::readAtMost(release.firmwarePath, FirmwareServer::maxFirmwareBytes);
+    const auto *firmware = std::get_if<QByteArray>(&firmwareRead);
     if (!firmware)
-        return console.fail(ExitCode::FileError,
-                            QStringLiteral("cannot read %1: %2").arg(release.firmwarePath, error));
+        return console.fail(ExitCode::FileError, std::get<FileFailed>(firmwareRead).why);
     if (firmware->isEmpty())
         refusals << release.firmwarePath + QStringLiteral(": the firmware is empty");
     else if (firmware->size() > FirmwareServer::maxFirmwareBytes)
@@ -111,22 +109,21 @@ int publish(const Release &release, Console &console)
     std::optional<FirmwareSignature::SigningKey> signingKey;
     if (!release.signingKeyPath.isEmpty()) {
         // A PEM key is a few hundred bytes.
-        const std::optional<QByteArray> pem =
-            OutputFiles::readAtMost(release.signingKeyPath, 64 * 1024, error);
-        if (!pem)
-            return console.fail(
-                ExitCode::FileError,
-                QStringLiteral("cannot read %1: %2").arg(release.signingKeyPath, error));
-        signingKey = FirmwareSignature::readSigningKey(*pem, error);
-        if (!signingKey)
+        const auto pem = OutputFiles::readAtMost(release.signingKeyPath, 64 * 1024);
+        if (const auto *failed = std::get_if<FileFailed>(&pem))
+            return console.fail(ExitCode::FileError, failed->why);
+        const auto key = FirmwareSignature::readSigningKey(std::get<QByteArray>(pem));
+        if (const auto *refused = std::get_if<FirmwareSignature::KeyRefused>(&key))
             refusals << QStringLiteral("--signing-key %1: %2, as `openssl genpkey -algorithm "
                                        "ed25519` or `nv38k-publish keygen` make")
-                            .arg(release.signingKeyPath, error);
+                            .arg(release.signingKeyPath, refused->why);
+        else
+            signingKey = std::get<FirmwareSignature::SigningKey>(key);
     }
 
     const QByteArray body =
         encodeGbk(formatVersionInfo(release.model, release.version, notes)).value_or(QByteArray());
-    if (body.size() > FirmwareServer::maxInfoBytes || notesBytes->size() > maxNotesBytes)
+    if (body.size() > FirmwareServer::maxInfoBytes || std::get<QByteArray>(notesRead).size() > maxNotesBytes)
         refusals << QStringLiteral("Version.txt: would be larger than the window's limit of %1 "
                                    "bytes (%2 MiB)")
                         .arg(FirmwareServer::maxInfoBytes)
@@ -167,21 +164,20 @@ int publish(const Release &release, Console &console)
     if (signingKey)
         files.append({signaturePath, signature});
     files.append({infoPath, body});
-    if (const std::optional<QString> failure = OutputFiles::writeInOrder(files))
-        return console.fail(ExitCode::FileError, *failure);
+    if (const std::optional<FileFailed> failure = OutputFiles::writeInOrder(files))
+        return console.fail(ExitCode::FileError, failure->why);
 
-    // What is on disk now is what the server will hand out.
-    const QByteArray writtenInfo =
-        OutputFiles::readAtMost(infoPath, FirmwareServer::maxInfoBytes, error)
-            .value_or(QByteArray());
-    const QByteArray writtenFirmware =
-        OutputFiles::readAtMost(firmwarePath, FirmwareServer::maxFirmwareBytes, error)
-            .value_or(QByteArray());
+    // What is on disk now is what the server will hand out; a file that
+    // cannot be read back reads as none.
+    const auto readBack = [](const QString &path, qint64 maxBytes) {
+        const auto read = OutputFiles::readAtMost(path, maxBytes);
+        const auto *bytes = std::get_if<QByteArray>(&read);
+        return bytes ? *bytes : QByteArray();
+    };
+    const QByteArray writtenInfo = readBack(infoPath, FirmwareServer::maxInfoBytes);
+    const QByteArray writtenFirmware = readBack(firmwarePath, FirmwareServer::maxFirmwareBytes);
     const QByteArray writtenSignature =
-        signingKey
-            ? OutputFiles::readAtMost(signaturePath, FirmwareSignature::maxSignatureBytes, error)
-                  .value_or(QByteArray())
-            : QByteArray();
+        signingKey ? readBack(signaturePath, FirmwareSignature::maxSignatureBytes) : QByteArray();
     if (!readsBackAs(writtenInfo, release, notes) || writtenFirmware != *firmware
         || writtenSignature != signature)
         return console.fail(ExitCode::ReadBackDiffers,

@@ -34,40 +34,40 @@ QString optionOfKey(const QString &problem)
 int publish(Options options, Console &console)
 {
     ToolRelease &release = options.release;
-    QString error;
-    const std::optional<QByteArray> installer =
-        OutputFiles::readAtMost(options.installerPath, ToolReleaseFile::maxInstallerBytes, error);
+    const auto read =
+        OutputFiles::readAtMost(options.installerPath, ToolReleaseFile::maxInstallerBytes);
+    const auto *installer = std::get_if<QByteArray>(&read);
     if (!installer)
-        return console.fail(ExitCode::FileError,
-                            QStringLiteral("cannot read %1: %2").arg(options.installerPath, error));
+        return console.fail(ExitCode::FileError, std::get<FileFailed>(read).why);
     release.installerName = QFileInfo(options.installerPath).fileName();
     release.installerSize = installer->size();
     release.installerSha256 = Sha256::hash(*installer);
 
     QStringList refusals;
-    const QString problem = ToolReleaseFile::validProblem(release);
-    if (!problem.isEmpty())
-        refusals << optionOfKey(problem) + QStringLiteral(" (") + problem + QLatin1Char(')');
+    if (const auto refused = ToolReleaseFile::refusalOf(release))
+        refusals << optionOfKey(refused->why) + QStringLiteral(" (") + refused->why
+                        + QLatin1Char(')');
     std::optional<FirmwareSignature::SigningKey> signingKey;
     if (!options.signingKeyPath.isEmpty()) {
-        const std::optional<QByteArray> pem =
-            OutputFiles::readAtMost(options.signingKeyPath, 64 * 1024, error);
-        if (!pem)
-            return console.fail(
-                ExitCode::FileError,
-                QStringLiteral("cannot read %1: %2").arg(options.signingKeyPath, error));
-        signingKey = FirmwareSignature::readSigningKey(*pem, error);
-        if (!signingKey)
-            refusals << QStringLiteral("--signing-key %1: %2").arg(options.signingKeyPath, error);
+        const auto pem = OutputFiles::readAtMost(options.signingKeyPath, 64 * 1024);
+        if (const auto *failed = std::get_if<FileFailed>(&pem))
+            return console.fail(ExitCode::FileError, failed->why);
+        const auto key = FirmwareSignature::readSigningKey(std::get<QByteArray>(pem));
+        if (const auto *refused = std::get_if<FirmwareSignature::KeyRefused>(&key))
+            refusals
+                << QStringLiteral("--signing-key %1: %2").arg(options.signingKeyPath, refused->why);
+        else
+            signingKey = std::get<FirmwareSignature::SigningKey>(key);
     }
     // A published installer's name stands for its bytes: tools that read an
     // earlier statement may still be downloading it.
     const QDir out(options.outDirectory);
     const QString publishedPath = out.filePath(release.installerName);
     if (QFileInfo::exists(publishedPath)) {
-        const std::optional<QByteArray> published =
-            OutputFiles::readAtMost(publishedPath, ToolReleaseFile::maxInstallerBytes, error);
-        if (!published || *published != *installer)
+        const auto published =
+            OutputFiles::readAtMost(publishedPath, ToolReleaseFile::maxInstallerBytes);
+        const auto *bytes = std::get_if<QByteArray>(&published);
+        if (!bytes || *bytes != *installer)
             refusals << QStringLiteral("--installer: %1 is published already with other bytes; "
                                        "give the new installer a name of its own")
                             .arg(publishedPath);
@@ -111,8 +111,8 @@ int publish(Options options, Console &console)
         files.append({publishedPath, *installer});
     files.append({signaturePath, signingKey ? std::optional(signature) : std::nullopt});
     files.append({out.filePath(ToolReleaseFile::fileName()), statement});
-    if (const std::optional<QString> failure = OutputFiles::writeInOrder(files))
-        return console.fail(ExitCode::FileError, *failure);
+    if (const std::optional<FileFailed> failure = OutputFiles::writeInOrder(files))
+        return console.fail(ExitCode::FileError, failure->why);
     if (staleSignature)
         console.out << "removed " << signaturePath << ": it signed an earlier statement\n";
     console.out << "wrote " << out.filePath(ToolReleaseFile::fileName()) << ": version "

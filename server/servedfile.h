@@ -12,8 +12,9 @@ struct FileAbsent
 {
     QString why;
 };
-// The file could not be had: a network or TLS error, a body past its limit,
-// or an answer that brings no file.
+// A file could not be had, read or written, saying why: for a served file a
+// network or TLS error, a body past its limit, or an answer that brings no
+// file.
 struct FileFailed
 {
     QString why;

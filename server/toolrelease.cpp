@@ -68,30 +68,31 @@ QString installerUrl(const ToolRelease &release)
     return FirmwareServer::baseUrl() + release.installerName;
 }
 
-QString validProblem(const ToolRelease &release)
+std::optional<Refused> refusalOf(const ToolRelease &release)
 {
     static const QRegularExpression plainName(
         QStringLiteral("^[A-Za-z0-9_-][A-Za-z0-9._-]{0,99}\\.exe$"));
     if (!versionNumbers(release.version))
-        return QStringLiteral("version: not numbers separated by dots");
+        return Refused{QStringLiteral("version: not numbers separated by dots")};
     if (release.advisory.trimmed().isEmpty())
-        return QStringLiteral("advisory: empty");
+        return Refused{QStringLiteral("advisory: empty")};
     if (release.advisory.size() > maxAdvisoryLength || !isPlainLine(release.advisory))
-        return QStringLiteral("advisory: not one plain line of at most %1 characters")
-            .arg(maxAdvisoryLength);
+        return Refused{QStringLiteral("advisory: not one plain line of at most %1 characters")
+                           .arg(maxAdvisoryLength)};
     if (!release.advisoryUrl.isEmpty()) {
         const QUrl url(release.advisoryUrl, QUrl::StrictMode);
         if (!url.isValid() || url.scheme() != QLatin1String("https") || url.host().isEmpty()
             || !isPlainLine(release.advisoryUrl) || release.advisoryUrl.contains(QLatin1Char(' ')))
-            return QStringLiteral("advisory-url: not an https:// address");
+            return Refused{QStringLiteral("advisory-url: not an https:// address")};
     }
     if (!plainName.match(release.installerName).hasMatch())
-        return QStringLiteral("installer: not a plain file name ending in .exe");
+        return Refused{QStringLiteral("installer: not a plain file name ending in .exe")};
     if (release.installerSize <= 0 || release.installerSize > maxInstallerBytes)
-        return QStringLiteral("installer-size: not between 1 and %1 bytes").arg(maxInstallerBytes);
+        return Refused{
+            QStringLiteral("installer-size: not between 1 and %1 bytes").arg(maxInstallerBytes)};
     if (release.installerSha256.size() != 32)
-        return QStringLiteral("installer-sha256: not 64 hexadecimal digits");
-    return {};
+        return Refused{QStringLiteral("installer-sha256: not 64 hexadecimal digits")};
+    return std::nullopt;
 }
 
 QByteArray format(const ToolRelease &release)
@@ -157,9 +158,8 @@ Answer parse(const QByteArray &body)
     const QString sha256 = values.value(QStringLiteral("installer-sha256"));
     if (hex.match(sha256).hasMatch())
         release.installerSha256 = QByteArray::fromHex(sha256.toLatin1());
-    const QString problem = validProblem(release);
-    if (!problem.isEmpty())
-        return Refused{problem};
+    if (std::optional<Refused> refused = refusalOf(release))
+        return *refused;
     return release;
 }
 

@@ -80,10 +80,10 @@ std::optional<InstallerMismatch> installerMismatch(const ToolRelease &release, q
 QString describe(InstallerMismatch mismatch);
 
 // The file's text for `release`; parse() reads it back as the same values
-// when validProblem() finds nothing wrong with it.
+// when refusalOf() finds nothing wrong with it.
 QByteArray format(const ToolRelease &release);
-// What in `release` a statement cannot carry, naming the key; empty when valid.
-QString validProblem(const ToolRelease &release);
+// What in `release` a statement cannot carry, naming the key; nothing when valid.
+std::optional<Refused> refusalOf(const ToolRelease &release);
 
 // Compares two versions, numbers separated by dots, number by number, a
 // missing number counting as 0: negative when `a` is older, 0 when equal

@@ -18,12 +18,10 @@ namespace {
 
 QByteArray signedBy(const QByteArray &statement, const char *key)
 {
-    QString error;
-    const auto signingKey =
-        FirmwareSignature::readSigningKey(readFile(QStringLiteral(NV38K_TEST_CERT_DIR "/")
-                                                   + QLatin1String(key) + QStringLiteral(".key")),
-                                          error);
-    return signingKey ? FirmwareSignature::sign(statement, *signingKey) : QByteArray();
+    const auto signingKey = FirmwareSignature::readSigningKey(readFile(
+        QStringLiteral(NV38K_TEST_CERT_DIR "/") + QLatin1String(key) + QStringLiteral(".key")));
+    const auto *read = std::get_if<FirmwareSignature::SigningKey>(&signingKey);
+    return read ? FirmwareSignature::sign(statement, *read) : QByteArray();
 }
 
 } // namespace

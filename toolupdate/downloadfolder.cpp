@@ -48,15 +48,18 @@ const wchar_t *nativePath(const QString &path)
     return reinterpret_cast<const wchar_t *>(path.utf16());
 }
 
+FileFailed lastError()
+{
+    return FileFailed{qt_error_string(int(GetLastError()))};
+}
+
 // An access list that gives this user, and no one else, full control, and
 // takes nothing from the folder above: "D:P(A;OICI;FA;;;<the user's SID>)".
-std::optional<QString> ownerOnlyDescriptor(QString &error)
+std::variant<QString, FileFailed> ownerOnlyDescriptor()
 {
     HANDLE token = nullptr;
-    if (!OpenProcessToken(GetCurrentProcess(), TOKEN_QUERY, &token)) {
-        error = qt_error_string(int(GetLastError()));
-        return std::nullopt;
-    }
+    if (!OpenProcessToken(GetCurrentProcess(), TOKEN_QUERY, &token))
+        return lastError();
     DWORD size = 0;
     GetTokenInformation(token, TokenUser, nullptr, 0, &size);
     QByteArray user(int(size), '\0');
@@ -64,60 +67,62 @@ std::optional<QString> ownerOnlyDescriptor(QString &error)
     CloseHandle(token);
     wchar_t *sid = nullptr;
     if (!read
-        || !ConvertSidToStringSidW(reinterpret_cast<TOKEN_USER *>(user.data())->User.Sid, &sid)) {
-        error = qt_error_string(int(GetLastError()));
-        return std::nullopt;
-    }
+        || !ConvertSidToStringSidW(reinterpret_cast<TOKEN_USER *>(user.data())->User.Sid, &sid))
+        return lastError();
     const QString descriptor =
         QStringLiteral("D:P(A;OICI;FA;;;%1)").arg(QString::fromWCharArray(sid));
     LocalFree(sid);
     return descriptor;
 }
 
-bool makeOwnerOnly(const QString &path, const QString &descriptor, QString &error)
+struct NameTaken
+{
+};
+
+// The folder `path` made with `descriptor`'s access list, or why not.
+std::variant<QString, NameTaken, FileFailed> makeOwnerOnly(const QString &path,
+                                                           const QString &descriptor)
 {
     PSECURITY_DESCRIPTOR security = nullptr;
-    if (!ConvertStringSecurityDescriptorToSecurityDescriptorW(
-            nativePath(descriptor), SDDL_REVISION_1, &security, nullptr)) {
-        error = qt_error_string(int(GetLastError()));
-        return false;
-    }
+    if (!ConvertStringSecurityDescriptorToSecurityDescriptorW(nativePath(descriptor),
+                                                              SDDL_REVISION_1, &security, nullptr))
+        return lastError();
     SECURITY_ATTRIBUTES attributes{sizeof attributes, security, FALSE};
     const bool made = CreateDirectoryW(nativePath(QDir::toNativeSeparators(path)), &attributes);
     const DWORD why = GetLastError();
     LocalFree(security);
-    if (!made)
-        error = why == ERROR_ALREADY_EXISTS ? QString() : qt_error_string(int(why));
-    return made;
+    if (made)
+        return path;
+    if (why == ERROR_ALREADY_EXISTS)
+        return NameTaken{};
+    return FileFailed{qt_error_string(int(why))};
 }
 #endif
 
 } // namespace
 
-std::optional<QString> make(QString &error)
+std::variant<QString, FileFailed> make()
 {
 #ifdef Q_OS_WIN
-    const std::optional<QString> descriptor = ownerOnlyDescriptor(error);
-    if (!descriptor)
-        return std::nullopt;
+    const std::variant<QString, FileFailed> descriptor = ownerOnlyDescriptor();
+    if (const auto *failed = std::get_if<FileFailed>(&descriptor))
+        return *failed;
     // A name taken already, by chance or planted, is passed over: the folder
     // must be one this call made.
     for (int attempt = 0; attempt < 16; ++attempt) {
         const QString path = QDir::temp().filePath(
             prefix + QString::number(QRandomGenerator::system()->generate64(), 36));
-        if (makeOwnerOnly(path, *descriptor, error))
-            return path;
-        if (!error.isEmpty())
-            return std::nullopt;
+        const auto made = makeOwnerOnly(path, std::get<QString>(descriptor));
+        if (const auto *folder = std::get_if<QString>(&made))
+            return *folder;
+        if (const auto *failed = std::get_if<FileFailed>(&made))
+            return *failed;
     }
-    error = QStringLiteral("no free folder name");
-    return std::nullopt;
+    return FileFailed{QStringLiteral("no free folder name")};
 #else
     QTemporaryDir folder(QDir::temp().filePath(prefix + QStringLiteral("XXXXXX")));
-    if (!folder.isValid()) {
-        error = folder.errorString();
-        return std::nullopt;
-    }
+    if (!folder.isValid())
+        return FileFailed{folder.errorString()};
     folder.setAutoRemove(false);
     return folder.path();
 #endif
@@ -159,7 +164,7 @@ void HeldFile::release()
     m_handle = -1;
 }
 
-bool HeldFile::start(const QStringList &arguments, QString &error)
+std::optional<FileFailed> HeldFile::start(const QStringList &arguments)
 {
     const QString folder = QFileInfo(m_path).absolutePath();
     QProcess program;
@@ -167,37 +172,32 @@ bool HeldFile::start(const QStringList &arguments, QString &error)
     program.setArguments(arguments);
     program.setWorkingDirectory(folder);
     if (program.startDetached())
-        return true;
-    error = program.errorString();
+        return std::nullopt;
     release();
     remove(folder);
-    return false;
+    return FileFailed{program.errorString()};
 }
 
-std::unique_ptr<HeldFile> HeldFile::hold(const QString &path, QString &error)
+std::variant<std::unique_ptr<HeldFile>, FileFailed> HeldFile::hold(const QString &path)
 {
 #ifdef Q_OS_WIN
     // Others may read it, as starting it does, but not write, delete or rename it.
     const HANDLE handle =
         CreateFileW(nativePath(QDir::toNativeSeparators(path)), GENERIC_READ, FILE_SHARE_READ,
                     nullptr, OPEN_EXISTING, FILE_FLAG_SEQUENTIAL_SCAN, nullptr);
-    if (handle == INVALID_HANDLE_VALUE) {
-        error = qt_error_string(int(GetLastError()));
-        return nullptr;
-    }
+    if (handle == INVALID_HANDLE_VALUE)
+        return lastError();
     return std::unique_ptr<HeldFile>(new HeldFile(path, reinterpret_cast<qintptr>(handle)));
 #else
     const int descriptor =
         ::open(QFile::encodeName(path).constData(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW);
-    if (descriptor < 0) {
-        error = qt_error_string(errno);
-        return nullptr;
-    }
+    if (descriptor < 0)
+        return FileFailed{qt_error_string(errno)};
     return std::unique_ptr<HeldFile>(new HeldFile(path, descriptor));
 #endif
 }
 
-std::optional<HeldFile::Contents> HeldFile::read()
+std::variant<HeldFile::Contents, FileFailed> HeldFile::read()
 {
     Sha256 hash;
     qint64 size = 0;
@@ -205,11 +205,11 @@ std::optional<HeldFile::Contents> HeldFile::read()
 #ifdef Q_OS_WIN
     const auto handle = reinterpret_cast<HANDLE>(m_handle);
     if (!SetFilePointerEx(handle, LARGE_INTEGER{}, nullptr, FILE_BEGIN))
-        return std::nullopt;
+        return lastError();
     for (;;) {
         DWORD read = 0;
         if (!ReadFile(handle, chunk, sizeof chunk, &read, nullptr))
-            return std::nullopt;
+            return lastError();
         if (read == 0)
             break;
         hash.addData(chunk, read);
@@ -217,14 +217,14 @@ std::optional<HeldFile::Contents> HeldFile::read()
     }
 #else
     if (::lseek(int(m_handle), 0, SEEK_SET) != 0)
-        return std::nullopt;
+        return FileFailed{qt_error_string(errno)};
     ssize_t read;
     while ((read = ::read(int(m_handle), chunk, sizeof chunk)) > 0) {
         hash.addData(chunk, read);
         size += read;
     }
     if (read < 0)
-        return std::nullopt;
+        return FileFailed{qt_error_string(errno)};
 #endif
     return Contents{size, hash.result()};
 }

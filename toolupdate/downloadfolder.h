@@ -1,10 +1,13 @@
 #pragma once
 
+#include "server/servedfile.h"
+
 #include <QByteArray>
 #include <QString>
 #include <QStringList>
 #include <memory>
 #include <optional>
+#include <variant>
 
 // Where a downloaded installer waits for its start, and what holds it there.
 namespace DownloadFolder {
@@ -13,8 +16,8 @@ namespace DownloadFolder {
 // name, that only this user may open: on Windows with an access list of its
 // own for this user alone (not inherited from %TEMP%, which other users may
 // write where TMP is C:\Temp), elsewhere with mode 0700. Its path, or why
-// there is none in `error`.
-std::optional<QString> make(QString &error);
+// there is none.
+std::variant<QString, FileFailed> make();
 
 // Removes the folder `path` and what it holds, never following a link or a
 // junction in it: a link is removed, not what it leads to.
@@ -34,23 +37,23 @@ public:
     HeldFile(const HeldFile &) = delete;
     HeldFile &operator=(const HeldFile &) = delete;
 
-    // The file at `path`, held; nothing when it cannot be, with why in `error`.
-    static std::unique_ptr<HeldFile> hold(const QString &path, QString &error);
+    // The file at `path`, held, or why it cannot be.
+    static std::variant<std::unique_ptr<HeldFile>, FileFailed> hold(const QString &path);
 
     const QString &path() const { return m_path; }
     // The size and SHA-256 of what the held file holds, read through its
-    // handle; nothing when it cannot be read.
+    // handle, or why it cannot be read.
     struct Contents
     {
         qint64 size;
         QByteArray sha256;
     };
-    std::optional<Contents> read();
+    std::variant<Contents, FileFailed> read();
 
     // Starts the held file with `arguments`, in its folder, which no one else
     // can write; when it does not start, lets go of it, removes the folder
-    // and says why in `error`.
-    bool start(const QStringList &arguments, QString &error);
+    // and says why.
+    std::optional<FileFailed> start(const QStringList &arguments);
 
 private:
     HeldFile(const QString &path, qintptr handle);

@@ -13,12 +13,15 @@ InstallerDownload::InstallerDownload(QNetworkAccessManager *manager, const ToolR
     : QObject(manager)
     , m_release(release)
 {
+    const std::variant<QString, FileFailed> folder = DownloadFolder::make();
     QString why;
-    if (const std::optional<QString> folder = DownloadFolder::make(why)) {
-        m_folder = *folder;
+    if (const auto *made = std::get_if<QString>(&folder)) {
+        m_folder = *made;
         m_file.setFileName(QDir(m_folder).filePath(release.installerName));
         if (!m_file.open(QIODevice::WriteOnly | QIODevice::NewOnly))
             why = m_file.errorString();
+    } else {
+        why = std::get<FileFailed>(folder).why;
     }
     if (!why.isEmpty()) {
         // Reported once the caller has connected.
@@ -102,19 +105,21 @@ void InstallerDownload::replyFinished()
         return end(*m_refusal);
     // Held from here until it has started, and judged by what the held file
     // holds, read through the handle that holds it.
-    QString why;
-    std::shared_ptr<DownloadFolder::HeldFile> held =
-        DownloadFolder::HeldFile::hold(m_file.fileName(), why);
+    auto holding = DownloadFolder::HeldFile::hold(m_file.fileName());
+    std::shared_ptr<DownloadFolder::HeldFile> held;
+    if (auto *file = std::get_if<std::unique_ptr<DownloadFolder::HeldFile>>(&holding))
+        held = std::move(*file);
     // Let go of before its folder is removed.
     const auto refused = [this, &held](InstallerProblem problem, const QString &reason,
                                        const QString &detail = {}) {
         held.reset();
         end(InstallerRefused{UserTexts::installerRefused(problem, detail), reason});
     };
-    const std::optional<DownloadFolder::HeldFile::Contents> contents =
-        held ? held->read() : std::nullopt;
+    const std::variant<DownloadFolder::HeldFile::Contents, FileFailed> read =
+        held ? held->read() : std::get<FileFailed>(holding);
+    const auto *contents = std::get_if<DownloadFolder::HeldFile::Contents>(&read);
     if (!contents) {
-        why = held ? QStringLiteral("cannot be read") : why;
+        const QString why = std::get<FileFailed>(read).why;
         return refused(InstallerProblem::NotSaved, QStringLiteral("not held: ") + why, why);
     }
     if (const std::optional<ToolReleaseFile::InstallerMismatch> mismatch =

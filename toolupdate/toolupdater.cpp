@@ -71,10 +71,11 @@ void ToolUpdater::downloaded(const InstallerOutcome &outcome)
     if (const auto *refused = std::get_if<InstallerRefused>(&outcome))
         return emit reaction(
             {{QStringLiteral("InstallerRefused ") + refused->reason}, refused->box});
-    QString why;
-    if (!std::get<HeldInstaller>(outcome)->start(UpdatePolicy::installerArguments(), why))
+    if (const std::optional<FileFailed> failed =
+            std::get<HeldInstaller>(outcome)->start(UpdatePolicy::installerArguments()))
         return emit reaction(
-            {{}, UserTexts::installerRefused(UserTexts::InstallerProblem::NotStarted, why)});
+            {{},
+             UserTexts::installerRefused(UserTexts::InstallerProblem::NotStarted, failed->why)});
     emit reaction({{QStringLiteral("InstallerStarted")}});
     emit installerStarted();
 }
