@@ -28,10 +28,10 @@ void ToolUpdater::ask()
     if (m_installs)
         DownloadFolder::removeEarlier();
     connect(new ToolReleaseCheck(m_manager), &ToolReleaseCheck::answered, this,
-            &ToolUpdater::answered);
+            &ToolUpdater::judge);
 }
 
-void ToolUpdater::answered(const ToolReleaseFile::Answer &answer)
+void ToolUpdater::judge(const ToolReleaseFile::Answer &answer)
 {
     const Decisions::ToolUpdate update =
         Decisions::toolRelease(answer, QLatin1String(BuildSettings::toolVersion),

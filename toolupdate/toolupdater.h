@@ -49,7 +49,7 @@ signals:
     void installerStarted();
 
 private:
-    void answered(const ToolReleaseFile::Answer &answer);
+    void judge(const ToolReleaseFile::Answer &answer);
     void downloaded(const InstallerOutcome &outcome);
 
     QNetworkAccessManager *m_manager;
