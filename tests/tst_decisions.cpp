@@ -370,9 +370,6 @@ void TestDecisions::firmware_data()
         {sizeLabel + "0", "SaveFileSuccess 0", successBox()}, true, true);
     add("download failed", {Kind::DownloadFailed, 0, "HTTP 302"},
         {box(UserTexts::firmwareDownloadFailed("HTTP 302"))});
-    add("signature not fetched", checked(Kind::SignatureRefused, Verdict::Unavailable, "HTTP 404"),
-        {size, "SignatureCheckFailed \"HTTP 404\"",
-         box(UserTexts::firmwareSignatureFailed(Verdict::Unavailable))});
     add("file not opened", {Kind::OpenFailed, 174080}, {size, box(UserTexts::fileOpenFailed())},
         true);
     add("file not written", checked(Kind::WriteFailed, Verdict::Valid),
