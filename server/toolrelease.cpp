@@ -196,13 +196,9 @@ std::optional<InstallerMismatch> installerMismatch(const ToolRelease &release, q
 
 QString describe(InstallerMismatch mismatch)
 {
-    switch (mismatch) {
-    case InstallerMismatch::Size:
-        break;
-    case InstallerMismatch::Sha256:
-        return QStringLiteral("SHA-256 differs from the statement's");
-    }
-    return QStringLiteral("size differs from the statement's");
+    return mismatch == InstallerMismatch::Size
+               ? QStringLiteral("size differs from the statement's")
+               : QStringLiteral("SHA-256 differs from the statement's");
 }
 
 std::optional<int> compareVersions(const QString &a, const QString &b)

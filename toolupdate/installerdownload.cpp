@@ -9,6 +9,18 @@
 
 using UserTexts::InstallerProblem;
 
+namespace {
+
+// A refusal whose box tells `detail`, logged as `reason`, or as the detail
+// where there is no reason of its own.
+InstallerRefused refusal(InstallerProblem problem, const QString &detail,
+                         const QString &reason = {})
+{
+    return {UserTexts::installerRefused(problem, detail), reason.isEmpty() ? detail : reason};
+}
+
+} // namespace
+
 InstallerDownload::InstallerDownload(QNetworkAccessManager *manager, const ToolRelease &release)
     : QObject(manager)
     , m_release(release)
@@ -28,8 +40,7 @@ InstallerDownload::InstallerDownload(QNetworkAccessManager *manager, const ToolR
         QMetaObject::invokeMethod(
             this,
             [this, why] {
-                end(InstallerRefused{UserTexts::installerRefused(InstallerProblem::NotSaved, why),
-                                     QStringLiteral("not saved: ") + why});
+                end(refusal(InstallerProblem::NotSaved, why, QStringLiteral("not saved: ") + why));
             },
             Qt::QueuedConnection);
         return;
@@ -60,7 +71,7 @@ void InstallerDownload::refuse(InstallerProblem problem, const QString &reason)
 {
     if (m_refusal)
         return;
-    m_refusal = InstallerRefused{UserTexts::installerRefused(problem, reason), reason};
+    m_refusal = refusal(problem, reason);
     if (problem == InstallerProblem::TooLarge)
         ServerRequests::cutOff(m_reply, m_release.installerSize);
     else
@@ -92,42 +103,40 @@ void InstallerDownload::replyFinished()
     if (!m_refusal) {
         const ServedFile served = ServerRequests::servedFile(*m_reply);
         if (!std::holds_alternative<QByteArray>(served))
-            m_refusal = InstallerRefused{
-                UserTexts::installerRefused(InstallerProblem::DownloadFailed, whyNoFile(served)),
-                whyNoFile(served)};
+            m_refusal = refusal(InstallerProblem::DownloadFailed, whyNoFile(served));
         else if (!m_file.flush())
-            m_refusal = InstallerRefused{
-                UserTexts::installerRefused(InstallerProblem::NotSaved, m_file.errorString()),
-                m_file.errorString()};
+            m_refusal = refusal(InstallerProblem::NotSaved, m_file.errorString());
     }
     m_file.close();
     if (m_refusal)
         return end(*m_refusal);
     // Held from here until it has started, and judged by what the held file
     // holds, read through the handle that holds it.
-    auto holding = DownloadFolder::HeldFile::hold(m_file.fileName());
-    std::shared_ptr<DownloadFolder::HeldFile> held;
-    if (auto *file = std::get_if<std::unique_ptr<DownloadFolder::HeldFile>>(&holding))
-        held = std::move(*file);
-    // Let go of before its folder is removed.
-    const auto refused = [this, &held](InstallerProblem problem, const QString &reason,
-                                       const QString &detail = {}) {
-        held.reset();
-        end(InstallerRefused{UserTexts::installerRefused(problem, detail), reason});
+    const auto notHeld = [](const FileFailed &failed) {
+        return refusal(InstallerProblem::NotSaved, failed.why,
+                       QStringLiteral("not held: ") + failed.why);
     };
-    const std::variant<DownloadFolder::HeldFile::Contents, FileFailed> read =
-        held ? held->read() : std::get<FileFailed>(holding);
-    const auto *contents = std::get_if<DownloadFolder::HeldFile::Contents>(&read);
-    if (!contents) {
-        const QString why = std::get<FileFailed>(read).why;
-        return refused(InstallerProblem::NotSaved, QStringLiteral("not held: ") + why, why);
+    auto holding = DownloadFolder::HeldFile::hold(m_file.fileName());
+    if (const auto *failed = std::get_if<FileFailed>(&holding))
+        return end(notHeld(*failed));
+    HeldInstaller held = std::move(std::get<std::unique_ptr<DownloadFolder::HeldFile>>(holding));
+    const auto read = held->read();
+    std::optional<InstallerRefused> refused;
+    if (const auto *failed = std::get_if<FileFailed>(&read)) {
+        refused = notHeld(*failed);
+    } else {
+        const auto &contents = std::get<DownloadFolder::HeldFile::Contents>(read);
+        if (const auto mismatch =
+                ToolReleaseFile::installerMismatch(m_release, contents.size, contents.sha256))
+            refused = refusal(*mismatch == ToolReleaseFile::InstallerMismatch::Size
+                                  ? InstallerProblem::WrongSize
+                                  : InstallerProblem::WrongSha256,
+                              {}, ToolReleaseFile::describe(*mismatch));
     }
-    if (const std::optional<ToolReleaseFile::InstallerMismatch> mismatch =
-            ToolReleaseFile::installerMismatch(m_release, contents->size, contents->sha256))
-        return refused(*mismatch == ToolReleaseFile::InstallerMismatch::Size
-                           ? InstallerProblem::WrongSize
-                           : InstallerProblem::WrongSha256,
-                       ToolReleaseFile::describe(*mismatch));
+    if (refused) {
+        held.reset(); // let go of before its folder is removed
+        return end(*refused);
+    }
     end(std::move(held));
 }
 
