@@ -142,6 +142,29 @@ ToolUpdate toolRelease(const ToolReleaseFile::Answer &answer, const QString &run
     if (!stated)
         return update;
     const ToolRelease &release = *stated;
+    const QString expires = release.expires.toString(Qt::ISODate);
+    if (now >= release.expires) {
+        update.log << QStringLiteral("%1 %2, stale since %3").arg(tag, release.version, expires);
+        return update;
+    }
+    // The newest statement accepted before, where one was kept.
+    ToolRelease accepted;
+    accepted.version = kept.acceptedVersion;
+    accepted.expires = kept.acceptedExpires;
+    const bool acceptedBefore =
+        accepted.expires.isValid()
+        && ToolReleaseFile::compareVersions(accepted.version, accepted.version).has_value();
+    if (acceptedBefore && ToolReleaseFile::isNewerStatement(accepted, release)) {
+        update.log << QStringLiteral("%1 %2 expiring %3, older than %4 expiring %5 accepted before")
+                          .arg(tag, release.version, expires, accepted.version,
+                               accepted.expires.toUTC().toString(Qt::ISODate));
+        return update;
+    }
+    if (!acceptedBefore || ToolReleaseFile::isNewerStatement(release, accepted)) {
+        update.keep = kept;
+        update.keep->acceptedVersion = release.version;
+        update.keep->acceptedExpires = release.expires;
+    }
     const std::optional<int> newer =
         ToolReleaseFile::compareVersions(release.version, runningVersion);
     if (!newer || *newer <= 0) {

@@ -98,12 +98,16 @@ struct UpdateOffer
 struct ToolUpdate : Reaction
 {
     std::optional<UpdateOffer> offer = {};
+    // What to keep once the statement was accepted as the newest yet.
+    std::optional<UpdatePreferences> keep = {};
 };
 
 // What the tool release statement the server gave (or why it gave none)
 // makes the window do, for a tool of `runningVersion` whose owner chose
 // `kept`, at `now`; `installs` where the tool installs updates itself.
-// Nothing but one log line unless a newer release is due to be offered.
+// Nothing but one log line unless a newer release is due to be offered. A
+// statement past its expiry, or older than one accepted before, offers
+// nothing.
 ToolUpdate toolRelease(const ToolReleaseFile::Answer &answer, const QString &runningVersion,
                        const UpdatePreferences &kept, const QDateTime &now, bool installs);
 

@@ -1,6 +1,8 @@
 #include "preferences/updatepreferences.h"
 
+#include <QHash>
 #include <QSettings>
+#include <optional>
 
 namespace {
 
@@ -9,13 +11,33 @@ const QString postponedVersionKey = QStringLiteral("PostponedToolVersion");
 const QString postponedUntilKey = QStringLiteral("PostponedUntil");
 // Named when a release was shown once, and skipped by closing its box.
 const QString skippedVersionKey = QStringLiteral("ShownToolVersion");
+const QString acceptedVersionKey = QStringLiteral("AcceptedToolRelease");
+const QString acceptedExpiresKey = QStringLiteral("AcceptedToolReleaseExpires");
+
+// Whether to check, from the value as the installer (a DWORD, 1 or 0) or the
+// tool (true or false) writes it; nothing for any other.
+std::optional<bool> checkSetting(const QVariant &value)
+{
+    if (!value.isValid())
+        return true;
+    static const QHash<QString, bool> known = {{QStringLiteral("1"), true},
+                                               {QStringLiteral("true"), true},
+                                               {QStringLiteral("0"), false},
+                                               {QStringLiteral("false"), false}};
+    const auto found = known.constFind(value.toString());
+    if (found == known.constEnd())
+        return std::nullopt;
+    return *found;
+}
 
 } // namespace
 
 bool UpdatePreferences::operator==(const UpdatePreferences &other) const
 {
     return checkForUpdates == other.checkForUpdates && postponedVersion == other.postponedVersion
-           && postponedUntil == other.postponedUntil && skippedVersion == other.skippedVersion;
+           && postponedUntil == other.postponedUntil && skippedVersion == other.skippedVersion
+           && acceptedVersion == other.acceptedVersion && acceptedExpires == other.acceptedExpires
+           && unreadableCheck == other.unreadableCheck;
 }
 
 UpdatePreferenceStore::UpdatePreferenceStore()
@@ -35,12 +57,20 @@ UpdatePreferenceStore::~UpdatePreferenceStore() = default;
 UpdatePreferences UpdatePreferenceStore::read() const
 {
     UpdatePreferences kept;
-    // The installer writes a DWORD, which reads as a number.
-    kept.checkForUpdates = m_settings->value(checkKey, true).toBool();
+    // The installer writes a DWORD, which reads as a number. A value the tool
+    // cannot read is no consent to ask a server.
+    const QVariant check = m_settings->value(checkKey);
+    const std::optional<bool> checks = checkSetting(check);
+    kept.checkForUpdates = checks.value_or(false);
+    if (!checks)
+        kept.unreadableCheck = check.toString();
     kept.postponedVersion = m_settings->value(postponedVersionKey).toString();
     kept.postponedUntil =
         QDateTime::fromString(m_settings->value(postponedUntilKey).toString(), Qt::ISODate);
     kept.skippedVersion = m_settings->value(skippedVersionKey).toString();
+    kept.acceptedVersion = m_settings->value(acceptedVersionKey).toString();
+    kept.acceptedExpires =
+        QDateTime::fromString(m_settings->value(acceptedExpiresKey).toString(), Qt::ISODate);
     return kept;
 }
 
@@ -59,6 +89,8 @@ bool UpdatePreferenceStore::write(const UpdatePreferences &preferences)
     keep(postponedVersionKey, preferences.postponedVersion);
     keep(postponedUntilKey, preferences.postponedUntil.toUTC().toString(Qt::ISODate));
     keep(skippedVersionKey, preferences.skippedVersion);
+    keep(acceptedVersionKey, preferences.acceptedVersion);
+    keep(acceptedExpiresKey, preferences.acceptedExpires.toUTC().toString(Qt::ISODate));
     m_settings->sync();
     return m_settings->status() == QSettings::NoError;
 }

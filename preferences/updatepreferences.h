@@ -3,6 +3,7 @@
 #include <QDateTime>
 #include <QString>
 #include <memory>
+#include <optional>
 
 class QSettings;
 
@@ -13,6 +14,13 @@ struct UpdatePreferences
     QString postponedVersion; // "稍后提醒" was chosen for this version …
     QDateTime postponedUntil; // … and it is not offered again before this
     QString skippedVersion; // "跳过此版本": a release without a security fix, never offered again
+    // The newest statement of a tool release accepted so far: one stating an
+    // older release, or the same one expiring sooner, is a replay.
+    QString acceptedVersion;
+    QDateTime acceptedExpires;
+    // "CheckToolUpdates" as it was found where it was neither the installer's
+    // 1 or 0 nor the tool's true or false: then taken as the opt-out.
+    std::optional<QString> unreadableCheck;
 
     bool operator==(const UpdatePreferences &other) const;
 };
@@ -21,7 +29,7 @@ struct UpdatePreferences
 // HKCU\Software\NV38K\nv38k-upgrade-tool, elsewhere in
 // ~/.config/NV38K/nv38k-upgrade-tool.conf, whose defaults the system-wide
 // /etc/xdg/NV38K/nv38k-upgrade-tool.conf may set. "CheckToolUpdates" false
-// (or 0) is the opt-out.
+// (or 0) is the opt-out; true, 1 or none is to check.
 class UpdatePreferenceStore
 {
 public:

@@ -14,6 +14,7 @@
 #include "usertexts/usertexts.h"
 
 #include <QCommandLineParser>
+#include <QDateTime>
 #include <QDir>
 #include <QEventLoop>
 #include <QHostInfo>
@@ -28,6 +29,8 @@ namespace {
 
 // The window waits for ever; a check gives up after this much silence.
 constexpr int silenceLimitMs = 30 * 1000;
+// How long before a statement goes stale a check asks for its renewal.
+constexpr int staleWarningDays = 14;
 
 // One of the server's files as the window gets it.
 struct Answer
@@ -212,11 +215,19 @@ bool checkToolRelease(FirmwareSource &source, const QByteArray &toolReleaseKeysP
     console.out << whatCame(statement);
     const bool verifies =
         std::holds_alternative<ToolRelease>(parsed) && !toolReleaseKeysPem.isEmpty();
-    if (verifies) {
+    if (std::holds_alternative<ToolRelease>(parsed)) {
         console.out << '\n';
         const Answer signature = source.fetch(ToolReleaseFile::signatureFileName(),
                                               FirmwareSignature::maxSignatureBytes);
         console.out << whatCame(signature);
+        // A build without keys shows the statement unverified, and none of
+        // its addresses: say so, rather than let it pass for a checked one.
+        if (!verifies)
+            console.out << (std::holds_alternative<QByteArray>(signature.file)
+                                ? ", signature present, "
+                                : ", ")
+                        << "not checked (no tool release key): the window shows no advisory "
+                           "address";
         parsed = ToolReleaseFile::verified(parsed, std::get<QByteArray>(statement.file),
                                            signature.file, toolReleaseKeysPem);
     }
@@ -227,10 +238,25 @@ bool checkToolRelease(FirmwareSource &source, const QByteArray &toolReleaseKeysP
     }
     console.out << (verifies ? ", verified\n" : "\n");
     const ToolRelease &release = std::get<ToolRelease>(parsed);
+    const QDateTime now = QDateTime::currentDateTimeUtc();
+    const QString expires = release.expires.toString(Qt::ISODate);
+    if (now >= release.expires) {
+        console.error(
+            QStringLiteral("the window passes over the statement: stale since %1; renew it with "
+                           "nv38k-publish tool-release")
+                .arg(expires));
+        return false;
+    }
+    if (now.addDays(staleWarningDays) >= release.expires)
+        console.warn(QStringLiteral("the statement goes stale on %1, within %2 days; renew it "
+                                    "with nv38k-publish tool-release before then")
+                         .arg(expires)
+                         .arg(staleWarningDays));
     console.out << "tool release: " << release.version
                 << (release.securityFix ? ", a security fix" : "")
                 << ", offered to tools before it\n"
-                << "advisory:     " << release.advisory << '\n';
+                << "advisory:     " << release.advisory << '\n'
+                << "expires:      " << expires << '\n';
     if (!release.advisoryUrl.isEmpty())
         console.out << "details:      " << release.advisoryUrl << '\n';
     console.out << "installer:    " << ToolReleaseFile::installerUrl(release) << ", "

@@ -8,6 +8,7 @@
 #include "server/toolrelease.h"
 
 #include <QCommandLineParser>
+#include <QDateTime>
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
@@ -20,7 +21,15 @@ struct Options
     QString installerPath;
     QString outDirectory;
     QString signingKeyPath;
+    bool unsignedStatement = false; // --unsigned
+    bool rollback = false; // --rollback
 };
+
+// How long a statement stays fresh unless --valid-days says otherwise: the
+// vendor renews it about every two months, and a replayed one holds owners
+// back three months at most.
+constexpr int defaultValidDays = 90;
+constexpr int maxValidDays = 366;
 
 // The option that sets the statement's `key`, for a refusal.
 QString optionOfKey(const QString &problem)
@@ -59,9 +68,33 @@ int publish(Options options, Console &console)
         else
             signingKey = std::get<FirmwareSignature::SigningKey>(key);
     }
+    // Tools with keys ignore an unsigned statement, security notices and all.
+    if (!signingKey && !options.unsignedStatement
+        && !FirmwareSignature::toolReleaseKeys().isEmpty())
+        refusals << QStringLiteral("--signing-key: this build's tools read only a signed "
+                                   "statement; give the key, or --unsigned to write one they "
+                                   "will ignore");
+    // Tools that have seen the newer statement refuse an older one.
+    const QDir out(options.outDirectory);
+    const QString statementPath = out.filePath(ToolReleaseFile::fileName());
+    if (QFileInfo::exists(statementPath)) {
+        const auto current = OutputFiles::readAtMost(statementPath, ToolReleaseFile::maxBytes);
+        const auto *bytes = std::get_if<QByteArray>(&current);
+        const ToolReleaseFile::Answer stated =
+            bytes ? ToolReleaseFile::parse(*bytes)
+                  : ToolReleaseFile::Answer{ToolReleaseFile::Absent{}};
+        const auto *earlier = std::get_if<ToolRelease>(&stated);
+        const std::optional<int> order =
+            earlier ? ToolReleaseFile::compareVersions(release.version, earlier->version)
+                    : std::nullopt;
+        if (order && *order < 0 && !options.rollback)
+            refusals << QStringLiteral("--version %1 is older than %2, which %3 states; tools "
+                                       "that read that refuse this one: give --rollback to "
+                                       "write it all the same")
+                            .arg(release.version, earlier->version, statementPath);
+    }
     // A published installer's name stands for its bytes: tools that read an
     // earlier statement may still be downloading it.
-    const QDir out(options.outDirectory);
     const QString publishedPath = out.filePath(release.installerName);
     if (QFileInfo::exists(publishedPath)) {
         const auto published =
@@ -110,7 +143,7 @@ int publish(Options options, Console &console)
     if (!QFileInfo::exists(publishedPath))
         files.append({publishedPath, *installer});
     files.append({signaturePath, signingKey ? std::optional(signature) : std::nullopt});
-    files.append({out.filePath(ToolReleaseFile::fileName()), statement});
+    files.append({statementPath, statement});
     if (const std::optional<FileFailed> failure = OutputFiles::writeInOrder(files))
         return console.fail(ExitCode::FileError, failure->why);
     if (staleSignature)
@@ -118,7 +151,8 @@ int publish(Options options, Console &console)
     console.out << "wrote " << out.filePath(ToolReleaseFile::fileName()) << ": version "
                 << release.version << (release.securityFix ? ", a security fix" : "")
                 << ", installer " << release.installerName << " (" << release.installerSize
-                << " bytes, SHA-256 " << release.installerSha256.toHex() << ")\n";
+                << " bytes, SHA-256 " << release.installerSha256.toHex() << "), stale from "
+                << release.expires.toString(Qt::ISODate) << "; renew it before then\n";
     if (signingKey)
         console.out << "wrote " << out.filePath(ToolReleaseFile::signatureFileName())
                     << ": Ed25519 signature, verified with the signing key's public key\n";
@@ -163,7 +197,23 @@ int toolReleaseCommand(const QStringList &arguments, Console &console)
         QStringLiteral("Ed25519 private key (PEM) to sign the statement with, for builds that "
                        "carry signing keys; writes ToolRelease.txt.sig beside it."),
         QStringLiteral("KEY"));
-    parser.addOptions({version, security, advisory, advisoryUrl, installer, out, signingKey});
+    const QCommandLineOption unsignedStatement(
+        QStringLiteral("unsigned"),
+        QStringLiteral("Write the statement without a signature, which tools built with tool "
+                       "release keys ignore; without it, such a build refuses to."));
+    const QCommandLineOption validDays(
+        QStringLiteral("valid-days"),
+        QStringLiteral("Days until the statement goes stale and tools pass over it (1 to %1, "
+                       "by default %2). Run tool-release again before then to renew it.")
+            .arg(maxValidDays)
+            .arg(defaultValidDays),
+        QStringLiteral("DAYS"), QString::number(defaultValidDays));
+    const QCommandLineOption rollback(
+        QStringLiteral("rollback"),
+        QStringLiteral("Write a --version older than the statement in DIR: tools that read "
+                       "that one keep refusing this."));
+    parser.addOptions({version, security, advisory, advisoryUrl, installer, out, signingKey,
+                       unsignedStatement, validDays, rollback});
     if (!parseCommandLine(parser, arguments, console))
         return int(ExitCode::Usage);
     for (const QCommandLineOption &needed : {version, advisory, installer, out}) {
@@ -175,7 +225,21 @@ int toolReleaseCommand(const QStringList &arguments, Console &console)
     if (parser.positionalArguments().size() != 1)
         return console.fail(ExitCode::Usage,
                             QStringLiteral("tool-release takes no other arguments"));
+    if (parser.isSet(signingKey) && parser.isSet(unsignedStatement))
+        return console.fail(ExitCode::Usage,
+                            QStringLiteral("tool-release takes --signing-key or --unsigned, "
+                                           "not both"));
+    bool daysRead = false;
+    const int days = parser.value(validDays).toInt(&daysRead);
+    if (!daysRead || days < 1 || days > maxValidDays)
+        return console.fail(
+            ExitCode::Usage,
+            QStringLiteral("--valid-days takes a number of days from 1 to %1").arg(maxValidDays));
     Options options;
+    const QDateTime now = QDateTime::currentDateTimeUtc();
+    options.release.expires = now.addDays(days).addMSecs(-now.time().msec());
+    options.unsignedStatement = parser.isSet(unsignedStatement);
+    options.rollback = parser.isSet(rollback);
     options.release.version = parser.value(version);
     options.release.securityFix = parser.isSet(security);
     options.release.advisory = parser.value(advisory);

@@ -30,17 +30,32 @@ std::optional<QVector<qint64>> versionNumbers(const QString &version)
 }
 
 // One line that shows as it reads: no control characters, no line breaks,
-// and no format characters (direction overrides, zero-width spaces), which
-// could make a box say other than the statement does; no blanks around it.
+// and no format characters (direction overrides, zero-width spaces, tag
+// characters), which could make a box say other than the statement does;
+// no blanks around it. Judged by code point, so that characters beyond the
+// first 65,536 are judged as what they are, not as two surrogates.
 bool isPlainLine(const QString &text)
 {
-    for (const QChar c : text) {
-        const QChar::Category category = c.category();
+    for (const uint c : text.toUcs4()) {
+        const QChar::Category category = QChar::category(c);
         if (category == QChar::Other_Control || category == QChar::Other_Format
+            || category == QChar::Other_Surrogate || category == QChar::Other_NotAssigned
             || c == QChar::LineSeparator || c == QChar::ParagraphSeparator)
             return false;
     }
     return text == text.trimmed();
+}
+
+// A date and time in UTC, to the second, written one way only.
+QDateTime utcDateTime(const QString &text)
+{
+    static const QRegularExpression shape(
+        QStringLiteral("^[0-9]{4}-[0-9]{2}-[0-9]{2}T[0-9]{2}:[0-9]{2}:[0-9]{2}Z$"));
+    if (!shape.match(text).hasMatch())
+        return {};
+    const QDateTime read = QDateTime::fromString(text, Qt::ISODate);
+    return read.isValid() && read.toUTC().toString(Qt::ISODate) == text ? read.toUTC()
+                                                                        : QDateTime();
 }
 
 // A key the server sent, as the log shows it: quoted, with escapes.
@@ -92,6 +107,10 @@ std::optional<Refused> refusalOf(const ToolRelease &release)
             QStringLiteral("installer-size: not between 1 and %1 bytes").arg(maxInstallerBytes)};
     if (release.installerSha256.size() != 32)
         return Refused{QStringLiteral("installer-sha256: not 64 hexadecimal digits")};
+    if (!release.expires.isValid() || release.expires.timeSpec() != Qt::UTC
+        || release.expires.time().msec() != 0)
+        return Refused{
+            QStringLiteral("expires: not a date and time in UTC, such as 2027-03-09T12:00:00Z")};
     return std::nullopt;
 }
 
@@ -109,6 +128,7 @@ QByteArray format(const ToolRelease &release)
     line("installer", release.installerName);
     line("installer-size", QString::number(release.installerSize));
     line("installer-sha256", QString::fromLatin1(release.installerSha256.toHex()));
+    line("expires", release.expires.toUTC().toString(Qt::ISODate));
     return text;
 }
 
@@ -135,8 +155,8 @@ Answer parse(const QByteArray &body)
             return Refused{QStringLiteral("%1: given twice").arg(quoted(key))};
         values.insert(key, line.mid(equals + 1));
     }
-    for (const char *key :
-         {"version", "security", "advisory", "installer", "installer-size", "installer-sha256"}) {
+    for (const char *key : {"version", "security", "advisory", "installer", "installer-size",
+                            "installer-sha256", "expires"}) {
         if (!values.contains(QLatin1String(key)))
             return Refused{QStringLiteral("%1: missing").arg(QLatin1String(key))};
     }
@@ -158,6 +178,7 @@ Answer parse(const QByteArray &body)
     const QString sha256 = values.value(QStringLiteral("installer-sha256"));
     if (hex.match(sha256).hasMatch())
         release.installerSha256 = QByteArray::fromHex(sha256.toLatin1());
+    release.expires = utcDateTime(values.value(QStringLiteral("expires")));
     if (std::optional<Refused> refused = refusalOf(release))
         return *refused;
     return release;
@@ -175,13 +196,25 @@ Answer parseServed(const ServedFile &statement)
 Answer verified(const Answer &parsed, const QByteArray &statementFile, const ServedFile &signature,
                 const QByteArray &keysPem)
 {
-    if (!std::holds_alternative<ToolRelease>(parsed) || keysPem.isEmpty())
+    if (keysPem.isEmpty())
+        return withoutKeys(parsed);
+    if (!std::holds_alternative<ToolRelease>(parsed))
         return parsed;
     const FirmwareSignature::Check check = checkServedSignature(
         FirmwareSignature::toolReleaseStatement(statementFile), signature, keysPem);
     if (check.verdict != FirmwareSignature::Verdict::Valid)
         return Refused{signatureFileName() + QStringLiteral(": ") + check.reason};
     return parsed;
+}
+
+Answer withoutKeys(const Answer &parsed)
+{
+    const auto *release = std::get_if<ToolRelease>(&parsed);
+    if (!release)
+        return parsed;
+    ToolRelease unverified = *release;
+    unverified.advisoryUrl.clear();
+    return unverified;
 }
 
 std::optional<InstallerMismatch> installerMismatch(const ToolRelease &release, qint64 size,
@@ -214,6 +247,12 @@ std::optional<int> compareVersions(const QString &a, const QString &b)
             return x < y ? -1 : 1;
     }
     return 0;
+}
+
+bool isNewerStatement(const ToolRelease &release, const ToolRelease &earlier)
+{
+    const std::optional<int> order = compareVersions(release.version, earlier.version);
+    return order && (*order > 0 || (*order == 0 && release.expires > earlier.expires));
 }
 
 } // namespace ToolReleaseFile

@@ -3,6 +3,7 @@
 #include "server/servedfile.h"
 
 #include <QByteArray>
+#include <QDateTime>
 #include <QString>
 #include <optional>
 #include <variant>
@@ -17,9 +18,12 @@
 //   installer=nv38k-upgrade-tool-1.6-setup.exe
 //   installer-size=14680064
 //   installer-sha256=<64 hex digits>
+//   expires=2027-03-09T12:00:00Z   (in UTC: after this the statement is stale)
 //
-// Keys may come in any order; a key the tool does not know is passed over, so
-// that later tools can learn new ones. In builds with signing keys the tool
+// A statement that never went stale could be served again long after a newer
+// release: a frozen or replaying server would then hold owners at an old one.
+// The vendor renews it before it expires. Keys may come in any order; a key the tool does not know
+// is passed over, so that later tools can learn new ones. In builds with signing keys the tool
 // reads it only when "ToolRelease.txt.sig" holds a valid signature of it.
 struct ToolRelease
 {
@@ -30,6 +34,7 @@ struct ToolRelease
     QString installerName; // a plain file name beside the statement
     qint64 installerSize = 0;
     QByteArray installerSha256; // 32 bytes
+    QDateTime expires; // in UTC, to the second
 };
 
 namespace ToolReleaseFile {
@@ -64,11 +69,14 @@ Answer parseServed(const ServedFile &statement);
 
 // What a build whose tool release keys are `keysPem` makes of `parsed`, what
 // parse() read from `statementFile`, given the statement's signature as it
-// was served: the same, where there are no keys or nothing to verify; else
-// refused unless one of the keys signed the statement. The window and
-// nv38k-publish check judge alike.
+// was served: where there are no keys, withoutKeys(); where nothing is to be
+// verified, the same; else refused unless one of the keys signed the
+// statement. The window and nv38k-publish check judge alike.
 Answer verified(const Answer &parsed, const QByteArray &statementFile, const ServedFile &signature,
                 const QByteArray &keysPem);
+// What a build without tool release keys takes of a statement no one could
+// verify: all but its address, which the tool shows only from the vendor.
+Answer withoutKeys(const Answer &parsed);
 
 // How a downloaded installer differs from the one its statement states.
 enum class InstallerMismatch { Size, Sha256 };
@@ -90,5 +98,9 @@ std::optional<Refused> refusalOf(const ToolRelease &release);
 // (1.5.0 and 1.5), positive when newer (1.10 against 1.9). Nothing when
 // either is not such a version.
 std::optional<int> compareVersions(const QString &a, const QString &b);
+
+// Whether the statement of `release` was written after that of `earlier`: a
+// newer version, or the same one renewed to expire later.
+bool isNewerStatement(const ToolRelease &release, const ToolRelease &earlier);
 
 } // namespace ToolReleaseFile

@@ -4,6 +4,7 @@
 #include "integrity/sha256.h"
 #include "server/toolrelease.h"
 
+#include <QDateTime>
 #include <QFile>
 
 QByteArray firmwareImage(int size)
@@ -42,6 +43,9 @@ QByteArray toolReleaseFile(const QString &version, bool securityFix)
     release.installerName = QStringLiteral("nv38k-upgrade-tool-%1-setup.exe").arg(version);
     release.installerSize = 4096;
     release.installerSha256 = Sha256::hash(firmwareImage(4096));
+    // Fresh for as long as nv38k-publish makes a statement by default.
+    const QDateTime now = QDateTime::currentDateTimeUtc();
+    release.expires = now.addDays(90).addMSecs(-now.time().msec());
     return ToolReleaseFile::format(release);
 }
 

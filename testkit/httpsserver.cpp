@@ -118,7 +118,8 @@ void HttpsTestServer::answer(QSslSocket *socket, const QByteArray &request)
         socket->write(okHeaders + response.body);
         break;
     case CannedResponse::Kind::Status:
-        socket->write(page(response.status, "Canned Status"));
+        socket->write(page(response.status,
+                           response.body.isEmpty() ? QByteArray("Canned Status") : response.body));
         break;
     case CannedResponse::Kind::Redirect:
         socket->write(page(302, "Found", "Location: /elsewhere\r\n"));

@@ -15,7 +15,7 @@ struct CannedResponse
 {
     enum class Kind {
         File, // 200 with the body
-        Status, // the given status with a small HTML page
+        Status, // the given status with a small HTML page; the body is the reason phrase
         Redirect, // 302 to another path, with a small HTML page
         Stall, // reads the request and never answers
         DropMidBody, // announces the whole body, sends half, closes

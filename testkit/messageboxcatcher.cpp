@@ -30,7 +30,7 @@ void MessageBoxCatcher::closeVisibleBoxes()
         }
         m_boxes.append({box->icon(), box->windowTitle(), box->text(), box->standardButtons(),
                         box->parentWidget(), texts,
-                        box->checkBox() ? box->checkBox()->text() : QString()});
+                        box->checkBox() ? box->checkBox()->text() : QString(), box->textFormat()});
         if (box->checkBox() && m_tickCheckBox)
             box->checkBox()->setChecked(true);
         if (answer)

@@ -16,6 +16,7 @@ struct CaughtBox
     QPointer<QWidget> parent;
     QStringList buttonTexts; // the buttons' texts where none is a standard one
     QString checkBoxText;
+    Qt::TextFormat textFormat;
 };
 
 // Watches for modal message boxes, records each one and closes it with its

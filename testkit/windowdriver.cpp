@@ -12,6 +12,7 @@
 #include <QSettings>
 #include <QSignalSpy>
 #include <QTest>
+#include <QTextDocument>
 #include <algorithm>
 
 WindowDriver::WindowDriver()
@@ -48,7 +49,13 @@ WindowDriver::~WindowDriver()
 
 QString WindowDriver::label(const char *name) const
 {
-    return m_window->findChild<QLabel *>(QLatin1String(name))->text();
+    // As it reads on the screen: the labels take rich text where Qt sees it.
+    const QString text = m_window->findChild<QLabel *>(QLatin1String(name))->text();
+    if (!Qt::mightBeRichText(text))
+        return text;
+    QTextDocument shown;
+    shown.setHtml(text);
+    return shown.toPlainText();
 }
 
 QStringList WindowDriver::labels() const
@@ -139,9 +146,12 @@ QStringList WindowDriver::boxes() const
         const char *parent = caught.parent == m_window.get() ? "window"
                              : caught.parent                 ? "other"
                                                              : "none";
-        const QString described = QStringList{QLatin1String(kinds.value(caught.icon, "other")),
-                                              caught.title, caught.text, QLatin1String(parent)}
-                                      .join(QLatin1Char('|'));
+        QString described = QStringList{QLatin1String(kinds.value(caught.icon, "other")),
+                                        caught.title, caught.text, QLatin1String(parent)}
+                                .join(QLatin1Char('|'));
+        // A box may carry a server's words, which must never act as markup.
+        if (caught.textFormat != Qt::PlainText)
+            described += QStringLiteral(" (may show markup)");
         const bool plain = caught.buttons == QMessageBox::Ok;
         if (!caught.buttonTexts.isEmpty())
             result.append(

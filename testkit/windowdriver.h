@@ -34,7 +34,7 @@ public:
     }
     Widget &window() { return *m_window; }
     QString label(const char *name) const;
-    QStringList labels() const; // model, version, notes
+    QStringList labels() const; // model, version, notes, as they read
     QStringList log(QtMsgType type = QtDebugMsg) const { return m_log.lines(type); }
 
     // The window's helpers, named by the order in which it creates them.

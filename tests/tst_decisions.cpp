@@ -494,10 +494,11 @@ void TestDecisions::toolUpdateOverTime()
     QFETCH(qint64, later);
     QFETCH(bool, offeredAgain);
 
+    const QDateTime now = QDateTime::fromSecsSinceEpoch(1'800'000'000, Qt::UTC);
     ToolRelease release;
     release.version = "1.6";
     release.securityFix = securityFix;
-    const QDateTime now = QDateTime::fromSecsSinceEpoch(1'800'000'000, Qt::UTC);
+    release.expires = now.addYears(2);
     const auto offered = [&](const UpdatePreferences &kept, const QDateTime &at) {
         return Decisions::toolRelease(release, "1.5", kept, at, true).offer.has_value();
     };
@@ -514,34 +515,82 @@ void TestDecisions::toolUpdateOverTime()
     QVERIFY(!Decisions::afterUpdateBox(kept, release, choice, true, now).checkForUpdates);
 }
 
-// Versions compare number by number, a missing number counting as 0.
+// Versions compare number by number, a missing number counting as 0. A
+// statement is taken while fresh, and only when no newer one was accepted
+// before: a renewal of the same release is newer, a replay of an earlier
+// one is not.
 void TestDecisions::toolReleaseVersions_data()
 {
     QTest::addColumn<QString>("stated");
+    QTest::addColumn<qint64>("expiresIn"); // seconds from now
     QTest::addColumn<QString>("running");
+    QTest::addColumn<QString>("acceptedBefore"); // and expiring in 30 days
+    QTest::addColumn<QString>("logged");
     QTest::addColumn<bool>("offered");
+    QTest::addColumn<QString>("keptAfter"); // what is then remembered as the newest, if changed
 
-    QTest::newRow("1.10 against 1.9") << "1.10"
-                                      << "1.9" << true;
-    QTest::newRow("1.5.1 against 1.5") << "1.5.1"
-                                       << "1.5" << true;
-    QTest::newRow("1.5 against 1.5.0.1") << "1.5"
-                                         << "1.5.0.1" << false;
-    QTest::newRow("1.5.0 against 1.5") << "1.5.0"
-                                       << "1.5" << false;
+    constexpr qint64 day = 24 * 3600;
+    const auto add = [](const char *name, const QString &stated, const QString &running,
+                        const QString &logged, bool offered, const QString &keptAfter,
+                        qint64 expiresIn = 90 * 24 * 3600, const QString &acceptedBefore = {}) {
+        QTest::newRow(name) << stated << expiresIn << running << acceptedBefore
+                            << "ToolRelease: " + logged << offered << keptAfter;
+    };
+    add("1.10 against 1.9", "1.10", "1.9", "1.10 offered", true, "1.10");
+    add("1.5.1 against 1.5", "1.5.1", "1.5", "1.5.1 offered", true, "1.5.1");
+    add("1.5 against 1.5.0.1", "1.5", "1.5.0.1", "1.5, not newer than 1.5.0.1", false, "1.5");
+    add("1.5.0 against 1.5", "1.5.0", "1.5", "1.5.0, not newer than 1.5", false, "1.5.0");
+    add("a second before it goes stale", "1.6", "1.5", "1.6 offered", true, "1.6", 1);
+    add("stale this very second", "1.6", "1.5", "1.6, stale since ", false, {}, 0);
+    add("older than one accepted before", "1.6", "1.5",
+        "1.6 expiring %1, older than 1.8 expiring %2 accepted before", false, {}, 90 * day, "1.8");
+    add("the same release, signed before the one accepted", "1.6", "1.5",
+        "1.6 expiring %1, older than 1.6 expiring %2 accepted before", false, {}, 10 * day, "1.6");
+    add("the same release, renewed", "1.6", "1.5", "1.6 offered", true, "1.6", 90 * day, "1.6");
+    add("the same statement again", "1.6", "1.5", "1.6 offered", true, {}, 30 * day, "1.6");
+    add("newer than one accepted before", "1.8", "1.5", "1.8 offered", true, "1.8", 90 * day,
+        "1.6");
 }
 
 void TestDecisions::toolReleaseVersions()
 {
     QFETCH(QString, stated);
+    QFETCH(qint64, expiresIn);
     QFETCH(QString, running);
+    QFETCH(QString, acceptedBefore);
+    QFETCH(QString, logged);
     QFETCH(bool, offered);
+    QFETCH(QString, keptAfter);
 
+    const QDateTime now = QDateTime::fromSecsSinceEpoch(1'800'000'000, Qt::UTC);
     ToolRelease release;
     release.version = stated;
+    release.expires = now.addSecs(expiresIn);
+    // Kept as the store keeps it, beside the owner's other choices.
+    QTemporaryDir folder;
+    UpdatePreferenceStore store(folder.filePath("kept.ini"));
+    UpdatePreferences kept;
+    kept.skippedVersion = "1.4";
+    kept.acceptedVersion = acceptedBefore;
+    if (!acceptedBefore.isEmpty())
+        kept.acceptedExpires = now.addDays(30);
+    QVERIFY(store.write(kept));
     const Decisions::ToolUpdate update =
-        Decisions::toolRelease(release, running, {}, QDateTime::currentDateTimeUtc(), false);
+        Decisions::toolRelease(release, running, store.read(), now, false);
     QCOMPARE(update.offer.has_value(), offered);
+    QCOMPARE(update.log.size(), 1);
+    const QString expected = logged.contains("%1")
+                                 ? logged.arg(release.expires.toString(Qt::ISODate),
+                                              kept.acceptedExpires.toString(Qt::ISODate))
+                                 : logged;
+    QVERIFY2(update.log.first().startsWith(expected), qPrintable(update.log.first()));
+    QCOMPARE(update.keep.has_value(), !keptAfter.isEmpty());
+    if (update.keep) {
+        QVERIFY(store.write(*update.keep));
+        QCOMPARE(store.read().acceptedVersion, keptAfter);
+        QCOMPARE(store.read().acceptedExpires, release.expires);
+        QCOMPARE(store.read().skippedVersion, kept.skippedVersion);
+    }
 }
 
 QTEST_GUILESS_MAIN(TestDecisions)

@@ -76,7 +76,7 @@ private:
     {
         return sorted(QDir(path("out")).entryList(QDir::Files | QDir::Hidden));
     }
-    Run publish(const QStringList &arguments);
+    Run publish(const QStringList &arguments, const char *program = NV38K_PUBLISH);
 
     QTemporaryDir m_dir;
     HttpsTestServer m_server;
@@ -96,7 +96,7 @@ void TestPublish::init()
 }
 
 // The valid release or tool-release arguments come first; a repeated option's last value counts.
-Run TestPublish::publish(const QStringList &arguments)
+Run TestPublish::publish(const QStringList &arguments, const char *program)
 {
     const QStringList release{"release",         "--model",    "K2",
                               "--version",       "2.0",        "--notes",
@@ -111,10 +111,10 @@ Run TestPublish::publish(const QStringList &arguments)
     const QStringList toolRelease{"tool-release",    "--version",      "1.6",
                                   "--advisory",      "修复了安全问题", "--installer",
                                   path("setup.exe"), "--out",          path("out")};
-    process.start(NV38K_PUBLISH, arguments.first() == "release" ? release + arguments.mid(1)
-                                 : arguments.first() == "tool-release"
-                                     ? toolRelease + arguments.mid(1)
-                                     : arguments);
+    process.start(QString::fromLocal8Bit(program),
+                  arguments.first() == "release"        ? release + arguments.mid(1)
+                  : arguments.first() == "tool-release" ? toolRelease + arguments.mid(1)
+                                                        : arguments);
     // This process serves while the program runs.
     const bool ended =
         QTest::qWaitFor([&] { return process.state() == QProcess::NotRunning; }, 60000);
@@ -469,10 +469,16 @@ void TestPublish::toolRelease()
     QCOMPARE(readFile(path("out/setup.exe")), firmwareImage(3000));
     const QString sha256 =
         QCryptographicHash::hash(firmwareImage(3000), QCryptographicHash::Sha256).toHex();
-    QCOMPARE(statement, "version=1.6\nsecurity=yes\nadvisory=修复了安全问题\n"
-                        "advisory-url=https://nv38k.example/advisories/1\ninstaller=setup.exe\n"
-                        "installer-size=3000\ninstaller-sha256="
-                            + sha256.toLatin1() + "\n");
+    const QByteArray stated = "version=1.6\nsecurity=yes\nadvisory=修复了安全问题\n"
+                              "advisory-url=https://nv38k.example/advisories/1\n"
+                              "installer=setup.exe\ninstaller-size=3000\ninstaller-sha256="
+                              + sha256.toLatin1() + "\nexpires=";
+    QVERIFY2(statement.startsWith(stated), statement);
+    // Fresh for 90 days from when it was written.
+    const QString expires = QString::fromLatin1(statement.mid(stated.size()).trimmed());
+    const qint64 freshFor =
+        QDateTime::currentDateTimeUtc().secsTo(QDateTime::fromString(expires, Qt::ISODate));
+    QVERIFY2(freshFor > 90 * 86400 - 600 && freshFor <= 90 * 86400, qPrintable(expires));
 
     const QStringList check{"check",
                             path("out"),
@@ -487,6 +493,9 @@ void TestPublish::toolRelease()
                          + ": 64 bytes, verified\n"
                            "tool release: 1.6, a security fix, offered to tools before it\n"
                            "advisory:     修复了安全问题\n"
+                           "expires:      "
+                         + expires
+                         + "\n"
                            "details:      https://nv38k.example/advisories/1\n"
                            "installer:    "
                          + FirmwareServer::baseUrl() + "setup.exe, 3000 bytes, SHA-256 " + sha256
@@ -526,12 +535,47 @@ void TestPublish::toolRelease()
     QCOMPARE(publish(check).exitCode, 0);
 #endif
 
+    // Renewed to go stale within two weeks, the check asks for the next
+    // renewal; stale, the window passes over it.
+    QCOMPARE(publish({"tool-release", "--valid-days", "10", "--signing-key",
+                      certificates + "tool-release.key"})
+                 .exitCode,
+             0);
+    checked = publish(check);
+    QCOMPARE(checked.exitCode, 0);
+    QVERIFY2(checked.err.contains("within 14 days; renew it"), qPrintable(checked.err));
+    const QByteArray stale =
+        QByteArray(statement).replace(expires.toLatin1(), "2026-01-01T00:00:00Z");
+    QVERIFY(writeFile(path("out/ToolRelease.txt"), stale)
+            && writeFile(path("out/ToolRelease.txt.sig"), toolReleaseSignature(stale)));
+    checked = publish(check);
+    QCOMPARE(checked.exitCode, 1);
+    QVERIFY2(checked.err.contains("passes over the statement: stale since 2026-01-01T00:00:00Z"),
+             qPrintable(checked.err));
+
+    // A build whose tools read only signed statements writes none unsigned
+    // unless told to.
+    Run again = publish({"tool-release"}, NV38K_PUBLISH_SIGNED);
+    QCOMPARE(again.exitCode, 3);
+    QVERIFY2(again.err.contains("refused: --signing-key: this build's tools read only a signed"),
+             qPrintable(again.err));
+    QCOMPARE(readFile(path("out/ToolRelease.txt")), stale);
     // Published again unsigned, the earlier signature goes with its statement.
-    Run again = publish({"tool-release"});
+    again = publish({"tool-release", "--unsigned"}, NV38K_PUBLISH_SIGNED);
     QCOMPARE(again.exitCode, 0);
     QVERIFY2(again.out.contains("removed " + path("out/ToolRelease.txt.sig")),
              qPrintable(again.out));
     QVERIFY(!QFile::exists(path("out/ToolRelease.txt.sig")));
+    // An older release than the statement's only when meant; a build
+    // without keys says that it checked no signature.
+    again = publish({"tool-release", "--version", "1.5"});
+    QCOMPARE(again.exitCode, 3);
+    QVERIFY2(again.err.contains("refused: --version 1.5 is older than 1.6"), qPrintable(again.err));
+    QCOMPARE(publish({"tool-release", "--version", "1.5", "--rollback"}).exitCode, 0);
+    checked = publish({"check", path("out")});
+    QVERIFY2(checked.out.contains(
+                 "ToolRelease.txt.sig: no such file, not checked (no tool release key)"),
+             qPrintable(checked.out));
     // A published installer's name keeps its bytes.
     QVERIFY(writeFile(path("setup.exe"), firmwareImage(3001)));
     again = publish({"tool-release"});

@@ -28,8 +28,9 @@ void ToolReleaseCheck::statementFinished()
 {
     const ServedFile statement = ServerRequests::servedFile(*m_statement);
     m_parsed = ToolReleaseFile::parseServed(statement);
-    if (!std::holds_alternative<ToolRelease>(m_parsed)
-        || FirmwareSignature::toolReleaseKeys().isEmpty())
+    if (FirmwareSignature::toolReleaseKeys().isEmpty())
+        return end(ToolReleaseFile::withoutKeys(m_parsed));
+    if (!std::holds_alternative<ToolRelease>(m_parsed))
         return end(m_parsed);
     m_statementBody = std::get<QByteArray>(statement);
     QNetworkReply *signature =

@@ -21,7 +21,16 @@ void ToolUpdater::ask()
     // Opened here, not at start-up, which reads no settings.
     if (!m_preferences)
         m_preferences = std::make_unique<UpdatePreferenceStore>();
-    if (m_asked || !m_preferences->read().checkForUpdates)
+    if (m_asked)
+        return;
+    const UpdatePreferences kept = m_preferences->read();
+    if (kept.unreadableCheck) {
+        m_asked = true;
+        return emit reaction({{QStringLiteral("CheckToolUpdates: %1 is neither 1 nor 0; not "
+                                              "checking for tool updates")
+                                   .arg(Decisions::loggedString(*kept.unreadableCheck))}});
+    }
+    if (!kept.checkForUpdates)
         return;
     m_asked = true;
     m_installs = UpdatePolicy::installsUpdates();
@@ -33,9 +42,11 @@ void ToolUpdater::ask()
 
 void ToolUpdater::judge(const ToolReleaseFile::Answer &answer)
 {
-    const Decisions::ToolUpdate update =
+    Decisions::ToolUpdate update =
         Decisions::toolRelease(answer, QLatin1String(BuildSettings::toolVersion),
                                m_preferences->read(), QDateTime::currentDateTimeUtc(), m_installs);
+    if (update.keep && !m_preferences->write(*update.keep))
+        update.log << QStringLiteral("UpdatePreferencesNotSaved");
     emit reaction(update);
     if (update.offer)
         emit offered(*update.offer);

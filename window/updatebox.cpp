@@ -12,6 +12,8 @@ UpdateAnswer askAboutUpdate(QWidget *window, const Decisions::UpdateOffer &offer
     const bool warning = update.box.kind == WindowBox::Kind::Warning;
     QMessageBox box(warning ? QMessageBox::Warning : QMessageBox::Information, update.box.title,
                     update.box.text, QMessageBox::NoButton, window);
+    // The advisory is the server's words: shown as sent, never as markup.
+    box.setTextFormat(Qt::PlainText);
     QPushButton *install = update.installButton.isEmpty()
                                ? nullptr
                                : box.addButton(update.installButton, QMessageBox::AcceptRole);

@@ -10,6 +10,7 @@
 #include "storage/firmwarestore.h"
 #include "toolupdate/toolupdater.h"
 #include "usertexts/usertexts.h"
+#include "window/labeltext.h"
 #include "window/updatebox.h"
 
 #include <QAbstractButton>
@@ -17,6 +18,7 @@
 #include <QDebug>
 #include <QFile>
 #include <QKeyEvent>
+#include <QLabel>
 #include <QMessageBox>
 #include <QNetworkAccessManager>
 #include <QNetworkReply>
@@ -34,18 +36,25 @@ QByteArray pendingBytes(QProcess *process, QByteArray (QProcess::*read)())
 
 void showBox(QWidget *window, const WindowBox &box)
 {
-    QWidget *const parent = box.parented ? window : nullptr;
+    QMessageBox::Icon icon = QMessageBox::Critical;
     switch (box.kind) {
     case WindowBox::Kind::Information:
-        QMessageBox::information(parent, box.title, box.text);
-        return;
+        icon = QMessageBox::Information;
+        break;
     case WindowBox::Kind::Warning:
-        QMessageBox::warning(parent, box.title, box.text);
-        return;
+        icon = QMessageBox::Warning;
+        break;
     case WindowBox::Kind::Critical:
-        QMessageBox::critical(parent, box.title, box.text);
-        return;
+        break;
     }
+    // As QMessageBox::information() and its kin show a box, but for the text:
+    // a box may carry what a server said, which must read as it was sent and
+    // never act as markup (a picture loaded from a share, a link).
+    QMessageBox message(icon, box.title, box.text, QMessageBox::NoButton,
+                        box.parented ? window : nullptr);
+    message.setTextFormat(Qt::PlainText);
+    message.setDefaultButton(message.addButton(QMessageBox::Ok));
+    message.exec();
 }
 
 void writeLog(const QStringList &lines)
@@ -176,14 +185,14 @@ void Widget::finishedSlot(QNetworkReply *reply)
     const Decisions::Information shown =
         Decisions::information(ServerRequests::servedInformation(*reply));
     if (shown.deviceModel)
-        ui->lblDeviceType->setText(*shown.deviceModel);
+        ui->lblDeviceType->setText(valueLabelText(*shown.deviceModel));
     carryOut(this, shown);
     if (!shown.release)
         return;
     release = *shown.release;
     firmwareUrl = release.firmwareUrl;
-    ui->lblFirmwareVersion->setText(release.version);
-    ui->lblFirmwareDesc->setText(release.notes);
+    ui->lblFirmwareVersion->setText(valueLabelText(release.version));
+    ui->lblFirmwareDesc->setText(valueLabelText(release.notes));
     toolUpdater->ask();
 }
 
@@ -224,6 +233,8 @@ void Widget::showInstallerProgress(const ToolRelease &release)
     auto *progress =
         new QProgressDialog(UserTexts::installerDownloading(release.version),
                             UserTexts::cancelButton(), 0, int(release.installerSize), this);
+    // The version in it came from the server: text, never markup.
+    progress->findChild<QLabel *>()->setTextFormat(Qt::PlainText);
     progress->setWindowTitle(UserTexts::windowTitle());
     progress->setWindowModality(Qt::WindowModal);
     progress->setMinimumDuration(0);
