@@ -9,6 +9,7 @@ const QString postponedVersionKey = QStringLiteral("PostponedToolVersion");
 const QString postponedUntilKey = QStringLiteral("PostponedUntil");
 // Named when a release was shown once, and skipped by closing its box.
 const QString skippedVersionKey = QStringLiteral("ShownToolVersion");
+const QString downloadFoldersKey = QStringLiteral("DownloadFolders");
 
 } // namespace
 
@@ -59,6 +60,21 @@ bool UpdatePreferenceStore::write(const UpdatePreferences &preferences)
     keep(postponedVersionKey, preferences.postponedVersion);
     keep(postponedUntilKey, preferences.postponedUntil.toUTC().toString(Qt::ISODate));
     keep(skippedVersionKey, preferences.skippedVersion);
+    m_settings->sync();
+    return m_settings->status() == QSettings::NoError;
+}
+
+QStringList UpdatePreferenceStore::downloadFolders() const
+{
+    return m_settings->value(downloadFoldersKey).toStringList();
+}
+
+bool UpdatePreferenceStore::keepDownloadFolders(const QStringList &names)
+{
+    if (names.isEmpty())
+        m_settings->remove(downloadFoldersKey);
+    else
+        m_settings->setValue(downloadFoldersKey, names);
     m_settings->sync();
     return m_settings->status() == QSettings::NoError;
 }
