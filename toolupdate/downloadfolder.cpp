@@ -242,9 +242,9 @@ bool isFolderName(const QString &name)
            && !name.contains(QLatin1Char('\\'));
 }
 
+// A new folder of make()'s, not yet noted.
 std::variant<QString, FileFailed> makeFolder()
 {
-
 #ifdef Q_OS_WIN
     const std::variant<QString, FileFailed> descriptor = ownerOnlyDescriptor();
     if (const auto *failed = std::get_if<FileFailed>(&descriptor))
