@@ -29,6 +29,7 @@ std::optional<bool> checkSetting(const QVariant &value)
         return std::nullopt;
     return *found;
 }
+const QString downloadFoldersKey = QStringLiteral("DownloadFolders");
 
 } // namespace
 
@@ -91,6 +92,21 @@ bool UpdatePreferenceStore::write(const UpdatePreferences &preferences)
     keep(skippedVersionKey, preferences.skippedVersion);
     keep(acceptedVersionKey, preferences.acceptedVersion);
     keep(acceptedExpiresKey, preferences.acceptedExpires.toUTC().toString(Qt::ISODate));
+    m_settings->sync();
+    return m_settings->status() == QSettings::NoError;
+}
+
+QStringList UpdatePreferenceStore::downloadFolders() const
+{
+    return m_settings->value(downloadFoldersKey).toStringList();
+}
+
+bool UpdatePreferenceStore::keepDownloadFolders(const QStringList &names)
+{
+    if (names.isEmpty())
+        m_settings->remove(downloadFoldersKey);
+    else
+        m_settings->setValue(downloadFoldersKey, names);
     m_settings->sync();
     return m_settings->status() == QSettings::NoError;
 }

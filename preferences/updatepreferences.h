@@ -2,6 +2,7 @@
 
 #include <QDateTime>
 #include <QString>
+#include <QStringList>
 #include <memory>
 #include <optional>
 
@@ -44,6 +45,13 @@ public:
     UpdatePreferences read() const;
     // Whether the choices reached the store.
     bool write(const UpdatePreferences &preferences);
+
+    // The names of the folders the tool made in the user's temporary folder
+    // for its installers and has not removed yet ("DownloadFolders"): the
+    // only ones it ever removes there.
+    QStringList downloadFolders() const;
+    // Whether `names` reached the store, in place of those.
+    bool keepDownloadFolders(const QStringList &names);
 
 private:
     std::unique_ptr<QSettings> m_settings;

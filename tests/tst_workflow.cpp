@@ -3,6 +3,7 @@
 // message box read and closed.
 #include "buildsettings/buildsettings.h"
 #include "integrity/firmwaresignature.h"
+#include "preferences/updatepreferences.h"
 #include "requests/serverrequests.h"
 #include "server/firmwareserver.h"
 #include "testkit/filesizelimit.h"
@@ -20,6 +21,9 @@
 #include <QSslConfiguration>
 #include <QtTest>
 #include <memory>
+#ifdef Q_OS_UNIX
+#include <unistd.h>
+#endif
 
 namespace {
 
@@ -59,6 +63,30 @@ enum class Disk {
     FullTmpfs, // a 256 KiB tmpfs holding the earlier firmware
     ReadOnlyTmpfs,
 };
+// Beside the tool's own download folder when the clean-up runs.
+enum class Beside {
+    Planted, // a folder named like it, that the tool did not note
+    SwappedForLink, // one it noted, replaced by a link to another folder
+    OtherUsers, // one it noted, now another user's
+};
+
+// The user's temporary folder is `path` while this lives.
+struct TemporaryFolder
+{
+    explicit TemporaryFolder(const QString &path)
+    {
+        for (const char *variable : {"TMPDIR", "TMP", "TEMP"}) {
+            before.insert(variable, qgetenv(variable));
+            qputenv(variable, QFile::encodeName(QDir::toNativeSeparators(path)));
+        }
+    }
+    ~TemporaryFolder()
+    {
+        for (auto variable = before.cbegin(); variable != before.cend(); ++variable)
+            qputenv(variable.key(), variable.value());
+    }
+    QHash<const char *, QByteArray> before;
+};
 
 const QString certificates = QStringLiteral(NV38K_TEST_CERT_DIR);
 
@@ -94,6 +122,7 @@ CannedResponse signatureFile(Signature signature, const QByteArray &firmware)
 Q_DECLARE_METATYPE(Utility)
 Q_DECLARE_METATYPE(Disk)
 Q_DECLARE_METATYPE(Signature)
+Q_DECLARE_METATYPE(Beside)
 Q_DECLARE_METATYPE(InstallerOutcome)
 
 class TestWorkflow : public QObject
@@ -122,6 +151,8 @@ private slots:
     void toolReleaseChoicesKept();
     void installerDownload_data();
     void installerDownload();
+    void earlierDownloads_data();
+    void earlierDownloads();
 
 public slots:
     // Stands in for the owner's browser: notes the address, and the owner
@@ -904,26 +935,14 @@ void TestWorkflow::installerDownload()
     QFETCH(int, refusal);
 
     QTemporaryDir temporary;
-    // The user's temporary folder is this one until the test ends.
-    struct TemporaryFolder
-    {
-        QHash<const char *, QByteArray> before;
-        ~TemporaryFolder()
-        {
-            for (auto variable = before.cbegin(); variable != before.cend(); ++variable)
-                qputenv(variable.key(), variable.value());
-        }
-    } restored;
-    for (const char *variable : {"TMPDIR", "TMP", "TEMP"}) {
-        restored.before.insert(variable, qgetenv(variable));
-        qputenv(variable, QFile::encodeName(QDir::toNativeSeparators(temporary.path())));
-    }
+    const TemporaryFolder redirected(temporary.path());
+    UpdatePreferenceStore store(temporary.filePath("kept.ini"));
     const ToolRelease release =
         std::get<ToolRelease>(ToolReleaseFile::parse(toolReleaseFile(QStringLiteral("1.6"))));
     m_server.setResponse("/NV38Firmware/N3KFirmware/" + release.installerName, served);
     qRegisterMetaType<InstallerOutcome>();
     QNetworkAccessManager manager;
-    auto *download = new InstallerDownload(&manager, release);
+    auto *download = new InstallerDownload(&manager, release, store);
     QSignalSpy finished(download, &InstallerDownload::finished);
     QVERIFY(finished.wait(20000));
     auto outcome = finished.takeFirst().first().value<InstallerOutcome>();
@@ -957,9 +976,64 @@ void TestWorkflow::installerDownload()
     QTemporaryDir elsewhere;
     QVERIFY(writeFile(elsewhere.filePath("kept"), "kept"));
     QVERIFY(QFile::link(elsewhere.path(), folder + "/link"));
-    DownloadFolder::removeEarlier();
+    DownloadFolder::removeEarlier(store);
     QVERIFY(!QFileInfo::exists(folder));
     QCOMPARE(readFile(elsewhere.filePath("kept")), "kept");
+}
+
+// The clean-up removes the folders the tool noted that it made, and nothing
+// else in a temporary folder that others may write, nor through a link.
+void TestWorkflow::earlierDownloads_data()
+{
+    QTest::addColumn<Beside>("beside");
+    QTest::newRow("planted, not noted") << Beside::Planted;
+    QTest::newRow("noted, swapped for a link") << Beside::SwappedForLink;
+    QTest::newRow("noted, another user's") << Beside::OtherUsers;
+}
+
+void TestWorkflow::earlierDownloads()
+{
+    QFETCH(Beside, beside);
+
+    QTemporaryDir temporary;
+    const TemporaryFolder redirected(temporary.path());
+    UpdatePreferenceStore store(temporary.filePath("kept.ini"));
+    const auto made = DownloadFolder::make(store);
+    const auto besideMade = DownloadFolder::make(store);
+    QVERIFY(std::holds_alternative<QString>(made) && std::holds_alternative<QString>(besideMade));
+    const QString own = std::get<QString>(made);
+    const QString other = std::get<QString>(besideMade);
+    QTemporaryDir elsewhere;
+    QVERIFY(writeFile(elsewhere.filePath("kept"), "kept"));
+    QVERIFY(QDir(own).mkdir("inner") && writeFile(own + "/inner/setup.exe", "setup")
+            && QFile::link(elsewhere.path(), own + "/inner/link"));
+    switch (beside) {
+    case Beside::Planted:
+        QVERIFY(store.keepDownloadFolders({QFileInfo(own).fileName()}));
+        QVERIFY(writeFile(other + "/kept", "kept"));
+        break;
+    case Beside::SwappedForLink:
+    case Beside::OtherUsers:
+#ifdef Q_OS_UNIX
+        if (beside == Beside::SwappedForLink) {
+            QVERIFY(QDir().rmdir(other) && QFile::link(elsewhere.path(), other));
+            break;
+        }
+        if (::geteuid() != 0)
+            QSKIP("Only root can give a folder to another user");
+        QVERIFY(writeFile(other + "/kept", "kept"));
+        QCOMPARE(::chown(QFile::encodeName(other).constData(), 65534, 65534), 0);
+#else
+        QSKIP("Needs real links and another user");
+#endif
+        break;
+    }
+    DownloadFolder::removeEarlier(store);
+    QVERIFY(!QFileInfo::exists(own));
+    QCOMPARE(readFile(elsewhere.filePath("kept")), "kept");
+    if (beside != Beside::SwappedForLink)
+        QCOMPARE(readFile(other + "/kept"), "kept");
+    QCOMPARE(store.downloadFolders(), QStringList());
 }
 
 QTEST_MAIN(TestWorkflow)

@@ -1,6 +1,7 @@
 #include "toolupdate/downloadfolder.h"
 
 #include "integrity/sha256.h"
+#include "preferences/updatepreferences.h"
 
 #include <QDir>
 #include <QFileInfo>
@@ -9,11 +10,15 @@
 #include <QTemporaryDir>
 
 #ifdef Q_OS_WIN
+#include <aclapi.h>
 #include <qt_windows.h>
 #include <sddl.h>
 #else
+#include <dirent.h>
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
+#include <vector>
 #endif
 
 namespace DownloadFolder {
@@ -21,26 +26,6 @@ namespace DownloadFolder {
 namespace {
 
 const QString prefix = QStringLiteral("nv38k-update-");
-
-void removeEntry(const QFileInfo &entry)
-{
-    if (entry.isSymLink() || entry.isJunction()) {
-        // A link to a folder is itself removed as a folder, on Windows.
-        if (!QFile::remove(entry.filePath()))
-            QDir().rmdir(entry.filePath());
-        return;
-    }
-    if (entry.isDir()) {
-        const QFileInfoList children = QDir(entry.filePath())
-                                           .entryInfoList(QDir::AllEntries | QDir::Hidden
-                                                          | QDir::System | QDir::NoDotAndDotDot);
-        for (const QFileInfo &child : children)
-            removeEntry(child);
-        QDir().rmdir(entry.filePath());
-        return;
-    }
-    QFile::remove(entry.filePath());
-}
 
 #ifdef Q_OS_WIN
 const wchar_t *nativePath(const QString &path)
@@ -53,20 +38,27 @@ FileFailed lastError()
     return FileFailed{qt_error_string(int(GetLastError()))};
 }
 
+// What this process's token says of `what`, or nothing.
+QByteArray tokenInformation(TOKEN_INFORMATION_CLASS what)
+{
+    HANDLE token = nullptr;
+    if (!OpenProcessToken(GetCurrentProcess(), TOKEN_QUERY, &token))
+        return {};
+    DWORD size = 0;
+    GetTokenInformation(token, what, nullptr, 0, &size);
+    QByteArray information(int(size), '\0');
+    const bool read = GetTokenInformation(token, what, information.data(), size, &size);
+    CloseHandle(token);
+    return read ? information : QByteArray();
+}
+
 // An access list that gives this user, and no one else, full control, and
 // takes nothing from the folder above: "D:P(A;OICI;FA;;;<the user's SID>)".
 std::variant<QString, FileFailed> ownerOnlyDescriptor()
 {
-    HANDLE token = nullptr;
-    if (!OpenProcessToken(GetCurrentProcess(), TOKEN_QUERY, &token))
-        return lastError();
-    DWORD size = 0;
-    GetTokenInformation(token, TokenUser, nullptr, 0, &size);
-    QByteArray user(int(size), '\0');
-    const bool read = GetTokenInformation(token, TokenUser, user.data(), size, &size);
-    CloseHandle(token);
+    QByteArray user = tokenInformation(TokenUser);
     wchar_t *sid = nullptr;
-    if (!read
+    if (user.isEmpty()
         || !ConvertSidToStringSidW(reinterpret_cast<TOKEN_USER *>(user.data())->User.Sid, &sid))
         return lastError();
     const QString descriptor =
@@ -97,11 +89,161 @@ std::variant<QString, NameTaken, FileFailed> makeOwnerOnly(const QString &path,
         return NameTaken{};
     return FileFailed{qt_error_string(int(why))};
 }
+
+// Whether `owner` is this user, or the owner this process gives what it
+// makes (an elevated administrator's folders belong to Administrators).
+bool isThisUser(PSID owner)
+{
+    QByteArray user = tokenInformation(TokenUser);
+    QByteArray makes = tokenInformation(TokenOwner);
+    return (!user.isEmpty()
+            && EqualSid(owner, reinterpret_cast<TOKEN_USER *>(user.data())->User.Sid))
+           || (!makes.isEmpty()
+               && EqualSid(owner, reinterpret_cast<TOKEN_OWNER *>(makes.data())->Owner));
+}
+
+// The folder `path` opened itself, not what a link or junction there leads
+// to, and held without sharing deletion, so that it can be neither renamed
+// nor replaced until closed; only if it is a folder this user owns.
+HANDLE openOwnFolder(const QString &path)
+{
+    const HANDLE folder =
+        CreateFileW(nativePath(QDir::toNativeSeparators(path)),
+                    DELETE | FILE_LIST_DIRECTORY | FILE_READ_ATTRIBUTES | READ_CONTROL,
+                    FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
+                    FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
+    if (folder == INVALID_HANDLE_VALUE)
+        return folder;
+    BY_HANDLE_FILE_INFORMATION information;
+    PSID owner = nullptr;
+    PSECURITY_DESCRIPTOR security = nullptr;
+    const bool own = GetFileInformationByHandle(folder, &information)
+                     && (information.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)
+                     && !(information.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT)
+                     && GetSecurityInfo(folder, SE_FILE_OBJECT, OWNER_SECURITY_INFORMATION, &owner,
+                                        nullptr, nullptr, nullptr, &security)
+                            == ERROR_SUCCESS
+                     && isThisUser(owner);
+    LocalFree(security);
+    if (own)
+        return folder;
+    CloseHandle(folder);
+    return INVALID_HANDLE_VALUE;
+}
+
+// Removes the folder `path` with what it holds, if it is this user's own;
+// whether any of it stayed.
+bool removeOwn(const QString &path)
+{
+    const HANDLE folder = openOwnFolder(path);
+    if (folder == INVALID_HANDLE_VALUE)
+        return false;
+    WIN32_FIND_DATAW found;
+    const HANDLE listing =
+        FindFirstFileW(nativePath(QDir::toNativeSeparators(path + QStringLiteral("/*"))), &found);
+    if (listing != INVALID_HANDLE_VALUE) {
+        do {
+            const QString name = QString::fromWCharArray(found.cFileName);
+            if (name == QLatin1String(".") || name == QLatin1String(".."))
+                continue;
+            const QString child = QDir::toNativeSeparators(path + QLatin1Char('/') + name);
+            const DWORD attributes = found.dwFileAttributes;
+            // A link or junction is removed itself, never entered.
+            if ((attributes & FILE_ATTRIBUTE_DIRECTORY)
+                && !(attributes & FILE_ATTRIBUTE_REPARSE_POINT))
+                removeOwn(child);
+            else if (attributes & FILE_ATTRIBUTE_DIRECTORY)
+                RemoveDirectoryW(nativePath(child));
+            else
+                DeleteFileW(nativePath(child));
+        } while (FindNextFileW(listing, &found));
+        FindClose(listing);
+    }
+    // The folder held, whatever its name leads to now.
+    FILE_DISPOSITION_INFO disposition{TRUE};
+    const bool removed =
+        SetFileInformationByHandle(folder, FileDispositionInfo, &disposition, sizeof disposition);
+    CloseHandle(folder);
+    return !removed;
+}
+
+bool removeOwn(const QString &parent, const QString &name)
+{
+    return removeOwn(parent + QLatin1Char('/') + name);
+}
+#else
+
+// Removes what the folder open as `folder` holds, each entry by its name in
+// that folder: a folder, opened without following a link, is emptied the
+// same way; anything else, a link included, is unlinked itself.
+void empty(int folder)
+{
+    // fdopendir() takes over the descriptor it is given.
+    const int listed = ::dup(folder);
+    DIR *listing = listed < 0 ? nullptr : ::fdopendir(listed);
+    if (!listing) {
+        if (listed >= 0)
+            ::close(listed);
+        return;
+    }
+    std::vector<QByteArray> names;
+    while (const dirent *entry = ::readdir(listing)) {
+        const QByteArray name(entry->d_name);
+        if (name != "." && name != "..")
+            names.push_back(name);
+    }
+    ::closedir(listing);
+    for (const QByteArray &name : names) {
+        const int child =
+            ::openat(folder, name.constData(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+        if (child < 0) {
+            ::unlinkat(folder, name.constData(), 0);
+            continue;
+        }
+        empty(child);
+        ::close(child);
+        ::unlinkat(folder, name.constData(), AT_REMOVEDIR);
+    }
+}
+
+// Removes the folder `name` in `parent` with what it holds, if it is a
+// folder, not a link, that this user owns; whether any of it stayed.
+bool removeOwn(const QString &parent, const QString &name)
+{
+    const int above =
+        ::open(QFile::encodeName(parent).constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (above < 0)
+        return false;
+    const QByteArray entry = QFile::encodeName(name);
+    const int folder =
+        ::openat(above, entry.constData(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+    struct stat held;
+    bool stayed = false;
+    if (folder >= 0 && ::fstat(folder, &held) == 0 && S_ISDIR(held.st_mode)
+        && held.st_uid == ::geteuid()) {
+        empty(folder);
+        // Only the folder emptied, should its name lead elsewhere now.
+        struct stat named;
+        stayed = ::fstatat(above, entry.constData(), &named, AT_SYMLINK_NOFOLLOW) == 0
+                 && named.st_dev == held.st_dev && named.st_ino == held.st_ino
+                 && ::unlinkat(above, entry.constData(), AT_REMOVEDIR) != 0;
+    }
+    if (folder >= 0)
+        ::close(folder);
+    ::close(above);
+    return stayed;
+}
 #endif
 
-} // namespace
+// Whether `name` is one make() gives, and no path.
+bool isFolderName(const QString &name)
+{
+    return name.startsWith(prefix) && !name.contains(QLatin1Char('/'))
+           && !name.contains(QLatin1Char('\\'));
+}
 
-std::variant<QString, FileFailed> make()
+// A new folder of make()'s, not yet noted.
+std::variant<QString, FileFailed> makeFolder()
 {
 #ifdef Q_OS_WIN
     const std::variant<QString, FileFailed> descriptor = ownerOnlyDescriptor();
@@ -128,18 +270,36 @@ std::variant<QString, FileFailed> make()
 #endif
 }
 
-void remove(const QString &path)
+} // namespace
+
+std::variant<QString, FileFailed> make(UpdatePreferenceStore &store)
 {
-    removeEntry(QFileInfo(path));
+    const std::variant<QString, FileFailed> made = makeFolder();
+    const auto *folder = std::get_if<QString>(&made);
+    if (!folder)
+        return made;
+    // A folder not kept would never be removed.
+    if (!store.keepDownloadFolders(store.downloadFolders() << QFileInfo(*folder).fileName())) {
+        remove(*folder);
+        return FileFailed{QStringLiteral("the folder could not be noted in the settings")};
+    }
+    return made;
 }
 
-void removeEarlier()
+void remove(const QString &path)
 {
-    const QFileInfoList earlier = QDir::temp().entryInfoList(
-        {prefix + QLatin1Char('*')},
-        QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot);
-    for (const QFileInfo &folder : earlier)
-        removeEntry(folder);
+    const QFileInfo folder(path);
+    removeOwn(folder.absolutePath(), folder.fileName());
+}
+
+void removeEarlier(UpdatePreferenceStore &store)
+{
+    QStringList stayed;
+    for (const QString &name : store.downloadFolders()) {
+        if (isFolderName(name) && removeOwn(QDir::tempPath(), name))
+            stayed << name;
+    }
+    store.keepDownloadFolders(stayed);
 }
 
 HeldFile::HeldFile(const QString &path, qintptr handle)

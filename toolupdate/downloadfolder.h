@@ -9,23 +9,28 @@
 #include <optional>
 #include <variant>
 
+class UpdatePreferenceStore;
+
 // Where a downloaded installer waits for its start, and what holds it there.
 namespace DownloadFolder {
 
 // A new folder in the user's temporary folder, "nv38k-update-" and a random
 // name, that only this user may open: on Windows with an access list of its
 // own for this user alone (not inherited from %TEMP%, which other users may
-// write where TMP is C:\Temp), elsewhere with mode 0700. Its path, or why
-// there is none.
-std::variant<QString, FileFailed> make();
+// write where TMP is C:\Temp), elsewhere with mode 0700. Its name is kept in
+// `store` for removeEarlier(). Its path, or why there is none.
+std::variant<QString, FileFailed> make(UpdatePreferenceStore &store);
 
-// Removes the folder `path` and what it holds, never following a link or a
-// junction in it: a link is removed, not what it leads to.
+// Removes the folder `path` and what it holds, if it is a folder this user
+// owns, not a link or a junction; never follows one, at any depth: a link
+// is removed, not what it leads to.
 void remove(const QString &path);
 
-// Removes the folders that make() left in the user's temporary folder: the
-// installers of earlier updates, which run from there.
-void removeEarlier();
+// Removes, as remove() does, the folders that make() kept in `store`: the
+// installers of earlier updates, which run from there. Nothing else in the
+// temporary folder, which other users may write, is looked at. Names whose
+// folder is gone, or was not this user's, are forgotten.
+void removeEarlier(UpdatePreferenceStore &store);
 
 // The installer, open for reading from before it is hashed until after it
 // has started: while held, no one can open it for writing, nor delete or

@@ -21,11 +21,12 @@ InstallerRefused refusal(InstallerProblem problem, const QString &detail,
 
 } // namespace
 
-InstallerDownload::InstallerDownload(QNetworkAccessManager *manager, const ToolRelease &release)
+InstallerDownload::InstallerDownload(QNetworkAccessManager *manager, const ToolRelease &release,
+                                     UpdatePreferenceStore &store)
     : QObject(manager)
     , m_release(release)
 {
-    const std::variant<QString, FileFailed> folder = DownloadFolder::make();
+    const std::variant<QString, FileFailed> folder = DownloadFolder::make(store);
     QString why;
     if (const auto *made = std::get_if<QString>(&folder)) {
         m_folder = *made;

@@ -12,6 +12,7 @@
 
 class QNetworkAccessManager;
 class QNetworkReply;
+class UpdatePreferenceStore;
 
 // The installer passed every check, and is held until it has started.
 using HeldInstaller = std::shared_ptr<DownloadFolder::HeldFile>;
@@ -40,8 +41,10 @@ class InstallerDownload : public QObject
     Q_OBJECT
 
 public:
-    // Asks through `manager`, whose child it becomes.
-    InstallerDownload(QNetworkAccessManager *manager, const ToolRelease &release);
+    // Asks through `manager`, whose child it becomes; keeps the folder's name
+    // in `store`, for DownloadFolder::removeEarlier().
+    InstallerDownload(QNetworkAccessManager *manager, const ToolRelease &release,
+                      UpdatePreferenceStore &store);
     ~InstallerDownload() override;
 
     void cancel();

@@ -35,7 +35,7 @@ void ToolUpdater::ask()
     m_asked = true;
     m_installs = UpdatePolicy::installsUpdates();
     if (m_installs)
-        DownloadFolder::removeEarlier();
+        DownloadFolder::removeEarlier(*m_preferences);
     connect(new ToolReleaseCheck(m_manager), &ToolReleaseCheck::answered, this,
             &ToolUpdater::judge);
 }
@@ -61,7 +61,7 @@ void ToolUpdater::answer(const Decisions::UpdateOffer &offer, Decisions::UpdateC
         emit reaction({{QStringLiteral("UpdatePreferencesNotSaved")}});
     if (choice != Decisions::UpdateChoice::InstallNow || !m_installs)
         return;
-    m_download = new InstallerDownload(m_manager, offer.release);
+    m_download = new InstallerDownload(m_manager, offer.release, *m_preferences);
     connect(m_download, &InstallerDownload::progress, this, &ToolUpdater::progress);
     connect(m_download, &InstallerDownload::finished, this, &ToolUpdater::downloaded);
     emit downloadStarted(offer.release);
