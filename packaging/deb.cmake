@@ -46,4 +46,7 @@ set(CPACK_DEBIAN_PACKAGE_CONTROL_EXTRA
     ${CMAKE_CURRENT_SOURCE_DIR}/packaging/deb/postinst ${CMAKE_CURRENT_SOURCE_DIR}/packaging/deb/postrm
     ${CMAKE_CURRENT_SOURCE_DIR}/packaging/deb/conffiles)
 set(CPACK_DEBIAN_PACKAGE_CONTROL_STRICT_PERMISSION ON)
+# A build without a tool release key is never packaged.
+set(CPACK_NV38K_TOOL_RELEASE_KEYS "${NV38K_TOOL_RELEASE_KEYS_RAW}")
+set(CPACK_PROJECT_CONFIG_FILE ${CMAKE_CURRENT_SOURCE_DIR}/packaging/package-checks.cmake)
 include(CPack)

@@ -5,7 +5,8 @@
 # SBOMs of the Windows tool, its dfu-util and the Debian package (*.cdx.json,
 # in the sources archive too). Arguments go to
 # both builds' CMake configure step, as for scripts/build-windows.sh, e.g.
-# -DNV38K_FIRMWARE_HOST=... -DNV38K_TRUSTED_CA=... The same commit and
+# -DNV38K_FIRMWARE_HOST=... -DNV38K_TRUSTED_CA=...; -DNV38K_TOOL_RELEASE_KEY=...
+# is required, since every package carries a tool release key. The same commit and
 # arguments give the same files, wherever and whenever they are built; with
 # NV38K_SIGN_PKCS12 and its password in the environment the Windows programs
 # are signed (packaging/windows/sign.sh), and what was signed is listed.
@@ -21,16 +22,24 @@
 set -euo pipefail
 source "$(dirname "$0")/usage.sh"
 take_arguments '-D?*' --accept-lagging-pins '--lagging-pins-record=?*' -- "$@"
-accept_lagging=no record=
+accept_lagging=no record= tool_release_key=
 configure=()
 for argument in "$@"; do
     case $argument in
     --accept-lagging-pins) accept_lagging=yes ;;
     --lagging-pins-record=*) record=$(realpath "${argument#*=}") ;;
+    -DNV38K_TOOL_RELEASE_KEY=* | -DNV38K_TOOL_RELEASE_KEY:*=*) tool_release_key=${argument#*=} ;&
     *) configure+=("$argument") ;;
     esac
 done
 set -- "${configure[@]}"
+# Before anything is installed or built; cpack and make-packages.sh refuse
+# such a build too.
+[[ -n $tool_release_key ]] || {
+    echo "package.sh: every package needs a tool release key; pass -DNV38K_TOOL_RELEASE_KEY=FILE" \
+        "(see docs/building.md)" >&2
+    exit 1
+}
 cd "$(dirname "$0")/.."
 source scripts/packages.sh
 scripts/install-deps.sh "${build_packages[@]}" "${deb_packages[@]}" nsis zip osslsigncode

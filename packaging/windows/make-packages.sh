@@ -6,7 +6,8 @@
 # and, for the SBOM, the installer's uninstall.exe into EXE_DIR.
 # VERSION is the one CMake wrote into EXE_DIR/nv38k-version.txt unless
 # NV38K_VERSION says otherwise, and the installer names the last day of
-# security updates from EXE_DIR/nv38k-support-until.txt. With
+# security updates from EXE_DIR/nv38k-support-until.txt. A build without a
+# tool release key (EXE_DIR/nv38k-tool-release-keys.txt) is refused. With
 # NV38K_SIGN_PKCS12 set, the programs, the uninstaller and the installer are
 # signed (see sign.sh), and each signature is summed up: the certificate's
 # subject, the signing time and whether a timestamp backs it (the uninstaller's too). Both packages
@@ -24,6 +25,11 @@ version=${NV38K_VERSION:-$(cat "$exe_dir/nv38k-version.txt" 2>/dev/null || true)
 [[ -n $version ]] || { echo "make-packages: $exe_dir/nv38k-version.txt is missing (CMake writes it)" >&2; exit 1; }
 support_until=$(cat "$exe_dir/nv38k-support-until.txt" 2>/dev/null || true)
 [[ -n $support_until ]] || { echo "make-packages: $exe_dir/nv38k-support-until.txt is missing (CMake writes it)" >&2; exit 1; }
+[[ -s $exe_dir/nv38k-tool-release-keys.txt ]] || {
+    echo "make-packages: $exe_dir has no tool release key, which every package needs;" \
+        "build it with -DNV38K_TOOL_RELEASE_KEY=FILE (see docs/building.md)" >&2
+    exit 1
+}
 export SOURCE_DATE_EPOCH=${SOURCE_DATE_EPOCH:-$(git -C "$here" log -1 --format=%ct)}
 
 programs=(nv38k-upgrade-tool.exe bin/x64/dfu-util-static.exe)
