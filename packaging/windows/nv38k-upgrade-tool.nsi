@@ -34,6 +34,9 @@ RequestExecutionLevel user
 InstallDir "$LOCALAPPDATA\Programs\NV38K Upgrade Tool"
 InstallDirRegKey HKCU "${UNINSTALL_KEY}" "InstallLocation"
 SetCompressor /SOLID lzma
+; A file that cannot be written stops the install: skipping it would leave the
+; old program under the new version's Uninstall entry.
+AllowSkipFiles off
 !ifdef SIGN
   !uninstfinalize '"${SIGN}" "%1"' = 0
   !finalize '"${SIGN}" "%1"' = 0
@@ -84,6 +87,10 @@ Function .onInit
   ${IfNot} ${Errors}
     StrCpy $NoUpdateCheck 1
   ${EndIf}
+  ; Before the first page: an owner learns of a copy still running before
+  ; clicking through.
+  Call WaitForTool
+  Call CloseAll
 FunctionEnd
 
 ; The box starts checked unless the owner has turned the check off before
@@ -114,22 +121,57 @@ FunctionEnd
 Function UpdateCheckChecked
 FunctionEnd
 
-; The tool that started this installer to update itself may still be quitting;
-; Windows lets no one replace a program while it runs. Waits up to 10 s.
+; Sets the error flag when program $R0 exists and cannot be overwritten:
+; Windows lets no one replace a program while it runs.
+Function Busy
+  ClearErrors
+  IfFileExists "$R0" 0 done
+  FileOpen $0 "$R0" a
+  ; IfErrors clears the flag it reads.
+  IfErrors busy
+  FileClose $0
+  Goto done
+  busy:
+    SetErrors
+  done:
+FunctionEnd
+
+; The tool that started this installer to update itself may still be quitting.
+; Waits up to 10 s.
 Function WaitForTool
-  IfFileExists "$INSTDIR\${PROGRAM}" 0 done
+  StrCpy $R0 "$INSTDIR\${PROGRAM}"
   StrCpy $1 0
   retry:
-    ClearErrors
-    FileOpen $0 "$INSTDIR\${PROGRAM}" a
-    IfErrors 0 writable
+    Call Busy
+    IfErrors 0 done
     IntOp $1 $1 + 1
     IntCmp $1 50 done
     Sleep 200
     Goto retry
-  writable:
-    FileClose $0
   done:
+FunctionEnd
+
+; Another copy of the tool, or the dfu-util it runs, may still run program
+; $R0, named $R1: the owner closes it and retries, or the install ends with
+; nothing changed. A silent install ends at once, with exit code 2.
+Function CloseOrEnd
+  retry:
+    Call Busy
+    IfErrors 0 done
+    MessageBox MB_RETRYCANCEL|MB_ICONEXCLAMATION "$R1仍在运行：$R0。请关闭它，然后点击“重试”。" \
+      /SD IDCANCEL IDRETRY retry
+    SetErrorLevel 2
+    Quit
+  done:
+FunctionEnd
+
+Function CloseAll
+  StrCpy $R0 "$INSTDIR\${PROGRAM}"
+  StrCpy $R1 "${TITLE}"
+  Call CloseOrEnd
+  StrCpy $R0 "$INSTDIR\bin\x64\dfu-util-static.exe"
+  StrCpy $R1 "dfu-util "
+  Call CloseOrEnd
 FunctionEnd
 
 ; In the install folder, as the shortcut starts it.
@@ -140,7 +182,8 @@ FunctionEnd
 
 Section "Install"
   SetShellVarContext current
-  Call WaitForTool
+  ; Again: the owner may have chosen another folder, or started a copy since.
+  Call CloseAll
   SetOutPath "$INSTDIR\bin\x64"
   File "${SOURCE}/bin/x64/dfu-util-static.exe"
   SetOutPath "$INSTDIR"
@@ -152,6 +195,8 @@ Section "Install"
   ; The shortcut's working directory is the output path: the install folder.
   CreateShortcut "${SHORTCUT}" "$INSTDIR\${PROGRAM}" "" "$INSTDIR\${PROGRAM}" 0
 
+  ; Only now is every file in place: the entry, and the version that
+  ; reporters quote from it, tells of what is installed.
   WriteRegStr HKCU "${UNINSTALL_KEY}" "DisplayName" "${TITLE}"
   WriteRegStr HKCU "${UNINSTALL_KEY}" "DisplayVersion" "${VERSION}"
   WriteRegStr HKCU "${UNINSTALL_KEY}" "Publisher" "NV38K"

@@ -70,11 +70,11 @@ click() {
 }
 
 # Presses the default button of box $1: clicks into it and, once it has the
-# keyboard focus, presses Return.
+# keyboard focus, presses Return (or key $2, as Escape for its cancel button).
 press_return() {
     xdotool mousemove --window "$1" 5 5 click 1 || return 1
     for _ in $(seq 100); do
-        [[ $(xdotool getwindowfocus 2>/dev/null) == "$1" ]] && { xdotool key Return; return; }
+        [[ $(xdotool getwindowfocus 2>/dev/null) == "$1" ]] && { xdotool key "${2:-Return}"; return; }
         sleep 0.1
     done
     return 1
@@ -105,6 +105,10 @@ fetch_information() {
 wine() { "$top/scripts/wine-run.sh" "$@"; }
 fresh_prefix() {
     local local_app_data
+    # A wineserver lingers after its last program and writes the registry
+    # as it ends: ended first, it writes nothing into the new prefix.
+    wineserver -k 2>/dev/null || true
+    wineserver --wait 2>/dev/null || true
     rm -rf "$WINEPREFIX" && wine || return 1
     { read -r profile && read -r app_data && read -r local_app_data; } < <(
         wine cmd /c 'echo %USERPROFILE%&echo %APPDATA%&echo %LOCALAPPDATA%' | tr -d '\r') &&

@@ -10,7 +10,9 @@
 # untouched. A served installer whose SHA-256 differs from the statement's
 # runs nothing and the box says why; one signed by the vendor's renewed
 # certificate installs as well. The next check removes the download; a copy
-# outside the installed folder offers no "立即更新".
+# outside the installed folder offers no "立即更新". While a second copy of
+# 1.5 runs, the installer's box names it, and "取消", or a silent install,
+# leaves 1.5 installed.
 # The installer's silent switch comes through a test build's
 # NV38K_TEST_INSTALLER_ARGUMENTS; an owner clicks through the installer.
 # One line per row; stops at the first that fails. scripts/test.sh --windows
@@ -125,7 +127,7 @@ tool_pid=
 # (default the installed one) as its shortcut does, and clicks "获取固件信息".
 start_tool() {
     local at=${1:-$folder} main
-    (cd "$(winepath -u "$at")" && NV38K_TEST_INSTALLER_ARGUMENTS=/S exec wine "$at\\$program") \
+    (cd "$(winepath -u "$at")" && NV38K_TEST_INSTALLER_ARGUMENTS=${installer_arguments-/S} exec wine "$at\\$program") \
         >"$work/tool.log" 2>&1 &
     tool_pid=$!
     main=$(window "NV38K升级工具V${2:-1.5}") && [[ -n $main ]] &&
@@ -220,3 +222,57 @@ portable() {
     [[ $told -eq 0 ]] && is_version 1.5 && ! grep -q '^InstallerStarted' "$work/tool.log"
 }
 row "a copy outside the installed folder: 立即更新 is not offered, 跳过此版本 is the default" portable
+
+# A second copy of 1.5 runs, as the owner may have started it: the installer
+# must not report 1.6 installed over a program it could not replace.
+# Starts it, and waits until $1 windows of 1.5 are there.
+second_pid=
+start_second() {
+    (cd "$folder_unix" && exec wine "$folder\\$program") >"$work/second.log" 2>&1 &
+    second_pid=$!
+    eventually windows_of_1_5 "$1"
+}
+windows_of_1_5() { [[ $(xdotool search --onlyvisible --name '^NV38K升级工具V1\.5$' | wc -l) -ge $1 ]]; }
+stop_both() {
+    stop_tool
+    wait "$second_pid" || true
+}
+# The texts Wine traced the installer's windows with (+win), in Chinese again:
+# Wine writes \XXXX for a character beyond ASCII and \\ for a backslash.
+window_texts() {
+    sed -n 's/.*:set_window_text L"\(.*\)"$/\1/p' "$1" |
+        python3 -c 'import re, sys; print(re.sub(r"\\(\\|[0-9a-f]{4})", lambda m: "\\" if m[1] == "\\" else chr(int(m[1], 16)), sys.stdin.read()))'
+}
+# With windows of two programs, a box that another's window came after is
+# not the active one until a click beside its icon.
+activate() { xdotool mousemove --window "$1" 30 60 click 1; }
+installer_ended() { ! pgrep -f 'nv38k-upgrade-tool-1\.6-setup\.exe' >/dev/null; }
+# 立即更新 in one copy while the other runs: the installer's box names the
+# running program; 取消 (Esc) ends it with nothing changed.
+running_copy() {
+    local box warning said=0 before
+    announce 1.6 && installed && before=$(sha256sum <"$folder_unix/$program") || return 1
+    # Wine's dialog fonts have no Chinese: the box's text in a face with it.
+    wine reg add 'HKCU\Software\Wine\Fonts\Replacements' /v Tahoma /d 'WenQuanYi Micro Hei' /f >/dev/null &&
+        installer_arguments='' WINEDEBUG=+win start_tool && start_second 2 && warning=$(window 安全更新) &&
+        activate "$warning" && press_default &&
+        box=$(timeout 120 xdotool search --sync --onlyvisible --name '^NV38K升级工具 1\.6 安装$' | head -n 1) &&
+        [[ -n $box ]] && screenshot installer-running-box && activate "$box" && press_return "$box" Escape &&
+        eventually gone && eventually installer_ended || said=1
+    cp "$work/tool.log" "$work/running-copy-wine.txt"
+    stop_both
+    [[ $said -eq 0 ]] && is_version 1.5 && [[ $(sha256sum <"$folder_unix/$program") == "$before" ]] &&
+        firmware_untouched && window_texts "$work/running-copy-wine.txt" |
+        grep -F "NV38K升级工具仍在运行：$folder\\$program。请关闭它，然后点击“重试”。" >/dev/null
+}
+row "立即更新 while a second copy runs: the box names it, 取消 leaves 1.5 installed" running_copy
+
+# Silently, nobody is asked: the installer ends with exit code 2.
+running_copy_silent() {
+    local status=0
+    installed && start_second 1 || return 1
+    wine "$(winepath -w "$packages/1.6/nv38k-upgrade-tool-1.6-setup.exe")" /S || status=$?
+    stop_both
+    [[ $status -eq 2 ]] && is_version 1.5
+}
+row "/S while a copy runs: exit code 2, 1.5 stays installed" running_copy_silent
