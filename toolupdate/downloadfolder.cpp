@@ -138,26 +138,32 @@ bool removeOwn(const QString &path)
     const HANDLE folder = openOwnFolder(path);
     if (folder == INVALID_HANDLE_VALUE)
         return false;
-    WIN32_FIND_DATAW found;
-    const HANDLE listing =
-        FindFirstFileW(nativePath(QDir::toNativeSeparators(path + QStringLiteral("/*"))), &found);
-    if (listing != INVALID_HANDLE_VALUE) {
-        do {
-            const QString name = QString::fromWCharArray(found.cFileName);
-            if (name == QLatin1String(".") || name == QLatin1String(".."))
-                continue;
-            const QString child = QDir::toNativeSeparators(path + QLatin1Char('/') + name);
-            const DWORD attributes = found.dwFileAttributes;
-            // A link or junction is removed itself, never entered.
-            if ((attributes & FILE_ATTRIBUTE_DIRECTORY)
-                && !(attributes & FILE_ATTRIBUTE_REPARSE_POINT))
-                removeOwn(child);
-            else if (attributes & FILE_ATTRIBUTE_DIRECTORY)
-                RemoveDirectoryW(nativePath(child));
-            else
-                DeleteFileW(nativePath(child));
-        } while (FindNextFileW(listing, &found));
-        FindClose(listing);
+    // Listed through the handle held: listing by name would open the folder
+    // again, which the handle's sharing refuses.
+    alignas(8) char listing[16 * 1024];
+    auto kind = FileIdBothDirectoryRestartInfo;
+    while (GetFileInformationByHandleEx(folder, kind, listing, sizeof listing)) {
+        kind = FileIdBothDirectoryInfo;
+        for (const char *entry = listing;;) {
+            const auto *found = reinterpret_cast<const FILE_ID_BOTH_DIR_INFO *>(entry);
+            const QString name = QString::fromWCharArray(
+                found->FileName, int(found->FileNameLength / sizeof(wchar_t)));
+            if (name != QLatin1String(".") && name != QLatin1String("..")) {
+                const QString child = QDir::toNativeSeparators(path + QLatin1Char('/') + name);
+                const DWORD attributes = found->FileAttributes;
+                // A link or junction is removed itself, never entered.
+                if ((attributes & FILE_ATTRIBUTE_DIRECTORY)
+                    && !(attributes & FILE_ATTRIBUTE_REPARSE_POINT))
+                    removeOwn(child);
+                else if (attributes & FILE_ATTRIBUTE_DIRECTORY)
+                    RemoveDirectoryW(nativePath(child));
+                else
+                    DeleteFileW(nativePath(child));
+            }
+            if (found->NextEntryOffset == 0)
+                break;
+            entry += found->NextEntryOffset;
+        }
     }
     // The folder held, whatever its name leads to now.
     FILE_DISPOSITION_INFO disposition{TRUE};
