@@ -45,7 +45,7 @@ private slots:
     void UpdateStateChange(QProcess::ProcessState state);
 
 private:
-    void showInstallerProgress(const ToolRelease &release);
+    void showInstallerProgress(const ToolRelease &toolRelease);
 
     Ui::Widget *ui;
     QProcess *listProcess;
@@ -53,7 +53,7 @@ private:
     QNetworkAccessManager *infoManager;
     QNetworkAccessManager *firmwareManager;
     QString firmwareUrl; // empty until a complete information file was read
-    Decisions::Release release; // what firmwareUrl was made from
+    Decisions::Release firmwareRelease; // what firmwareUrl was made from
     QString infoUrl;
     QFile *firmwareFile = nullptr;
     QByteArray listErrors; // dfu-util's standard error in this run, bounded
