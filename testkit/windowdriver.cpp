@@ -1,5 +1,6 @@
 #include "testkit/windowdriver.h"
 
+#include "server/logtext.h"
 #include "testkit/waituntil.h"
 #include "toolupdate/toolreleasecheck.h"
 #include "window/widget.h"
@@ -201,19 +202,12 @@ QString successBox()
     return box(UserTexts::firmwareStored());
 }
 
-QString quoted(const QString &text)
-{
-    QString out;
-    QDebug(&out).nospace() << text;
-    return out;
-}
-
 QString logLine(const QString &text)
 {
     return QStringLiteral("default: ") + text;
 }
 
-QString loggedString(const QString &text)
+QString quotedLogLine(const QString &text)
 {
-    return logLine(quoted(text));
+    return logLine(quotedForLog(text));
 }

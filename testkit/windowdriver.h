@@ -78,8 +78,7 @@ QString box(const UpdateBox &offer);
 // The box that reports a stored firmware.
 QString successBox();
 
-// A string value as the debug stream quotes it; a line of the window's log as
-// the driver collects it, and such a line holding a quoted string.
-QString quoted(const QString &text);
+// A line of the window's log as the driver collects it, and such a line
+// holding a string quoted as the log quotes it.
 QString logLine(const QString &text);
-QString loggedString(const QString &text);
+QString quotedLogLine(const QString &text);

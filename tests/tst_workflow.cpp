@@ -388,18 +388,18 @@ void TestWorkflow::deviceCheck_data()
         QTest::newRow(name) << utility << listing << errors << boxes << log << info
                             << firmwareRequest << pauseAt << earlierErrors;
     };
-    const QString program = loggedString(QStringLiteral("./bin/x64/dfu-util-static"));
+    const QString program = quotedLogLine(QStringLiteral("./bin/x64/dfu-util-static"));
     const QString started = logLine(QStringLiteral("Proc Start"));
     // The log of a run that wrote `listing` and `errors`, then `more`.
     const auto ran = [&](const QByteArray &listing, const QString &errors,
                          const QStringList &more) {
-        return QStringList{program, started, loggedString(QString::fromLatin1(listing))}
-               + (errors.isEmpty() ? QStringList() : QStringList{loggedString(errors)}) + more;
+        return QStringList{program, started, quotedLogLine(QString::fromLatin1(listing))}
+               + (errors.isEmpty() ? QStringList() : QStringList{quotedLogLine(errors)}) + more;
     };
     const QString size = QString::number(170 * 1024);
     const auto downloadOf = [&](const QString &file) {
         return ran(keyboardListing, {},
-                   {loggedString(FirmwareServer::baseUrl() + file),
+                   {quotedLogLine(FirmwareServer::baseUrl() + file),
                     logLine(UserTexts::firmwareSizeLogLabel() + ' ') + size,
                     logLine(QStringLiteral("SaveFileSuccess ")) + size});
     };
@@ -525,7 +525,7 @@ void TestWorkflow::clickWhileListing()
     m_driver->click("btnUpdate");
     QVERIFY(downloads.wait(10000));
     QCOMPARE(m_driver->boxes(), QStringList{successBox()});
-    const QString program = loggedString(QStringLiteral("./bin/x64/dfu-util-static"));
+    const QString program = quotedLogLine(QStringLiteral("./bin/x64/dfu-util-static"));
     QCOMPARE(m_driver->log().mid(0, 3),
              (QStringList{program, logLine(QStringLiteral("Proc Start")), program}));
     QCOMPARE(m_driver->log(QtWarningMsg).filter(QStringLiteral("QProcess")),
