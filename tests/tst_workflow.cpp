@@ -2,6 +2,7 @@
 // real child processes, real files in a scratch working directory, and every
 // message box read and closed.
 #include "buildsettings/buildsettings.h"
+#include "integrity/buildkeys.h"
 #include "integrity/firmwaresignature.h"
 #include "preferences/updatepreferences.h"
 #include "requests/serverrequests.h"
@@ -624,7 +625,7 @@ void TestWorkflow::download()
     QFETCH(Disk, disk);
     QFETCH(QString, shown);
     QFETCH(Signature, signature);
-    const bool signatureRequired = FirmwareSignature::required();
+    const bool signatureRequired = BuildKeys::firmwareSignatureRequired();
     if (!signatureRequired && signature != Signature::Valid)
         shown = successBox();
 
@@ -726,7 +727,7 @@ void TestWorkflow::wholeUse()
     QVERIFY(m_driver->checkDevice(true));
     QCOMPARE(m_driver->boxes(), QStringList{successBox()});
     QStringList requests{infoPath, toolReleasePath, firmwarePath};
-    if (FirmwareSignature::required())
+    if (BuildKeys::firmwareSignatureRequired())
         requests << signaturePath;
     QCOMPARE(m_server.requests(), requests);
     QCOMPARE(readFile(QStringLiteral("tmp/Data.nv")), firmware);
@@ -763,7 +764,7 @@ void TestWorkflow::toolRelease_data()
                                    CannedResponse{Kind::File, toolReleaseSignature(statement)})
                             << offered << logged;
     };
-    const bool keys = !FirmwareSignature::toolReleaseKeys().isEmpty();
+    const bool keys = !BuildKeys::toolReleaseKeys().isEmpty();
     const QByteArray newer = toolReleaseFile(QStringLiteral("1.10"));
     add("newer, a security fix", toolReleaseFile(QStringLiteral("1.6"), true), true,
         "ToolRelease: 1.6 offered, a security fix");
@@ -826,7 +827,7 @@ void TestWorkflow::toolRelease()
     if (offered) {
         ToolRelease stated = std::get<ToolRelease>(ToolReleaseFile::parse(statement.body));
         // Only a statement a key verified may put an address before the owner.
-        if (FirmwareSignature::toolReleaseKeys().isEmpty())
+        if (BuildKeys::toolReleaseKeys().isEmpty())
             stated.advisoryUrl.clear();
         shown << box(UserTexts::toolUpdateAvailable(
             stated, QLatin1String(BuildSettings::toolVersion), false));
@@ -843,7 +844,7 @@ void TestWorkflow::toolRelease()
 // The details button opens the advisory in the browser and leaves the box open.
 void TestWorkflow::toolReleaseChoicesKept()
 {
-    if (FirmwareSignature::toolReleaseKeys().isEmpty())
+    if (BuildKeys::toolReleaseKeys().isEmpty())
         QSKIP("the details button opens only what a tool release key verified");
     const QUrl advisory(QStringLiteral("https://nv38k.example/advisories/1"));
     const QByteArray statement = toolReleaseFile(QStringLiteral("1.6"), true)
