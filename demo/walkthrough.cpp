@@ -97,11 +97,10 @@ int main(int argc, char *argv[])
 
     Widget window;
     MessageBoxCatcher boxes;
-    const auto managers =
-        window.findChildren<QNetworkAccessManager *>(QString(), Qt::FindDirectChildrenOnly);
+    const auto *infoManager = window.findChild<QNetworkAccessManager *>(
+        QLatin1String(WidgetObjects::infoManager), Qt::FindDirectChildrenOnly);
     int informationReplies = 0;
-    QObject::connect(managers.at(0), &QNetworkAccessManager::finished,
-                     [&] { ++informationReplies; });
+    QObject::connect(infoManager, &QNetworkAccessManager::finished, [&] { ++informationReplies; });
 
     const auto label = [&window](const char *name) {
         return window.findChild<QLabel *>(QLatin1String(name))->text();

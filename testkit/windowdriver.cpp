@@ -66,19 +66,20 @@ QStringList WindowDriver::labels() const
 
 QNetworkAccessManager *WindowDriver::infoManager() const
 {
-    return m_window->findChildren<QNetworkAccessManager *>(QString(), Qt::FindDirectChildrenOnly)
-        .at(0);
+    return m_window->findChild<QNetworkAccessManager *>(QLatin1String(WidgetObjects::infoManager),
+                                                        Qt::FindDirectChildrenOnly);
 }
 
 QNetworkAccessManager *WindowDriver::firmwareManager() const
 {
-    return m_window->findChildren<QNetworkAccessManager *>(QString(), Qt::FindDirectChildrenOnly)
-        .at(1);
+    return m_window->findChild<QNetworkAccessManager *>(
+        QLatin1String(WidgetObjects::firmwareManager), Qt::FindDirectChildrenOnly);
 }
 
 QProcess *WindowDriver::listProcess() const
 {
-    return m_window->findChildren<QProcess *>(QString(), Qt::FindDirectChildrenOnly).at(0);
+    return m_window->findChild<QProcess *>(QLatin1String(WidgetObjects::listProcess),
+                                           Qt::FindDirectChildrenOnly);
 }
 
 void WindowDriver::click(const char *button)

@@ -37,7 +37,7 @@ public:
     QStringList labels() const; // model, version, notes, as they read
     QStringList log(QtMsgType type = QtDebugMsg) const { return m_log.lines(type); }
 
-    // The window's helpers, named by the order in which it creates them.
+    // The window's helpers, found by the names it gives them (WidgetObjects).
     QNetworkAccessManager *infoManager() const;
     QNetworkAccessManager *firmwareManager() const;
     QProcess *listProcess() const;

@@ -111,6 +111,11 @@ Widget::Widget(QWidget *parent)
     infoManager = new QNetworkAccessManager(this);
     firmwareManager = new QNetworkAccessManager(this);
     updateManager = new QNetworkAccessManager(this);
+    listProcess->setObjectName(QLatin1String(WidgetObjects::listProcess));
+    updateProcess->setObjectName(QLatin1String(WidgetObjects::updateProcess));
+    infoManager->setObjectName(QLatin1String(WidgetObjects::infoManager));
+    firmwareManager->setObjectName(QLatin1String(WidgetObjects::firmwareManager));
+    updateManager->setObjectName(QLatin1String(WidgetObjects::updateManager));
     toolUpdater = new ToolUpdater(updateManager, this);
     connect(toolUpdater, &ToolUpdater::reaction, this,
             [this](const Decisions::Reaction &reaction) { carryOut(this, reaction); });
