@@ -94,9 +94,8 @@ struct Session
     Session()
     {
         window.show();
-        auto *manager =
-            window.findChildren<QNetworkAccessManager *>(QString(), Qt::FindDirectChildrenOnly)
-                .at(0);
+        auto *manager = window.findChild<QNetworkAccessManager *>(
+            QLatin1String(WidgetObjects::infoManager), Qt::FindDirectChildrenOnly);
         QObject::connect(manager, &QNetworkAccessManager::finished, [this] {
             ++informationReplies;
             informedAt = nowMs();

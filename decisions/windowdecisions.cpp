@@ -3,18 +3,10 @@
 #include "device/dfulisting.h"
 #include "encoding/gbk.h"
 #include "server/firmwareserver.h"
+#include "server/logtext.h"
 #include "server/versioninfo.h"
 
-#include <QDebug>
-
 namespace Decisions {
-
-QString loggedString(const QString &text)
-{
-    QString line;
-    QDebug(&line).nospace() << text;
-    return line;
-}
 
 DownloadClick downloadClicked(bool hasFirmwareAddress)
 {
@@ -23,7 +15,7 @@ DownloadClick downloadClicked(bool hasFirmwareAddress)
         click.box = UserTexts::informationFirst();
         return click;
     }
-    click.log << loggedString(DfuListing::program());
+    click.log << quotedForLog(DfuListing::program());
     click.startsListing = true;
     return click;
 }
@@ -48,9 +40,9 @@ DeviceCheck deviceCheck(int exitCode, const QByteArray &listing, const QByteArra
         check.box = UserTexts::noGbkCodec();
         return check;
     }
-    check.log << loggedString(*text);
+    check.log << quotedForLog(*text);
     if (!errors->isEmpty())
-        check.log << loggedString(*errors);
+        check.log << quotedForLog(*errors);
 
     switch (DfuListing::judge(*text)) {
     case DfuListing::Verdict::NoDevice:
@@ -103,7 +95,7 @@ Firmware firmware(const DownloadOutcome &outcome)
         shown.log << QStringLiteral("SignatureVerified");
     else if (outcome.verdict)
         shown.log << QStringLiteral("SignatureCheckFailed ")
-                         + loggedString(outcome.signatureReason);
+                         + quotedForLog(outcome.signatureReason);
     switch (outcome.kind) {
     case Kind::DownloadFailed:
         shown.box = UserTexts::firmwareDownloadFailed(outcome.failure);

@@ -17,10 +17,6 @@
 // check prints them.
 namespace Decisions {
 
-// A string value as the debug stream writes it: quoted, with escapes. Log
-// lines hold these, and plain texts as they are.
-QString loggedString(const QString &text);
-
 // What the window logs and shows, in this order.
 struct Reaction
 {

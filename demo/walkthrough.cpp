@@ -5,7 +5,7 @@
 //
 // Usage: nv38k-walkthrough SERVED_FIRMWARE SCREENSHOT_DIR
 // Run it in the tool's working directory (with bin/x64/dfu-util-static).
-#include "integrity/firmwaresignature.h"
+#include "integrity/buildkeys.h"
 #include "testkit/messageboxcatcher.h"
 #include "testkit/waituntil.h"
 #include "window/widget.h"
@@ -97,11 +97,10 @@ int main(int argc, char *argv[])
 
     Widget window;
     MessageBoxCatcher boxes;
-    const auto managers =
-        window.findChildren<QNetworkAccessManager *>(QString(), Qt::FindDirectChildrenOnly);
+    const auto *infoManager = window.findChild<QNetworkAccessManager *>(
+        QLatin1String(WidgetObjects::infoManager), Qt::FindDirectChildrenOnly);
     int informationReplies = 0;
-    QObject::connect(managers.at(0), &QNetworkAccessManager::finished,
-                     [&] { ++informationReplies; });
+    QObject::connect(infoManager, &QNetworkAccessManager::finished, [&] { ++informationReplies; });
 
     const auto label = [&window](const char *name) {
         return window.findChild<QLabel *>(QLatin1String(name))->text();
@@ -141,7 +140,7 @@ int main(int argc, char *argv[])
     // Every outcome but a listing that exits with an error ends in a box.
     waitUntil([&] { return !boxes.boxes().isEmpty(); });
     newBoxes(0);
-    if (FirmwareSignature::required())
+    if (BuildKeys::firmwareSignatureRequired())
         out << "   signature: " << (signatureVerified ? "verified" : "NOT verified")
             << " with the build's public key\n";
     screenshot(QStringLiteral("2-download.png"));
@@ -153,7 +152,7 @@ int main(int argc, char *argv[])
     out << "   served firmware:    " << served.size << " bytes, SHA-256 " << served.sha256 << '\n';
 
     const bool downloaded = boxes.boxes().size() == 1
-                            && (signatureVerified || !FirmwareSignature::required())
+                            && (signatureVerified || !BuildKeys::firmwareSignatureRequired())
                             && boxes.boxes().first().title == QStringLiteral("成功")
                             && stored.size >= 0 && stored.sha256 == served.sha256;
     const bool worked = informationShown && downloaded;

@@ -1,6 +1,7 @@
 #include "download/firmwaredownload.h"
 
 #include "download/firmwareverification.h"
+#include "integrity/buildkeys.h"
 #include "integrity/firmwaresignature.h"
 #include "requests/serverrequests.h"
 #include "server/firmwareserver.h"
@@ -16,7 +17,7 @@ FirmwareDownload::FirmwareDownload(QNetworkAccessManager *manager, const QString
     , m_version(version)
     , m_writer(FirmwareStore::directory(), FirmwareStore::filePath())
 {
-    if (FirmwareSignature::required())
+    if (BuildKeys::firmwareSignatureRequired())
         m_hash.emplace();
     m_firmware = get(ServerRequests::request(firmwareUrl), FirmwareServer::maxFirmwareBytes);
     connect(m_firmware, &QNetworkReply::readyRead, this, &FirmwareDownload::take);
@@ -63,7 +64,7 @@ std::optional<DownloadOutcome> FirmwareDownload::signatureFinished()
 {
     DownloadOutcome outcome =
         verifiedFirmware({m_deviceModel, m_version, m_size, m_hash->result()},
-                         ServerRequests::servedFile(*m_signature), FirmwareSignature::buildKeys());
+                         ServerRequests::servedFile(*m_signature), BuildKeys::firmwareKeys());
     if (outcome.kind == DownloadOutcome::Kind::Stored)
         outcome.kind = commit().kind;
     return end(outcome);

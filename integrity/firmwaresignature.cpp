@@ -1,7 +1,5 @@
 #include "integrity/firmwaresignature.h"
 
-#include "buildsettings/buildsettings.h"
-
 #include <QList>
 #include <QUrl>
 #include <memory>
@@ -159,21 +157,6 @@ Check check(const QByteArray &statement, const QByteArray &signature,
 {
     const Verdict verdict = verify(statement, signature, publicKeysPem);
     return {verdict, describe(verdict, signature)};
-}
-
-QByteArray buildKeys()
-{
-    return QByteArray(BuildSettings::firmwareSigningKeysPem);
-}
-
-bool required()
-{
-    return BuildSettings::firmwareSigningKeysPem[0] != '\0';
-}
-
-QByteArray toolReleaseKeys()
-{
-    return QByteArray(BuildSettings::toolReleaseKeysPem);
 }
 
 std::variant<SigningKey, KeyRefused> readSigningKey(const QByteArray &privateKeyPem)

@@ -58,13 +58,6 @@ struct Check
 Check check(const QByteArray &statement, const QByteArray &signature,
             const QByteArray &publicKeysPem);
 
-// The firmware keys compiled into this build; empty when it requires no signature.
-QByteArray buildKeys();
-bool required();
-// The keys of the tool's release statement compiled into this build, apart
-// from the firmware keys; empty when the build only tells of updates.
-QByteArray toolReleaseKeys();
-
 // An Ed25519 private key in PEM (PKCS#8, as `openssl genpkey -algorithm
 // ed25519` writes it) and the public key derived from it, or why the PEM
 // holds no such key.

@@ -6,6 +6,7 @@
 
 #include "decisions/windowdecisions.h"
 #include "download/firmwareverification.h"
+#include "integrity/buildkeys.h"
 #include "integrity/firmwaresignature.h"
 #include "integrity/sha256.h"
 #include "requests/serverrequests.h"
@@ -376,8 +377,8 @@ int checkCommand(const QStringList &arguments, Console &console)
     parser.addOption(toolReleaseKey);
     if (!parseCommandLine(parser, arguments, console))
         return int(ExitCode::Usage);
-    QByteArray publicKeysPem = FirmwareSignature::buildKeys();
-    QByteArray toolReleaseKeysPem = FirmwareSignature::toolReleaseKeys();
+    QByteArray publicKeysPem = BuildKeys::firmwareKeys();
+    QByteArray toolReleaseKeysPem = BuildKeys::toolReleaseKeys();
     for (const auto &[option, keys] :
          {std::pair{&publicKey, &publicKeysPem}, std::pair{&toolReleaseKey, &toolReleaseKeysPem}}) {
         if (!parser.isSet(*option))

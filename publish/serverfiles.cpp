@@ -22,7 +22,7 @@ QString basePath()
 }
 
 // "#" (U+0023): readable even where the character is a blank or a control.
-QString quoted(uint codePoint)
+QString namedCharacter(uint codePoint)
 {
     return QStringLiteral("\"%1\" (U+%2)")
         .arg(QString::fromUcs4(&codePoint, 1),
@@ -130,7 +130,7 @@ std::optional<QString> lineValueProblem(const QString &value)
         return std::nullopt;
     const std::optional<uint> lacking = firstFailing(value, encodableInGbk);
     return QStringLiteral("holds %1, which GBK cannot encode")
-        .arg(lacking ? quoted(*lacking) : QStringLiteral("characters"));
+        .arg(lacking ? namedCharacter(*lacking) : QStringLiteral("characters"));
 }
 
 std::optional<QString> addressProblem(const QString &value)
@@ -139,7 +139,7 @@ std::optional<QString> addressProblem(const QString &value)
         return std::nullopt;
     const std::optional<uint> breaking = firstFailing(value, reachesServerAsWritten);
     return QStringLiteral("holds %1, which the firmware address would not carry as written")
-        .arg(breaking ? quoted(*breaking) : QStringLiteral("characters"));
+        .arg(breaking ? namedCharacter(*breaking) : QStringLiteral("characters"));
 }
 
 QStringList fragilities(const QByteArray &body)

@@ -3,6 +3,7 @@
 #include "console.h"
 #include "outputfiles.h"
 
+#include "integrity/buildkeys.h"
 #include "integrity/firmwaresignature.h"
 #include "integrity/sha256.h"
 #include "server/toolrelease.h"
@@ -69,8 +70,7 @@ int publish(Options options, Console &console)
             signingKey = std::get<FirmwareSignature::SigningKey>(key);
     }
     // Tools with keys ignore an unsigned statement, security notices and all.
-    if (!signingKey && !options.unsignedStatement
-        && !FirmwareSignature::toolReleaseKeys().isEmpty())
+    if (!signingKey && !options.unsignedStatement && !BuildKeys::toolReleaseKeys().isEmpty())
         refusals << QStringLiteral("--signing-key: this build's tools read only a signed "
                                    "statement; give the key, or --unsigned to write one they "
                                    "will ignore");

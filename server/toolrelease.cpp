@@ -2,8 +2,8 @@
 
 #include "integrity/firmwaresignature.h"
 #include "server/firmwareserver.h"
+#include "server/logtext.h"
 
-#include <QDebug>
 #include <QHash>
 #include <QRegularExpression>
 #include <QStringList>
@@ -56,14 +56,6 @@ QDateTime utcDateTime(const QString &text)
     const QDateTime read = QDateTime::fromString(text, Qt::ISODate);
     return read.isValid() && read.toUTC().toString(Qt::ISODate) == text ? read.toUTC()
                                                                         : QDateTime();
-}
-
-// A key the server sent, as the log shows it: quoted, with escapes.
-QString quoted(const QString &text)
-{
-    QString line;
-    QDebug(&line).nospace() << text;
-    return line;
 }
 
 } // namespace
@@ -152,7 +144,7 @@ Answer parse(const QByteArray &body)
             return Refused{QStringLiteral("a line that is not key=value")};
         const QString key = line.left(equals);
         if (values.contains(key))
-            return Refused{QStringLiteral("%1: given twice").arg(quoted(key))};
+            return Refused{QStringLiteral("%1: given twice").arg(quotedForLog(key))};
         values.insert(key, line.mid(equals + 1));
     }
     for (const char *key : {"version", "security", "advisory", "installer", "installer-size",

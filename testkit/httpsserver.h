@@ -23,10 +23,10 @@ struct CannedResponse
         Endless, // streams a chunked body until the client goes (at most 64 MiB)
         Announces100MiB, // announces a 100 MiB body, then sends nothing
     };
-    CannedResponse(Kind kind = Kind::File, const QByteArray &body = {}, int status = 200)
-        : kind(kind)
-        , body(body)
-        , status(status)
+    CannedResponse(Kind answer = Kind::File, const QByteArray &bytes = {}, int code = 200)
+        : kind(answer)
+        , body(bytes)
+        , status(code)
     { }
 
     Kind kind;

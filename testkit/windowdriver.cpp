@@ -1,5 +1,6 @@
 #include "testkit/windowdriver.h"
 
+#include "server/logtext.h"
 #include "testkit/waituntil.h"
 #include "toolupdate/toolreleasecheck.h"
 #include "window/widget.h"
@@ -65,19 +66,20 @@ QStringList WindowDriver::labels() const
 
 QNetworkAccessManager *WindowDriver::infoManager() const
 {
-    return m_window->findChildren<QNetworkAccessManager *>(QString(), Qt::FindDirectChildrenOnly)
-        .at(0);
+    return m_window->findChild<QNetworkAccessManager *>(QLatin1String(WidgetObjects::infoManager),
+                                                        Qt::FindDirectChildrenOnly);
 }
 
 QNetworkAccessManager *WindowDriver::firmwareManager() const
 {
-    return m_window->findChildren<QNetworkAccessManager *>(QString(), Qt::FindDirectChildrenOnly)
-        .at(1);
+    return m_window->findChild<QNetworkAccessManager *>(
+        QLatin1String(WidgetObjects::firmwareManager), Qt::FindDirectChildrenOnly);
 }
 
 QProcess *WindowDriver::listProcess() const
 {
-    return m_window->findChildren<QProcess *>(QString(), Qt::FindDirectChildrenOnly).at(0);
+    return m_window->findChild<QProcess *>(QLatin1String(WidgetObjects::listProcess),
+                                           Qt::FindDirectChildrenOnly);
 }
 
 void WindowDriver::click(const char *button)
@@ -201,19 +203,12 @@ QString successBox()
     return box(UserTexts::firmwareStored());
 }
 
-QString quoted(const QString &text)
-{
-    QString out;
-    QDebug(&out).nospace() << text;
-    return out;
-}
-
 QString logLine(const QString &text)
 {
     return QStringLiteral("default: ") + text;
 }
 
-QString loggedString(const QString &text)
+QString quotedLogLine(const QString &text)
 {
-    return logLine(quoted(text));
+    return logLine(quotedForLog(text));
 }

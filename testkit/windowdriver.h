@@ -37,7 +37,7 @@ public:
     QStringList labels() const; // model, version, notes, as they read
     QStringList log(QtMsgType type = QtDebugMsg) const { return m_log.lines(type); }
 
-    // The window's helpers, named by the order in which it creates them.
+    // The window's helpers, found by the names it gives them (WidgetObjects).
     QNetworkAccessManager *infoManager() const;
     QNetworkAccessManager *firmwareManager() const;
     QProcess *listProcess() const;
@@ -78,8 +78,7 @@ QString box(const UpdateBox &offer);
 // The box that reports a stored firmware.
 QString successBox();
 
-// A string value as the debug stream quotes it; a line of the window's log as
-// the driver collects it, and such a line holding a quoted string.
-QString quoted(const QString &text);
+// A line of the window's log as the driver collects it, and such a line
+// holding a string quoted as the log quotes it.
 QString logLine(const QString &text);
-QString loggedString(const QString &text);
+QString quotedLogLine(const QString &text);

@@ -6,6 +6,7 @@
 #include "download/firmwareverification.h"
 #include "integrity/sha256.h"
 #include "server/firmwareserver.h"
+#include "server/logtext.h"
 #include "testkit/fixtures.h"
 #include "testkit/windowdriver.h"
 #include "usertexts/usertexts.h"
@@ -171,7 +172,7 @@ void TestDecisions::clicksAndFailedReplies()
     QCOMPARE(shown(early), QStringList{box(UserTexts::informationFirst())});
     QVERIFY(!early.startsListing);
     const Decisions::DownloadClick click = Decisions::downloadClicked(true);
-    QCOMPARE(shown(click), QStringList{quoted("./bin/x64/dfu-util-static")});
+    QCOMPARE(shown(click), QStringList{quotedForLog("./bin/x64/dfu-util-static")});
     QVERIFY(click.startsListing);
 
     QCOMPARE(shown(Decisions::listingFailed()),
@@ -288,7 +289,7 @@ void TestDecisions::deviceCheck_data()
                                    "(LIBUSB_ERROR_ACCESS)\r\n");
     const QByteArray otherDevice = QByteArray(noDriver).replace("df13", "df11");
     const auto ascii = [](const QByteArray &bytes) {
-        return quoted(QString::fromLatin1(bytes));
+        return quotedForLog(QString::fromLatin1(bytes));
     };
     const WindowBox held = UserTexts::unreachableKeyboard(UnreachableKeyboard::Platform::Windows,
                                                           "LIBUSB_ERROR_ACCESS",
@@ -312,13 +313,13 @@ void TestDecisions::deviceCheck_data()
     add("GBK on standard error", noKeyboard,
         "dfu-util: \xce\xde\xb7\xa8\xb4\xf2\xbf\xaa\xc9\xe8\xb1\xb8\xa3\xba"
         "\xbe\xdc\xbe\xf8\xb7\xc3\xce\xca\xa1\xa3\r\n",
-        {ascii(noKeyboard), quoted("dfu-util: 无法打开设备：拒绝访问。\r\n"), noDevice,
+        {ascii(noKeyboard), quotedForLog("dfu-util: 无法打开设备：拒绝访问。\r\n"), noDevice,
          "None Device Found"});
     QByteArray garbage(64 * 1024, Qt::Uninitialized);
     for (int i = 0; i < garbage.size(); ++i)
         garbage[i] = char(i * 131 + (i >> 8));
     add("binary garbage", garbage, {},
-        {quoted(QTextCodec::codecForName("GBK")->toUnicode(garbage)), noDevice,
+        {quotedForLog(QTextCodec::codecForName("GBK")->toUnicode(garbage)), noDevice,
          "None Device Found"});
     // dfu-util explains its own failures.
     add("non-zero exit", listed, noDriver, {}, false, false, 74);
@@ -407,7 +408,7 @@ void TestDecisions::verification_data()
     const QStringList stored{sizeLabel + "1000", "SignatureVerified", "SaveFileSuccess 1000",
                              successBox()};
     const auto refused = [](const QString &why, Verdict verdict) {
-        return QStringList{sizeLabel + "1000", "SignatureCheckFailed " + quoted(why),
+        return QStringList{sizeLabel + "1000", "SignatureCheckFailed " + quotedForLog(why),
                            box(UserTexts::firmwareSignatureFailed(verdict))};
     };
     const QStringList notVerified = refused(

@@ -262,8 +262,9 @@ void TestEndToEnd::wholeUseAgainstNginx()
     QVERIFY(m_driver->checkDevice(true));
     QCOMPARE(m_driver->boxes(), QStringList{successBox()});
     QCOMPARE(readFile(QStringLiteral("tmp/Data.nv")), readFile(m_servedFirmware));
-    QCOMPARE(m_driver->log().mid(3, 1),
-             QStringList{loggedString(FirmwareServer::baseUrl() + QStringLiteral("NV38K_1.6.nv"))});
+    QCOMPARE(
+        m_driver->log().mid(3, 1),
+        QStringList{quotedLogLine(FirmwareServer::baseUrl() + QStringLiteral("NV38K_1.6.nv"))});
     QVERIFY(m_driver->repliesReleased());
 }
 

@@ -2,6 +2,7 @@
 // real child processes, real files in a scratch working directory, and every
 // message box read and closed.
 #include "buildsettings/buildsettings.h"
+#include "integrity/buildkeys.h"
 #include "integrity/firmwaresignature.h"
 #include "preferences/updatepreferences.h"
 #include "requests/serverrequests.h"
@@ -388,18 +389,18 @@ void TestWorkflow::deviceCheck_data()
         QTest::newRow(name) << utility << listing << errors << boxes << log << info
                             << firmwareRequest << pauseAt << earlierErrors;
     };
-    const QString program = loggedString(QStringLiteral("./bin/x64/dfu-util-static"));
+    const QString program = quotedLogLine(QStringLiteral("./bin/x64/dfu-util-static"));
     const QString started = logLine(QStringLiteral("Proc Start"));
     // The log of a run that wrote `listing` and `errors`, then `more`.
     const auto ran = [&](const QByteArray &listing, const QString &errors,
                          const QStringList &more) {
-        return QStringList{program, started, loggedString(QString::fromLatin1(listing))}
-               + (errors.isEmpty() ? QStringList() : QStringList{loggedString(errors)}) + more;
+        return QStringList{program, started, quotedLogLine(QString::fromLatin1(listing))}
+               + (errors.isEmpty() ? QStringList() : QStringList{quotedLogLine(errors)}) + more;
     };
     const QString size = QString::number(170 * 1024);
     const auto downloadOf = [&](const QString &file) {
         return ran(keyboardListing, {},
-                   {loggedString(FirmwareServer::baseUrl() + file),
+                   {quotedLogLine(FirmwareServer::baseUrl() + file),
                     logLine(UserTexts::firmwareSizeLogLabel() + ' ') + size,
                     logLine(QStringLiteral("SaveFileSuccess ")) + size});
     };
@@ -525,7 +526,7 @@ void TestWorkflow::clickWhileListing()
     m_driver->click("btnUpdate");
     QVERIFY(downloads.wait(10000));
     QCOMPARE(m_driver->boxes(), QStringList{successBox()});
-    const QString program = loggedString(QStringLiteral("./bin/x64/dfu-util-static"));
+    const QString program = quotedLogLine(QStringLiteral("./bin/x64/dfu-util-static"));
     QCOMPARE(m_driver->log().mid(0, 3),
              (QStringList{program, logLine(QStringLiteral("Proc Start")), program}));
     QCOMPARE(m_driver->log(QtWarningMsg).filter(QStringLiteral("QProcess")),
@@ -624,7 +625,7 @@ void TestWorkflow::download()
     QFETCH(Disk, disk);
     QFETCH(QString, shown);
     QFETCH(Signature, signature);
-    const bool signatureRequired = FirmwareSignature::required();
+    const bool signatureRequired = BuildKeys::firmwareSignatureRequired();
     if (!signatureRequired && signature != Signature::Valid)
         shown = successBox();
 
@@ -726,7 +727,7 @@ void TestWorkflow::wholeUse()
     QVERIFY(m_driver->checkDevice(true));
     QCOMPARE(m_driver->boxes(), QStringList{successBox()});
     QStringList requests{infoPath, toolReleasePath, firmwarePath};
-    if (FirmwareSignature::required())
+    if (BuildKeys::firmwareSignatureRequired())
         requests << signaturePath;
     QCOMPARE(m_server.requests(), requests);
     QCOMPARE(readFile(QStringLiteral("tmp/Data.nv")), firmware);
@@ -763,7 +764,7 @@ void TestWorkflow::toolRelease_data()
                                    CannedResponse{Kind::File, toolReleaseSignature(statement)})
                             << offered << logged;
     };
-    const bool keys = !FirmwareSignature::toolReleaseKeys().isEmpty();
+    const bool keys = !BuildKeys::toolReleaseKeys().isEmpty();
     const QByteArray newer = toolReleaseFile(QStringLiteral("1.10"));
     add("newer, a security fix", toolReleaseFile(QStringLiteral("1.6"), true), true,
         "ToolRelease: 1.6 offered, a security fix");
@@ -826,7 +827,7 @@ void TestWorkflow::toolRelease()
     if (offered) {
         ToolRelease stated = std::get<ToolRelease>(ToolReleaseFile::parse(statement.body));
         // Only a statement a key verified may put an address before the owner.
-        if (FirmwareSignature::toolReleaseKeys().isEmpty())
+        if (BuildKeys::toolReleaseKeys().isEmpty())
             stated.advisoryUrl.clear();
         shown << box(UserTexts::toolUpdateAvailable(
             stated, QLatin1String(BuildSettings::toolVersion), false));
@@ -843,7 +844,7 @@ void TestWorkflow::toolRelease()
 // The details button opens the advisory in the browser and leaves the box open.
 void TestWorkflow::toolReleaseChoicesKept()
 {
-    if (FirmwareSignature::toolReleaseKeys().isEmpty())
+    if (BuildKeys::toolReleaseKeys().isEmpty())
         QSKIP("the details button opens only what a tool release key verified");
     const QUrl advisory(QStringLiteral("https://nv38k.example/advisories/1"));
     const QByteArray statement = toolReleaseFile(QStringLiteral("1.6"), true)

@@ -1,5 +1,6 @@
 #include "toolupdate/toolreleasecheck.h"
 
+#include "integrity/buildkeys.h"
 #include "integrity/firmwaresignature.h"
 #include "requests/serverrequests.h"
 #include "server/firmwareserver.h"
@@ -28,7 +29,7 @@ void ToolReleaseCheck::statementFinished()
 {
     const ServedFile statement = ServerRequests::servedFile(*m_statement);
     m_parsed = ToolReleaseFile::parseServed(statement);
-    if (FirmwareSignature::toolReleaseKeys().isEmpty())
+    if (BuildKeys::toolReleaseKeys().isEmpty())
         return end(ToolReleaseFile::withoutKeys(m_parsed));
     if (!std::holds_alternative<ToolRelease>(m_parsed))
         return end(m_parsed);
@@ -38,7 +39,7 @@ void ToolReleaseCheck::statementFinished()
     connect(signature, &QNetworkReply::finished, this, [this, signature] {
         end(ToolReleaseFile::verified(m_parsed, m_statementBody,
                                       ServerRequests::servedFile(*signature),
-                                      FirmwareSignature::toolReleaseKeys()));
+                                      BuildKeys::toolReleaseKeys()));
     });
 }
 

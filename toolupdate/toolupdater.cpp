@@ -2,6 +2,7 @@
 
 #include "buildsettings/buildsettings.h"
 #include "preferences/updatepreferences.h"
+#include "server/logtext.h"
 #include "toolupdate/downloadfolder.h"
 #include "toolupdate/installerdownload.h"
 #include "toolupdate/toolreleasecheck.h"
@@ -28,7 +29,7 @@ void ToolUpdater::ask()
         m_asked = true;
         return emit reaction({{QStringLiteral("CheckToolUpdates: %1 is neither 1 nor 0; not "
                                               "checking for tool updates")
-                                   .arg(Decisions::loggedString(*kept.unreadableCheck))}});
+                                   .arg(quotedForLog(*kept.unreadableCheck))}});
     }
     if (!kept.checkForUpdates)
         return;

@@ -1,6 +1,6 @@
 #include "toolupdate/updatepolicy.h"
 
-#include "integrity/firmwaresignature.h"
+#include "integrity/buildkeys.h"
 
 #include <QCoreApplication>
 #include <QFileInfo>
@@ -18,7 +18,7 @@ bool installsUpdates()
                        "Uninstall\\NV38KUpgradeTool"),
         QSettings::NativeFormat);
     const QString installedIn = uninstallEntry.value(QStringLiteral("InstallLocation")).toString();
-    return !FirmwareSignature::toolReleaseKeys().isEmpty() && !installedIn.isEmpty()
+    return !BuildKeys::toolReleaseKeys().isEmpty() && !installedIn.isEmpty()
            && QFileInfo(installedIn) == QFileInfo(QCoreApplication::applicationDirPath());
 #else
     return false;

@@ -111,6 +111,11 @@ Widget::Widget(QWidget *parent)
     infoManager = new QNetworkAccessManager(this);
     firmwareManager = new QNetworkAccessManager(this);
     updateManager = new QNetworkAccessManager(this);
+    listProcess->setObjectName(QLatin1String(WidgetObjects::listProcess));
+    updateProcess->setObjectName(QLatin1String(WidgetObjects::updateProcess));
+    infoManager->setObjectName(QLatin1String(WidgetObjects::infoManager));
+    firmwareManager->setObjectName(QLatin1String(WidgetObjects::firmwareManager));
+    updateManager->setObjectName(QLatin1String(WidgetObjects::updateManager));
     toolUpdater = new ToolUpdater(updateManager, this);
     connect(toolUpdater, &ToolUpdater::reaction, this,
             [this](const Decisions::Reaction &reaction) { carryOut(this, reaction); });
@@ -160,7 +165,8 @@ void Widget::readResult(int exitCode)
     if (!check.download)
         return;
     qDebug() << firmwareUrl;
-    new FirmwareDownload(firmwareManager, firmwareUrl, release.deviceModel, release.version);
+    new FirmwareDownload(firmwareManager, firmwareUrl, firmwareRelease.deviceModel,
+                         firmwareRelease.version);
 }
 
 void Widget::ProcStart()
@@ -189,10 +195,10 @@ void Widget::finishedSlot(QNetworkReply *reply)
     carryOut(this, shown);
     if (!shown.release)
         return;
-    release = *shown.release;
-    firmwareUrl = release.firmwareUrl;
-    ui->lblFirmwareVersion->setText(valueLabelText(release.version));
-    ui->lblFirmwareDesc->setText(valueLabelText(release.notes));
+    firmwareRelease = *shown.release;
+    firmwareUrl = firmwareRelease.firmwareUrl;
+    ui->lblFirmwareVersion->setText(valueLabelText(firmwareRelease.version));
+    ui->lblFirmwareDesc->setText(valueLabelText(firmwareRelease.notes));
     toolUpdater->ask();
 }
 
@@ -228,11 +234,11 @@ void Widget::on_btnGetFirmWare_clicked()
 }
 
 // The installer's download, while the owner waits or stops it.
-void Widget::showInstallerProgress(const ToolRelease &release)
+void Widget::showInstallerProgress(const ToolRelease &toolRelease)
 {
     auto *progress =
-        new QProgressDialog(UserTexts::installerDownloading(release.version),
-                            UserTexts::cancelButton(), 0, int(release.installerSize), this);
+        new QProgressDialog(UserTexts::installerDownloading(toolRelease.version),
+                            UserTexts::cancelButton(), 0, int(toolRelease.installerSize), this);
     // The version in it came from the server: text, never markup.
     progress->findChild<QLabel *>()->setTextFormat(Qt::PlainText);
     progress->setWindowTitle(UserTexts::windowTitle());

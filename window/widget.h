@@ -15,6 +15,17 @@ namespace Ui {
 class Widget;
 }
 
+// The object names the window gives what it asks and runs through, so that
+// tests, the demo and the benchmarks find each by what it is, not by the
+// order it was made in.
+namespace WidgetObjects {
+constexpr char infoManager[] = "infoManager"; // asks for Version.txt
+constexpr char firmwareManager[] = "firmwareManager"; // downloads the firmware
+constexpr char updateManager[] = "updateManager"; // the tool's own updates
+constexpr char listProcess[] = "listProcess"; // dfu-util's listing
+constexpr char updateProcess[] = "updateProcess";
+} // namespace WidgetObjects
+
 // The tool's only window. It owns all state; every event arrives as one of
 // its private slots, which only carry out what decisions/ makes of each
 // answer and show the boxes usertexts/ words.
@@ -45,7 +56,7 @@ private slots:
     void UpdateStateChange(QProcess::ProcessState state);
 
 private:
-    void showInstallerProgress(const ToolRelease &release);
+    void showInstallerProgress(const ToolRelease &toolRelease);
 
     Ui::Widget *ui;
     QProcess *listProcess;
@@ -53,7 +64,7 @@ private:
     QNetworkAccessManager *infoManager;
     QNetworkAccessManager *firmwareManager;
     QString firmwareUrl; // empty until a complete information file was read
-    Decisions::Release release; // what firmwareUrl was made from
+    Decisions::Release firmwareRelease; // what firmwareUrl was made from
     QString infoUrl;
     QFile *firmwareFile = nullptr;
     QByteArray listErrors; // dfu-util's standard error in this run, bounded
