@@ -6,6 +6,7 @@
 #include "preferences/updatepreferences.h"
 #include "requests/serverrequests.h"
 #include "server/firmwareserver.h"
+#include "storage/firmwarestore.h"
 #include "testkit/filesizelimit.h"
 #include "testkit/httpsserver.h"
 #include "testkit/tmpfsmount.h"
@@ -145,6 +146,8 @@ private slots:
     void clickWhileListing();
     void download_data();
     void download();
+    void storePiece_data();
+    void storePiece();
     void wholeUse();
     void toolRelease_data();
     void toolRelease();
@@ -714,6 +717,34 @@ void TestWorkflow::download()
     // limit sat in socket buffers, not in the tool.
     QVERIFY(m_server.endlessBytesSent() < FirmwareServer::maxFirmwareBytes + 16 * 1024 * 1024);
     QVERIFY(stillUsable());
+}
+
+// One write the disk takes only part of. A piece over Qt's 16 KiB buffer
+// goes to the disk at once, and its short count is all that tells; which
+// piece a download ends with depends on the network, so it is written here.
+void TestWorkflow::storePiece_data()
+{
+    QTest::addColumn<int>("room"); // of the 64 KiB piece, what the disk takes
+    QTest::newRow("all but the last byte") << 64 * 1024 - 1;
+    QTest::newRow("all") << 64 * 1024;
+}
+
+void TestWorkflow::storePiece()
+{
+    QFETCH(int, room);
+    if (!FileSizeLimit::isSupported)
+        QSKIP("no file size limit on this system to make the disk fill up");
+    const QByteArray piece = firmwareImage(64 * 1024);
+    const bool fits = room == piece.size();
+    FirmwareStore::Writer writer(QStringLiteral("tmp"), QStringLiteral("tmp/Data.nv"));
+    FirmwareStore::Result result;
+    {
+        const FileSizeLimit limit(room);
+        writer.write(piece.constData(), piece.size());
+        result = writer.commit();
+    }
+    QCOMPARE(result, fits ? FirmwareStore::Result::Saved : FirmwareStore::Result::WriteFailed);
+    QCOMPARE(readFile(QStringLiteral("tmp/Data.nv")), fits ? piece : QByteArray("<no file>"));
 }
 
 void TestWorkflow::wholeUse()
