@@ -1,7 +1,6 @@
-// ToolUpdater on its own, from the question to the installer's start: a local
-// HTTPS server, a real network manager, the owner's choices in a file and the
-// user's temporary folder a scratch one. What the platform decides, whether
-// this copy installs and how the installer starts, is stood in for.
+// ToolUpdater on its own: a local HTTPS server, a real network manager, the
+// owner's choices in a file, a scratch temporary folder, and stand-ins for
+// what the platform decides: whether this copy installs, and the start.
 #include "preferences/updatepreferences.h"
 #include "testkit/fixtures.h"
 #include "testkit/httpsserver.h"
@@ -12,13 +11,6 @@
 #include <QNetworkAccessManager>
 #include <QtTest>
 
-namespace {
-
-const QString serverFolder = QStringLiteral("/NV38Firmware/N3KFirmware/");
-const char *const temporaryVariables[] = {"TMPDIR", "TMP", "TEMP"};
-
-} // namespace
-
 class TestToolUpdater : public QObject
 {
     Q_OBJECT
@@ -26,22 +18,14 @@ class TestToolUpdater : public QObject
 private slots:
     void initTestCase()
     {
-        for (const char *variable : temporaryVariables)
-            m_temporaryBefore << qgetenv(variable);
-        QVERIFY(m_server.start());
-        QVERIFY(m_server.useCertificate(QStringLiteral("server")));
-    }
-    void cleanup()
-    {
-        for (int i = 0; i < m_temporaryBefore.size(); ++i)
-            qputenv(temporaryVariables[i], m_temporaryBefore.at(i));
+        QVERIFY(m_server.start() && m_server.useCertificate(QStringLiteral("server")));
     }
     void install_data();
     void install();
 
 private:
     HttpsTestServer m_server;
-    QList<QByteArray> m_temporaryBefore;
+    QTemporaryDir m_scratch; // made before TMP points into it
 };
 
 // The owner chose "立即更新" in a copy that installs updates.
@@ -75,22 +59,23 @@ void TestToolUpdater::install()
     QFETCH(int, refusal);
     QFETCH(QString, detail);
 
-    QTemporaryDir temporary;
-    for (const char *variable : temporaryVariables)
+    QTemporaryDir temporary(m_scratch.filePath(QStringLiteral("XXXXXX")));
+    for (const char *variable : {"TMPDIR", "TMP", "TEMP"})
         qputenv(variable, QFile::encodeName(QDir::toNativeSeparators(temporary.path())));
+    const QString folder = QStringLiteral("/NV38Firmware/N3KFirmware/");
     const QByteArray statement = toolReleaseFile(QStringLiteral("1.6"));
     const ToolRelease release = std::get<ToolRelease>(ToolReleaseFile::parse(statement));
-    m_server.setResponse(serverFolder + "ToolRelease.txt", {CannedResponse::Kind::File, statement});
-    m_server.setResponse(serverFolder + "ToolRelease.txt.sig",
+    m_server.setResponse(folder + "ToolRelease.txt", {CannedResponse::Kind::File, statement});
+    m_server.setResponse(folder + "ToolRelease.txt.sig",
                          {CannedResponse::Kind::File, toolReleaseSignature(statement)});
-    m_server.setResponse(serverFolder + release.installerName, served);
+    m_server.setResponse(folder + release.installerName, served);
 
     QStringList started; // each start's program and folder, and what the program held
     const ToolUpdater::Platform platform{
         [&] { return std::make_unique<UpdatePreferenceStore>(temporary.filePath("kept.ini")); },
         [] { return true; },
-        [&](const QString &program, const QStringList &, const QString &folder) {
-            started << program << folder << QString::fromLatin1(readFile(program).toHex());
+        [&](const QString &program, const QStringList &, const QString &in) {
+            started << program << in << readFile(program).toHex();
             return starts
                        ? std::nullopt
                        : std::optional<FileFailed>(FileFailed{QStringLiteral("stand-in refused")});
@@ -109,21 +94,19 @@ void TestToolUpdater::install()
     updater.answer(offers.first(), Decisions::UpdateChoice::InstallNow, false);
     QVERIFY(waitUntil([&] { return !ended.isEmpty(); }));
 
+    // Started, or tried, as held: the checked installer, in its folder.
     const QStringList folders = QDir(temporary.path()).entryList(QDir::Dirs | QDir::NoDotAndDotDot);
-    const bool checked = refusal < 0 || refusal == int(UserTexts::InstallerProblem::NotStarted);
-    if (checked) {
-        QCOMPARE(started.size(), 3);
-        QCOMPARE(started.at(1), QFileInfo(started.at(0)).path());
-        QCOMPARE(QFileInfo(started.at(0)).fileName(), release.installerName);
-        QCOMPARE(started.at(2), QString::fromLatin1(firmwareImage(4096).toHex()));
-    } else {
+    const QFileInfo program(started.value(0));
+    if (refusal < 0 || refusal == int(UserTexts::InstallerProblem::NotStarted))
+        QCOMPARE(started, (QStringList{temporary.path() + "/" + program.dir().dirName() + "/"
+                                           + release.installerName,
+                                       program.path(), firmwareImage(4096).toHex()}));
+    else
         QCOMPARE(started, QStringList());
-    }
     if (refusal < 0) {
         QCOMPARE(installerStarted.size(), 1);
         QCOMPARE(reactions.last().log, QStringList{"InstallerStarted"});
-        QCOMPARE(folders.size(), 1);
-        QCOMPARE(QFileInfo(started.at(1)).fileName(), folders.first());
+        QCOMPARE(folders, QStringList{program.dir().dirName()});
         return;
     }
     QCOMPARE(installerStarted.size(), 0);
