@@ -35,21 +35,27 @@ void TestToolUpdater::install_data()
     QTest::addColumn<bool>("starts"); // whether the stand-in start succeeds
     QTest::addColumn<int>("refusal"); // the box's InstallerProblem; -1: started
     QTest::addColumn<QString>("detail"); // what the refusal box tells
+    QTest::addColumn<bool>("installs"); // whether this copy installs updates
 
     using Kind = CannedResponse::Kind;
     using Problem = UserTexts::InstallerProblem;
     const QByteArray installer = firmwareImage(4096); // what toolReleaseFile() states
     QByteArray changed = installer;
     changed[100] = char(changed[100] ^ 1);
-    QTest::newRow("started") << CannedResponse{Kind::File, installer} << true << -1 << QString();
+    QTest::newRow("started") << CannedResponse{Kind::File, installer} << true << -1 << QString()
+                             << true;
     QTest::newRow("not started") << CannedResponse{Kind::File, installer} << false
-                                 << int(Problem::NotStarted) << QStringLiteral("stand-in refused");
-    QTest::newRow("a byte changed")
-        << CannedResponse{Kind::File, changed} << true << int(Problem::WrongSha256) << QString();
+                                 << int(Problem::NotStarted) << QStringLiteral("stand-in refused")
+                                 << true;
+    QTest::newRow("a byte changed") << CannedResponse{Kind::File, changed} << true
+                                    << int(Problem::WrongSha256) << QString() << true;
+    // No download, whatever the owner's answer says.
+    QTest::newRow("a copy that does not install")
+        << CannedResponse{Kind::File, installer} << true << -1 << QString() << false;
     // Nothing follows the announcement: only its refusal ends the download.
     QTest::newRow("announces 100 MiB")
         << CannedResponse{Kind::Announces100MiB} << true << int(Problem::TooLarge)
-        << QStringLiteral("larger than stated");
+        << QStringLiteral("larger than stated") << true;
 }
 
 void TestToolUpdater::install()
@@ -58,6 +64,7 @@ void TestToolUpdater::install()
     QFETCH(bool, starts);
     QFETCH(int, refusal);
     QFETCH(QString, detail);
+    QFETCH(bool, installs);
 
     QTemporaryDir temporary(m_scratch.filePath(QStringLiteral("XXXXXX")));
     for (const char *variable : {"TMPDIR", "TMP", "TEMP"})
@@ -73,7 +80,7 @@ void TestToolUpdater::install()
     QStringList started; // each start's program and folder, and what the program held
     const ToolUpdater::Platform platform{
         [&] { return std::make_unique<UpdatePreferenceStore>(temporary.filePath("kept.ini")); },
-        [] { return true; },
+        [installs] { return installs; },
         [&](const QString &program, const QStringList &, const QString &in) {
             started << program << in << readFile(program).toHex();
             return starts
@@ -91,7 +98,12 @@ void TestToolUpdater::install()
     QSignalSpy installerStarted(&updater, &ToolUpdater::installerStarted);
     updater.ask();
     QVERIFY(waitUntil([&] { return !offers.isEmpty(); }));
+    int downloads = 0;
+    connect(&updater, &ToolUpdater::downloadStarted, this, [&] { ++downloads; });
     updater.answer(offers.first(), Decisions::UpdateChoice::InstallNow, false);
+    QCOMPARE(downloads, int(installs)); // at once or never
+    if (!installs)
+        return;
     QVERIFY(waitUntil([&] { return !ended.isEmpty(); }));
 
     // Started, or tried, as held: the checked installer, in its folder.

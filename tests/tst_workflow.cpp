@@ -69,6 +69,7 @@ enum class Beside {
     Planted, // a folder named like it, that the tool did not note
     SwappedForLink, // one it noted, replaced by a link to another folder
     OtherUsers, // one it noted, now another user's
+    NotNamedByIt, // a folder noted under a name it never gives
 };
 
 // The user's temporary folder is `path` while this lives.
@@ -814,6 +815,18 @@ void TestWorkflow::toolRelease_data()
         "ToolRelease: advisory: not one plain line");
     add("a tag character", QByteArray(routine).replace("修复", "修\xf3\xa0\x81\x81复"), false,
         "ToolRelease: advisory: not one plain line");
+    add("a line separator", QByteArray(routine).replace("修复", "修\u2028复"), false,
+        "ToolRelease: advisory: not one plain line");
+    add("a blank after the advisory", QByteArray(routine).replace("问题\n", "问题 \n"), false,
+        "ToolRelease: advisory: not one plain line");
+    add("a blank advisory", QByteArray(routine).replace("修复了固件下载中的问题", " "), false,
+        "ToolRelease: advisory: empty");
+    add("an installer over its limit",
+        QByteArray(routine).replace(
+            "size=4096", "size=" + QByteArray::number(ToolReleaseFile::maxInstallerBytes + 1)),
+        false, "ToolRelease: installer-size: not between 1");
+    add("an empty key", routine + "=1\n", false, "ToolRelease: a line that is not key=value");
+    add("not UTF-8", routine + "note=\xff\n", false, "ToolRelease: not UTF-8");
     add("a key given twice", routine + "Version\u202e=1\nVersion\u202e=1\n", false,
         "ToolRelease: \"Version\\u202E\": given twice");
     add("an advisory with markup",
@@ -1020,6 +1033,7 @@ void TestWorkflow::earlierDownloads_data()
     QTest::newRow("planted, not noted") << Beside::Planted;
     QTest::newRow("noted, swapped for a link") << Beside::SwappedForLink;
     QTest::newRow("noted, another user's") << Beside::OtherUsers;
+    QTest::newRow("noted, not named as the tool names") << Beside::NotNamedByIt;
 }
 
 void TestWorkflow::earlierDownloads()
@@ -1033,7 +1047,7 @@ void TestWorkflow::earlierDownloads()
     const auto besideMade = DownloadFolder::make(store);
     QVERIFY(std::holds_alternative<QString>(made) && std::holds_alternative<QString>(besideMade));
     const QString own = std::get<QString>(made);
-    const QString other = std::get<QString>(besideMade);
+    QString other = std::get<QString>(besideMade);
     QTemporaryDir elsewhere;
     QVERIFY(writeFile(elsewhere.filePath("kept"), "kept"));
     QVERIFY(QDir(own).mkdir("inner") && writeFile(own + "/inner/setup.exe", "setup")
@@ -1041,6 +1055,12 @@ void TestWorkflow::earlierDownloads()
     switch (beside) {
     case Beside::Planted:
         QVERIFY(store.keepDownloadFolders({QFileInfo(own).fileName()}));
+        QVERIFY(writeFile(other + "/kept", "kept"));
+        break;
+    case Beside::NotNamedByIt:
+        QVERIFY(QDir().rename(other, temporary.filePath("mine")));
+        other = temporary.filePath("mine");
+        QVERIFY(store.keepDownloadFolders({QFileInfo(own).fileName(), "mine"}));
         QVERIFY(writeFile(other + "/kept", "kept"));
         break;
     case Beside::SwappedForLink:
