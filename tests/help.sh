@@ -37,7 +37,7 @@ refuses() { exits 2 "$1" --frob && grep -q 'unknown argument "--frob"' "$work/er
 keyless() { exits 1 "$@" && [[ $(wc -l <"$work/err.log") == 1 ]] &&
     grep -q -- '-DNV38K_TOOL_RELEASE_KEY=.*docs/building.md' "$work/err.log"; }
 
-for script in tree/scripts/{package,build-windows,demo,test,update-source-pins,fuzz,install-deps,check-windows-exe,fresh-ci}.sh \
+for script in tree/scripts/{package,build-windows,demo,test,update-source-pins,fuzz,install-deps,check-windows-exe,fresh-ci,plant-faults}.sh \
     tree/packaging/windows/make-packages.sh rebuild.sh; do
     row "${script#tree/} --help: usage, nothing done" helps "$script"
     row "${script#tree/} --frob: refused, nothing done" refuses "$script"

@@ -7,6 +7,7 @@
 #include "preferences/updatepreferences.h"
 #include "requests/serverrequests.h"
 #include "server/firmwareserver.h"
+#include "storage/firmwarestore.h"
 #include "testkit/filesizelimit.h"
 #include "testkit/httpsserver.h"
 #include "testkit/tmpfsmount.h"
@@ -69,6 +70,7 @@ enum class Beside {
     Planted, // a folder named like it, that the tool did not note
     SwappedForLink, // one it noted, replaced by a link to another folder
     OtherUsers, // one it noted, now another user's
+    NotNamedByIt, // a folder noted under a name it never gives
 };
 
 // The user's temporary folder is `path` while this lives.
@@ -146,6 +148,8 @@ private slots:
     void clickWhileListing();
     void download_data();
     void download();
+    void storePiece_data();
+    void storePiece();
     void wholeUse();
     void toolRelease_data();
     void toolRelease();
@@ -717,6 +721,34 @@ void TestWorkflow::download()
     QVERIFY(stillUsable());
 }
 
+// One write the disk takes only part of. A piece over Qt's 16 KiB buffer
+// goes to the disk at once, and its short count is all that tells; which
+// piece a download ends with depends on the network, so it is written here.
+void TestWorkflow::storePiece_data()
+{
+    QTest::addColumn<int>("room"); // of the 64 KiB piece, what the disk takes
+    QTest::newRow("all but the last byte") << 64 * 1024 - 1;
+    QTest::newRow("all") << 64 * 1024;
+}
+
+void TestWorkflow::storePiece()
+{
+    QFETCH(int, room);
+    if (!FileSizeLimit::isSupported)
+        QSKIP("no file size limit on this system to make the disk fill up");
+    const QByteArray piece = firmwareImage(64 * 1024);
+    const bool fits = room == piece.size();
+    FirmwareStore::Writer writer(QStringLiteral("tmp"), QStringLiteral("tmp/Data.nv"));
+    FirmwareStore::Result result;
+    {
+        const FileSizeLimit limit(room);
+        writer.write(piece.constData(), piece.size());
+        result = writer.commit();
+    }
+    QCOMPARE(result, fits ? FirmwareStore::Result::Saved : FirmwareStore::Result::WriteFailed);
+    QCOMPARE(readFile(QStringLiteral("tmp/Data.nv")), fits ? piece : QByteArray("<no file>"));
+}
+
 void TestWorkflow::wholeUse()
 {
     const QByteArray firmware = firmwareImage(170 * 1024);
@@ -784,6 +816,18 @@ void TestWorkflow::toolRelease_data()
         "ToolRelease: advisory: not one plain line");
     add("a tag character", QByteArray(routine).replace("修复", "修\xf3\xa0\x81\x81复"), false,
         "ToolRelease: advisory: not one plain line");
+    add("a line separator", QByteArray(routine).replace("修复", "修\u2028复"), false,
+        "ToolRelease: advisory: not one plain line");
+    add("a blank after the advisory", QByteArray(routine).replace("问题\n", "问题 \n"), false,
+        "ToolRelease: advisory: not one plain line");
+    add("a blank advisory", QByteArray(routine).replace("修复了固件下载中的问题", " "), false,
+        "ToolRelease: advisory: empty");
+    add("an installer over its limit",
+        QByteArray(routine).replace(
+            "size=4096", "size=" + QByteArray::number(ToolReleaseFile::maxInstallerBytes + 1)),
+        false, "ToolRelease: installer-size: not between 1");
+    add("an empty key", routine + "=1\n", false, "ToolRelease: a line that is not key=value");
+    add("not UTF-8", routine + "note=\xff\n", false, "ToolRelease: not UTF-8");
     add("a key given twice", routine + "Version\u202e=1\nVersion\u202e=1\n", false,
         "ToolRelease: \"Version\\u202E\": given twice");
     add("an advisory with markup",
@@ -990,6 +1034,7 @@ void TestWorkflow::earlierDownloads_data()
     QTest::newRow("planted, not noted") << Beside::Planted;
     QTest::newRow("noted, swapped for a link") << Beside::SwappedForLink;
     QTest::newRow("noted, another user's") << Beside::OtherUsers;
+    QTest::newRow("noted, not named as the tool names") << Beside::NotNamedByIt;
 }
 
 void TestWorkflow::earlierDownloads()
@@ -1003,7 +1048,7 @@ void TestWorkflow::earlierDownloads()
     const auto besideMade = DownloadFolder::make(store);
     QVERIFY(std::holds_alternative<QString>(made) && std::holds_alternative<QString>(besideMade));
     const QString own = std::get<QString>(made);
-    const QString other = std::get<QString>(besideMade);
+    QString other = std::get<QString>(besideMade);
     QTemporaryDir elsewhere;
     QVERIFY(writeFile(elsewhere.filePath("kept"), "kept"));
     QVERIFY(QDir(own).mkdir("inner") && writeFile(own + "/inner/setup.exe", "setup")
@@ -1011,6 +1056,12 @@ void TestWorkflow::earlierDownloads()
     switch (beside) {
     case Beside::Planted:
         QVERIFY(store.keepDownloadFolders({QFileInfo(own).fileName()}));
+        QVERIFY(writeFile(other + "/kept", "kept"));
+        break;
+    case Beside::NotNamedByIt:
+        QVERIFY(QDir().rename(other, temporary.filePath("mine")));
+        other = temporary.filePath("mine");
+        QVERIFY(store.keepDownloadFolders({QFileInfo(own).fileName(), "mine"}));
         QVERIFY(writeFile(other + "/kept", "kept"));
         break;
     case Beside::SwappedForLink:

@@ -330,18 +330,27 @@ void HeldFile::release()
     m_handle = -1;
 }
 
-std::optional<FileFailed> HeldFile::start(const QStringList &arguments)
+std::optional<FileFailed> startDetached(const QString &program, const QStringList &arguments,
+                                        const QString &folder)
+{
+    QProcess process;
+    process.setProgram(program);
+    process.setArguments(arguments);
+    process.setWorkingDirectory(folder);
+    if (process.startDetached())
+        return std::nullopt;
+    return FileFailed{process.errorString()};
+}
+
+std::optional<FileFailed> HeldFile::start(const QStringList &arguments, const Start &start)
 {
     const QString folder = QFileInfo(m_path).absolutePath();
-    QProcess program;
-    program.setProgram(m_path);
-    program.setArguments(arguments);
-    program.setWorkingDirectory(folder);
-    if (program.startDetached())
+    const std::optional<FileFailed> failed = start(m_path, arguments, folder);
+    if (!failed)
         return std::nullopt;
     release();
     remove(folder);
-    return FileFailed{program.errorString()};
+    return failed;
 }
 
 std::variant<std::unique_ptr<HeldFile>, FileFailed> HeldFile::hold(const QString &path)

@@ -5,6 +5,7 @@
 #include <QByteArray>
 #include <QString>
 #include <QStringList>
+#include <functional>
 #include <memory>
 #include <optional>
 #include <variant>
@@ -13,6 +14,14 @@ class UpdatePreferenceStore;
 
 // Where a downloaded installer waits for its start, and what holds it there.
 namespace DownloadFolder {
+
+// Starts `program` with `arguments` in `folder`, on its own; why not, when
+// it did not start.
+using Start = std::function<std::optional<FileFailed>(
+    const QString &program, const QStringList &arguments, const QString &folder)>;
+// The system's way: a detached process.
+std::optional<FileFailed> startDetached(const QString &program, const QStringList &arguments,
+                                        const QString &folder);
 
 // A new folder in the user's temporary folder, "nv38k-update-" and a random
 // name, that only this user may open: on Windows with an access list of its
@@ -55,10 +64,10 @@ public:
     };
     std::variant<Contents, FileFailed> read();
 
-    // Starts the held file with `arguments`, in its folder, which no one else
-    // can write; when it does not start, lets go of it, removes the folder
-    // and says why.
-    std::optional<FileFailed> start(const QStringList &arguments);
+    // Starts the held file with `arguments` through `start`, in its folder,
+    // which no one else can write; when it does not start, lets go of it,
+    // removes the folder and says why.
+    std::optional<FileFailed> start(const QStringList &arguments, const Start &start);
 
 private:
     HeldFile(const QString &path, qintptr handle);

@@ -10,9 +10,16 @@
 
 #include <QDateTime>
 
-ToolUpdater::ToolUpdater(QNetworkAccessManager *manager, QObject *parent)
+ToolUpdater::Platform ToolUpdater::Platform::system()
+{
+    return {[] { return std::make_unique<UpdatePreferenceStore>(); }, UpdatePolicy::installsUpdates,
+            DownloadFolder::startDetached};
+}
+
+ToolUpdater::ToolUpdater(QNetworkAccessManager *manager, QObject *parent, Platform platform)
     : QObject(parent)
     , m_manager(manager)
+    , m_platform(std::move(platform))
 { }
 
 ToolUpdater::~ToolUpdater() = default;
@@ -21,7 +28,7 @@ void ToolUpdater::ask()
 {
     // Opened here, not at start-up, which reads no settings.
     if (!m_preferences)
-        m_preferences = std::make_unique<UpdatePreferenceStore>();
+        m_preferences = m_platform.preferences();
     if (m_asked)
         return;
     const UpdatePreferences kept = m_preferences->read();
@@ -34,7 +41,7 @@ void ToolUpdater::ask()
     if (!kept.checkForUpdates)
         return;
     m_asked = true;
-    m_installs = UpdatePolicy::installsUpdates();
+    m_installs = m_platform.installsUpdates();
     if (m_installs)
         DownloadFolder::removeEarlier(*m_preferences);
     connect(new ToolReleaseCheck(m_manager), &ToolReleaseCheck::answered, this,
@@ -83,8 +90,8 @@ void ToolUpdater::downloaded(const InstallerOutcome &outcome)
     if (const auto *refused = std::get_if<InstallerRefused>(&outcome))
         return emit reaction(
             {{QStringLiteral("InstallerRefused ") + refused->reason}, refused->box});
-    if (const std::optional<FileFailed> failed =
-            std::get<HeldInstaller>(outcome)->start(UpdatePolicy::installerArguments()))
+    if (const std::optional<FileFailed> failed = std::get<HeldInstaller>(outcome)->start(
+            UpdatePolicy::installerArguments(), m_platform.startInstaller))
         return emit reaction(
             {{},
              UserTexts::installerRefused(UserTexts::InstallerProblem::NotStarted, failed->why)});

@@ -5,6 +5,7 @@
 
 #include <QObject>
 #include <QPointer>
+#include <functional>
 #include <memory>
 
 class QNetworkAccessManager;
@@ -21,8 +22,22 @@ class ToolUpdater : public QObject
     Q_OBJECT
 
 public:
+    // What it asks of the system it runs on; tests stand in for each.
+    struct Platform
+    {
+        // Where the owner's choices are kept, opened when first asked.
+        std::function<std::unique_ptr<UpdatePreferenceStore>()> preferences;
+        // Whether this copy installs updates itself.
+        std::function<bool()> installsUpdates;
+        // How the checked installer is started.
+        DownloadFolder::Start startInstaller;
+        // The owner's store, UpdatePolicy and a detached process.
+        static Platform system();
+    };
+
     // Asks through `manager`, which the window owns.
-    ToolUpdater(QNetworkAccessManager *manager, QObject *parent);
+    ToolUpdater(QNetworkAccessManager *manager, QObject *parent,
+                Platform platform = Platform::system());
     ~ToolUpdater() override;
 
     // After information the window accepted, on the owner's own click: the
@@ -53,6 +68,7 @@ private:
     void downloaded(const InstallerOutcome &outcome);
 
     QNetworkAccessManager *m_manager;
+    Platform m_platform;
     std::unique_ptr<UpdatePreferenceStore> m_preferences; // opened when first asked
     bool m_asked = false; // in this run
     bool m_installs = false; // whether this copy installs updates, settled when asked
