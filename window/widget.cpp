@@ -160,7 +160,8 @@ void Widget::readResult(int exitCode)
     if (!check.download)
         return;
     qDebug() << firmwareUrl;
-    new FirmwareDownload(firmwareManager, firmwareUrl, release.deviceModel, release.version);
+    new FirmwareDownload({firmwareManager, FirmwareServer::baseUrl()}, release.deviceModel,
+                         release.version);
 }
 
 void Widget::ProcStart()
