@@ -9,17 +9,21 @@
 #include <QNetworkAccessManager>
 #include <QNetworkReply>
 
-FirmwareDownload::FirmwareDownload(QNetworkAccessManager *manager, const QString &firmwareUrl,
-                                   const QString &deviceModel, const QString &version)
-    : QObject(manager)
-    , m_manager(manager)
+FirmwareDownload::FirmwareDownload(const ServerRequests::Source &source, const QString &deviceModel,
+                                   const QString &version,
+                                   const std::optional<QByteArray> &checkKeysPem)
+    : QObject(source.manager)
+    , m_source(source)
     , m_deviceModel(deviceModel)
     , m_version(version)
-    , m_writer(FirmwareStore::directory(), FirmwareStore::filePath())
+    , m_keysPem(checkKeysPem.value_or(BuildKeys::firmwareKeys()))
 {
-    if (BuildKeys::firmwareSignatureRequired())
+    if (!checkKeysPem)
+        m_writer.emplace(FirmwareStore::directory(), FirmwareStore::filePath());
+    if (!m_keysPem.isEmpty() || checkKeysPem)
         m_hash.emplace();
-    m_firmware = get(ServerRequests::request(firmwareUrl), FirmwareServer::maxFirmwareBytes);
+    m_firmware = get(source.url(FirmwareServer::firmwareFileName(deviceModel, version)),
+                     FirmwareServer::maxFirmwareBytes);
     connect(m_firmware, &QNetworkReply::readyRead, this, &FirmwareDownload::take);
 }
 
@@ -28,12 +32,9 @@ FirmwareDownload *FirmwareDownload::of(const QNetworkReply &reply)
     return qobject_cast<FirmwareDownload *>(reply.parent());
 }
 
-QNetworkReply *FirmwareDownload::get(const QNetworkRequest &request, qint64 maxBytes)
+QNetworkReply *FirmwareDownload::get(const QUrl &url, qint64 maxBytes)
 {
-    QNetworkReply *reply = m_manager->get(request);
-    reply->setParent(this);
-    ServerRequests::limitBodySize(reply, maxBytes);
-    return reply;
+    return ServerRequests::get(m_source, url, maxBytes, this);
 }
 
 std::optional<DownloadOutcome> FirmwareDownload::finished(QNetworkReply *reply)
@@ -51,20 +52,21 @@ std::optional<DownloadOutcome> FirmwareDownload::firmwareFinished()
     const ServedFile firmware = ServerRequests::servedFile(*m_firmware);
     if (!std::holds_alternative<QByteArray>(firmware))
         return end({DownloadOutcome::Kind::DownloadFailed, m_size, whyNoFile(firmware)});
-    if (!m_hash)
+    if (m_hash)
+        m_sha256 = m_hash->result();
+    if (m_keysPem.isEmpty())
         return end(commit());
     // Asked for once the firmware is in, so it goes over the same
     // connection: no second TLS handshake.
-    m_signature = get(ServerRequests::request(FirmwareSignature::signatureUrl(m_firmware->url())),
+    m_signature = get(FirmwareSignature::signatureUrl(m_firmware->url()),
                       FirmwareSignature::maxSignatureBytes);
     return std::nullopt;
 }
 
 std::optional<DownloadOutcome> FirmwareDownload::signatureFinished()
 {
-    DownloadOutcome outcome =
-        verifiedFirmware({m_deviceModel, m_version, m_size, m_hash->result()},
-                         ServerRequests::servedFile(*m_signature), BuildKeys::firmwareKeys());
+    DownloadOutcome outcome = verifiedFirmware({m_deviceModel, m_version, m_size, m_sha256},
+                                               ServerRequests::servedFile(*m_signature), m_keysPem);
     if (outcome.kind == DownloadOutcome::Kind::Stored)
         outcome.kind = commit().kind;
     return end(outcome);
@@ -72,7 +74,9 @@ std::optional<DownloadOutcome> FirmwareDownload::signatureFinished()
 
 DownloadOutcome FirmwareDownload::commit()
 {
-    switch (m_writer.commit()) {
+    if (!m_writer)
+        return {DownloadOutcome::Kind::Stored, m_size};
+    switch (m_writer->commit()) {
     case FirmwareStore::Result::OpenFailed:
         return {DownloadOutcome::Kind::OpenFailed, m_size};
     case FirmwareStore::Result::WriteFailed:
@@ -87,15 +91,15 @@ DownloadOutcome FirmwareDownload::end(const DownloadOutcome &outcome)
 {
     // Uncommitted, the earlier firmware stays as it was; no temporary file
     // is left behind while the window reports.
-    m_writer.discard();
+    if (m_writer)
+        m_writer->discard();
     deleteLater();
     return outcome;
 }
 
 void FirmwareDownload::take()
 {
-    const int status = m_firmware->attribute(QNetworkRequest::HttpStatusCodeAttribute).toInt();
-    if (status < 200 || status > 299 || m_firmware->error() != QNetworkReply::NoError)
+    if (!ServerRequests::bringsFile(*m_firmware))
         return;
     // The body passes through, so the reply's buffer never shows its size;
     // what was taken counts. Nothing past the limit is taken.
@@ -105,7 +109,8 @@ void FirmwareDownload::take()
     qint64 read;
     while ((room = maxBytes + 1 - m_size) > 0
            && (read = m_firmware->read(chunk, qMin<qint64>(sizeof chunk, room))) > 0) {
-        m_writer.write(chunk, read);
+        if (m_writer)
+            m_writer->write(chunk, read);
         if (m_hash)
             m_hash->addData(chunk, read);
         m_size += read;

@@ -1,17 +1,17 @@
 #include "check.h"
 
 #include "console.h"
-#include "outputfiles.h"
 #include "serverfiles.h"
 
 #include "decisions/windowdecisions.h"
-#include "download/firmwareverification.h"
+#include "download/firmwaredownload.h"
 #include "integrity/buildkeys.h"
 #include "integrity/firmwaresignature.h"
 #include "integrity/sha256.h"
 #include "requests/serverrequests.h"
 #include "server/firmwareserver.h"
 #include "server/toolrelease.h"
+#include "toolupdate/toolreleasecheck.h"
 #include "usertexts/usertexts.h"
 
 #include <QCommandLineParser>
@@ -24,7 +24,6 @@
 #include <QNetworkReply>
 #include <QSslCertificate>
 #include <QSslError>
-#include <QTimer>
 
 namespace {
 
@@ -65,77 +64,62 @@ QString untrustedIssuerAdvice(const QList<QSslError> &errors)
     return {};
 }
 
-Answer fetchOverHttps(QNetworkAccessManager &manager, const QString &address, qint64 maxBytes,
-                      bool information)
-{
-    QNetworkReply *reply = manager.get(ServerRequests::request(address));
-    ServerRequests::limitBodySize(reply, maxBytes);
-    QEventLoop loop;
-    QTimer silence;
-    silence.setSingleShot(true);
-    bool fellSilent = false;
-    QObject::connect(&silence, &QTimer::timeout, reply, [&] {
-        fellSilent = true;
-        reply->abort();
-    });
-    QObject::connect(reply, &QNetworkReply::downloadProgress, &silence,
-                     qOverload<>(&QTimer::start));
-    QObject::connect(reply, &QNetworkReply::finished, &loop, &QEventLoop::quit);
-    QList<QSslError> sslErrors;
-    QObject::connect(reply, &QNetworkReply::sslErrors, &loop,
-                     [&](const QList<QSslError> &errors) { sslErrors = errors; });
-    silence.start(silenceLimitMs);
-    loop.exec();
-
-    Answer answer{address, reply->attribute(QNetworkRequest::HttpStatusCodeAttribute).toInt(),
-                  information ? ServerRequests::servedInformation(*reply)
-                              : ServerRequests::servedFile(*reply),
-                  untrustedIssuerAdvice(sslErrors)};
-    reply->deleteLater();
-    if (fellSilent)
-        answer.file =
-            FileFailed{QStringLiteral("no answer for %1 s; the window would wait for ever")
-                           .arg(silenceLimitMs / 1000)};
-    return answer;
-}
-
-Answer readFromFolder(const QDir &folder, const QString &fileName, qint64 maxBytes)
-{
-    Answer answer;
-    answer.address = folder.filePath(ServerFiles::servedPath(fileName));
-    if (!QFileInfo(answer.address).isFile()) {
-        answer.file = FileAbsent{QStringLiteral("no such file")};
-        return answer;
-    }
-    const auto read = OutputFiles::readAtMost(answer.address, maxBytes);
-    const auto *body = std::get_if<QByteArray>(&read);
-    if (!body)
-        answer.file = std::get<FileFailed>(read);
-    else if (body->size() > maxBytes)
-        answer.file = FileFailed{ServerRequests::sizeLimitFailure(maxBytes)};
-    else
-        answer.file = *body;
-    return answer;
-}
-
-// Where the files come from: an HTTPS server, or a folder as a server would serve it.
-class FirmwareSource
+// The server's files as the window's own objects fetch them, and each reply
+// those objects get, noted as it came before they read it.
+class Server : public QObject
 {
 public:
-    explicit FirmwareSource(const QString &baseUrl)
-        : m_baseUrl(baseUrl)
-    { }
-    explicit FirmwareSource(const QDir &folder)
-        : m_folder(folder)
-    { }
-
-    Answer fetch(const QString &fileName, qint64 maxBytes)
+    // `baseUrl` is "https://…/", or "file:///…/" for `folder`, where a file
+    // is then shown by its path.
+    explicit Server(const QString &baseUrl, const QString &folder = {})
+        : m_source{&manager(), baseUrl, silenceLimitMs}
+        , m_folder(folder)
     {
-        if (m_baseUrl.isEmpty())
-            return readFromFolder(m_folder, fileName, maxBytes);
-        return fetchOverHttps(manager(), m_baseUrl + fileName, maxBytes,
-                              fileName == FirmwareServer::infoFileName());
+        connect(&manager(), &QNetworkAccessManager::sslErrors, this,
+                [this](QNetworkReply *reply, const QList<QSslError> &errors) {
+                    m_sslErrors.insert(reply, errors);
+                });
+        connect(&manager(), &QNetworkAccessManager::finished, this, &Server::note);
     }
+
+    QUrl url(const QString &fileName) const { return m_source.url(fileName); }
+
+    // One file that only this check asks for.
+    Answer fetch(const QUrl &url, qint64 maxBytes, bool information = false)
+    {
+        QNetworkReply *reply = ServerRequests::get(m_source, url, maxBytes, this);
+        waitUntil([reply] { return reply->isFinished(); });
+        reply->deleteLater();
+        return answer(*reply, information ? ServerRequests::servedInformation(*reply)
+                                          : ServerRequests::servedFile(*reply));
+    }
+
+    // The firmware downloaded as the window downloads it, stored nowhere,
+    // verified with `keysPem`; noted() then holds the firmware's answer and
+    // its signature's.
+    DownloadOutcome downloadFirmware(const Decisions::Release &release, const QByteArray &keysPem)
+    {
+        m_noted.clear();
+        m_outcome.reset();
+        new FirmwareDownload(m_source, release.deviceModel, release.version, keysPem);
+        waitUntil([this] { return m_outcome.has_value(); });
+        return *m_outcome;
+    }
+    QByteArray firmwareSha256() const { return m_firmwareSha256; }
+
+    // ToolRelease.txt read as the window reads it; noted() then holds its
+    // answer, and its signature's where it was asked for.
+    ToolReleaseFile::Answer checkToolRelease(const QByteArray &keysPem)
+    {
+        m_noted.clear();
+        std::optional<ToolReleaseFile::Answer> answered;
+        connect(new ToolReleaseCheck(m_source, keysPem), &ToolReleaseCheck::answered, this,
+                [&answered](const ToolReleaseFile::Answer &answer) { answered = answer; });
+        waitUntil([&answered] { return answered.has_value(); });
+        return *answered;
+    }
+
+    const QList<Answer> &noted() const { return m_noted; }
 
 private:
     // Never destroyed: Qt's network thread can still be ending after the
@@ -147,8 +131,53 @@ private:
         return *instance;
     }
 
-    QString m_baseUrl;
-    QDir m_folder;
+    // Qt tells the manager of a finished reply before anyone else.
+    void note(QNetworkReply *reply)
+    {
+        if (reply->parent() == this)
+            return;
+        m_noted << answer(*reply, ServerRequests::unreadServedFile(*reply));
+        // As the window hands the firmware's replies on.
+        if (FirmwareDownload *download = FirmwareDownload::of(*reply)) {
+            reply->deleteLater();
+            m_outcome = download->finished(reply);
+            m_firmwareSha256 = download->sha256();
+        }
+    }
+
+    Answer answer(QNetworkReply &reply, const ServedFile &file)
+    {
+        const QUrl url = reply.url();
+        return {url.isLocalFile() ? QDir(m_folder).filePath(
+                    QDir(QDir(m_folder).absolutePath()).relativeFilePath(url.toLocalFile()))
+                                  : url.toString(),
+                url.isLocalFile()
+                    ? 0
+                    : reply.attribute(QNetworkRequest::HttpStatusCodeAttribute).toInt(),
+                file, untrustedIssuerAdvice(m_sslErrors.take(&reply))};
+    }
+
+    template<typename Done> void waitUntil(const Done &done)
+    {
+        QEventLoop loop;
+        // Queued, so that whoever the reply belongs to has handled it.
+        connect(
+            &manager(), &QNetworkAccessManager::finished, &loop,
+            [&] {
+                if (done())
+                    loop.quit();
+            },
+            Qt::QueuedConnection);
+        if (!done())
+            loop.exec();
+    }
+
+    ServerRequests::Source m_source;
+    QString m_folder;
+    QHash<QNetworkReply *, QList<QSslError>> m_sslErrors;
+    QList<Answer> m_noted;
+    std::optional<DownloadOutcome> m_outcome;
+    QByteArray m_firmwareSha256;
 };
 
 // Looks the server's name up on a thread of Qt's while this one sets up TLS,
@@ -162,7 +191,8 @@ void lookUpAhead(const QString &address)
         QHostInfo::lookupHost(url.host(), [](const QHostInfo &) {});
 }
 
-QString whatCame(const Answer &answer)
+// What came: the body's size (`size`, for one taken as it came), or why none did.
+QString whatCame(const Answer &answer, qint64 size = -1)
 {
     const auto *body = std::get_if<QByteArray>(&answer.file);
     if (!body)
@@ -170,7 +200,7 @@ QString whatCame(const Answer &answer)
     const QString status =
         answer.httpStatus ? QStringLiteral("HTTP %1, ").arg(answer.httpStatus) : QString();
     return answer.address + QStringLiteral(": ") + status
-           + QStringLiteral("%1 bytes").arg(body->size());
+           + QStringLiteral("%1 bytes").arg(size < 0 ? body->size() : size);
 }
 
 // The model as the window's label shows it, under the label's caption.
@@ -187,39 +217,28 @@ int windowFails(Console &console, const WindowBox &box, const QString &advice = 
                         QStringLiteral("the window shows this ") + ServerFiles::describe(box));
 }
 
-// What a build with `publicKeysPem` makes of `firmware` given its `signature`.
-DownloadOutcome signatureOutcome(const Answer &signature, const ReceivedFirmware &firmware,
-                                 const QByteArray &publicKeysPem, Console &console)
-{
-    console.out << whatCame(signature);
-    const DownloadOutcome outcome = verifiedFirmware(firmware, signature.file, publicKeysPem);
-    if (outcome.kind == DownloadOutcome::Kind::Stored) {
-        console.out << ", verified\n";
-    } else {
-        console.out << '\n';
-        console.error(outcome.signatureReason);
-    }
-    return outcome;
-}
-
 // ToolRelease.txt read and verified as the window reads it. False when the
 // server has one that the window passes over.
-bool checkToolRelease(FirmwareSource &source, const QByteArray &toolReleaseKeysPem,
-                      Console &console)
+bool checkToolRelease(Server &server, const QByteArray &toolReleaseKeysPem, Console &console)
 {
-    const Answer statement = source.fetch(ToolReleaseFile::fileName(), ToolReleaseFile::maxBytes);
-    ToolReleaseFile::Answer parsed = ToolReleaseFile::parseServed(statement.file);
+    const ToolReleaseFile::Answer parsed = server.checkToolRelease(toolReleaseKeysPem);
+    const Answer statement = server.noted().at(0);
     if (std::holds_alternative<ToolReleaseFile::Absent>(parsed)) {
         console.out << statement.address << ": none, so the window offers no tool update\n";
         return true;
     }
     console.out << whatCame(statement);
-    const bool verifies =
-        std::holds_alternative<ToolRelease>(parsed) && !toolReleaseKeysPem.isEmpty();
-    if (std::holds_alternative<ToolRelease>(parsed)) {
+    const bool stated =
+        std::holds_alternative<ToolRelease>(ToolReleaseFile::parseServed(statement.file));
+    const bool verifies = stated && !toolReleaseKeysPem.isEmpty();
+    if (stated) {
         console.out << '\n';
-        const Answer signature = source.fetch(ToolReleaseFile::signatureFileName(),
-                                              FirmwareSignature::maxSignatureBytes);
+        // A build without keys never asks for the signature; this check does,
+        // to tell of it.
+        const Answer signature =
+            verifies ? server.noted().at(1)
+                     : server.fetch(server.url(ToolReleaseFile::signatureFileName()),
+                                    FirmwareSignature::maxSignatureBytes);
         console.out << whatCame(signature);
         // A build without keys shows the statement unverified, and none of
         // its addresses: say so, rather than let it pass for a checked one.
@@ -229,8 +248,6 @@ bool checkToolRelease(FirmwareSource &source, const QByteArray &toolReleaseKeysP
                                 : ", ")
                         << "not checked (no tool release key): the window shows no advisory "
                            "address";
-        parsed = ToolReleaseFile::verified(parsed, std::get<QByteArray>(statement.file),
-                                           signature.file, toolReleaseKeysPem);
     }
     if (const auto *refused = std::get_if<ToolReleaseFile::Refused>(&parsed)) {
         console.out << '\n';
@@ -264,7 +281,7 @@ bool checkToolRelease(FirmwareSource &source, const QByteArray &toolReleaseKeysP
                 << release.installerSize << " bytes, SHA-256 " << release.installerSha256.toHex()
                 << '\n';
     // The installer itself, as a Windows window downloads it before it runs.
-    const Answer installer = source.fetch(release.installerName, release.installerSize);
+    const Answer installer = server.fetch(server.url(release.installerName), release.installerSize);
     console.out << whatCame(installer);
     QString refusal = whyNoFile(installer.file);
     if (const auto *body = std::get_if<QByteArray>(&installer.file))
@@ -280,10 +297,11 @@ bool checkToolRelease(FirmwareSource &source, const QByteArray &toolReleaseKeysP
 }
 
 // The window's own decisions on each answer, printed.
-int check(FirmwareSource &source, const QByteArray &publicKeysPem,
-          const QByteArray &toolReleaseKeysPem, Console &console)
+int check(Server &server, const QByteArray &publicKeysPem, const QByteArray &toolReleaseKeysPem,
+          Console &console)
 {
-    const Answer info = source.fetch(FirmwareServer::infoFileName(), FirmwareServer::maxInfoBytes);
+    const Answer info = server.fetch(server.url(FirmwareServer::infoFileName()),
+                                     FirmwareServer::maxInfoBytes, true);
     console.out << whatCame(info) << '\n';
     if (const auto *body = std::get_if<QByteArray>(&info.file)) {
         if (info.httpStatus >= 300)
@@ -306,36 +324,40 @@ int check(FirmwareSource &source, const QByteArray &publicKeysPem,
                        .replace(QStringLiteral("\r\n"), QStringLiteral("\n                      "))
                 << '\n';
 
-    const QString firmwareName =
-        FirmwareServer::firmwareFileName(release.deviceModel, release.version);
-    const Answer firmware = source.fetch(firmwareName, FirmwareServer::maxFirmwareBytes);
-    console.out << whatCame(firmware);
-    const auto *body = std::get_if<QByteArray>(&firmware.file);
-    DownloadOutcome outcome{DownloadOutcome::Kind::DownloadFailed, 0, whyNoFile(firmware.file)};
-    if (body) {
-        const ReceivedFirmware received{release.deviceModel, release.version, body->size(),
-                                        Sha256::hash(*body)};
-        outcome = {DownloadOutcome::Kind::Stored, received.size};
-        console.out << ", SHA-256 " << received.sha256.toHex() << '\n';
-        if (body->isEmpty())
+    const DownloadOutcome outcome = server.downloadFirmware(release, publicKeysPem);
+    const Answer firmware = server.noted().at(0);
+    console.out << whatCame(firmware, outcome.size);
+    if (std::holds_alternative<QByteArray>(firmware.file)) {
+        console.out << ", SHA-256 " << server.firmwareSha256().toHex() << '\n';
+        if (outcome.size == 0)
             console.warn(
                 QStringLiteral("the firmware is empty; the window stores it all the same"));
-        const Answer signature = source.fetch(FirmwareSignature::signatureFileName(firmwareName),
-                                              FirmwareSignature::maxSignatureBytes);
-        if (!publicKeysPem.isEmpty())
-            outcome = signatureOutcome(signature, received, publicKeysPem, console);
-        // A build without keys never asks for a signature; one that is
-        // served all the same must not pass for a checked one.
-        else if (std::holds_alternative<QByteArray>(signature.file))
-            console.out << whatCame(signature)
-                        << ", signature present, not checked (no public key)\n";
+        if (!publicKeysPem.isEmpty()) {
+            console.out << whatCame(server.noted().at(1));
+            if (outcome.kind == DownloadOutcome::Kind::Stored) {
+                console.out << ", verified\n";
+            } else {
+                console.out << '\n';
+                console.error(outcome.signatureReason);
+            }
+        } else {
+            // A build without keys never asks for a signature; one that is
+            // served all the same must not pass for a checked one.
+            const Answer signature = server.fetch(
+                FirmwareSignature::signatureUrl(server.url(
+                    FirmwareServer::firmwareFileName(release.deviceModel, release.version))),
+                FirmwareSignature::maxSignatureBytes);
+            if (std::holds_alternative<QByteArray>(signature.file))
+                console.out << whatCame(signature)
+                            << ", signature present, not checked (no public key)\n";
+        }
     } else {
         console.out << '\n';
     }
     const Decisions::Firmware stored = Decisions::firmware(outcome);
     if (!stored.stored)
         return windowFails(console, *stored.box, firmware.advice);
-    if (!checkToolRelease(source, toolReleaseKeysPem, console))
+    if (!checkToolRelease(server, toolReleaseKeysPem, console))
         return int(ExitCode::WindowFails);
     return int(ExitCode::Done);
 }
@@ -403,7 +425,9 @@ int checkCommand(const QStringList &arguments, Console &console)
         if (parser.isSet(ca))
             return console.fail(ExitCode::Usage,
                                 QStringLiteral("--ca is for checking an https:// address"));
-        FirmwareSource folder{QDir(target)};
+        Server folder(QUrl::fromLocalFile(QDir(target).absolutePath() + QLatin1Char('/'))
+                          .toString(QUrl::FullyEncoded),
+                      target);
         return check(folder, publicKeysPem, toolReleaseKeysPem, console);
     }
     lookUpAhead(target);
@@ -416,6 +440,6 @@ int checkCommand(const QStringList &arguments, Console &console)
     }
     if (!target.endsWith(QLatin1Char('/')))
         target += QLatin1Char('/');
-    FirmwareSource server(target);
+    Server server(target);
     return check(server, publicKeysPem, toolReleaseKeysPem, console);
 }

@@ -198,10 +198,4 @@ QString describe(const WindowBox &box)
     return QStringLiteral("%1 box \"%2\": %3").arg(kind, box.title, box.text);
 }
 
-QString servedPath(const QString &fileName)
-{
-    const QUrl url = FirmwareServer::toUrl(FirmwareServer::baseUrl() + fileName);
-    return url.path(QUrl::FullyDecoded).mid(basePath().size());
-}
-
 } // namespace ServerFiles

@@ -24,9 +24,4 @@ QStringList fragilities(const QByteArray &body);
 // A box as the user sees it: its kind, title and text.
 QString describe(const WindowBox &box);
 
-// The file `fileName` on the server, resolved as the server resolves the
-// address the window requests for it: relative to the base, "#" and "?"
-// ending it, escapes undone.
-QString servedPath(const QString &fileName);
-
 } // namespace ServerFiles

@@ -3,11 +3,14 @@
 #include "buildsettings/buildsettings.h"
 #include "server/firmwareserver.h"
 
+#include <QNetworkAccessManager>
 #include <QNetworkReply>
 #include <QNetworkRequest>
 #include <QSslCertificate>
 #include <QSslSocket>
+#include <QTimer>
 #include <QUrl>
+#include <optional>
 
 namespace ServerRequests {
 
@@ -27,11 +30,35 @@ void trustBuildRoot()
 // Set on a reply that limitBodySize() cut off, to the limit it passed.
 const char exceededLimitProperty[] = "nv38kExceededLimit";
 
+// Set on a reply that a Source's silence limit aborted, to that limit.
+const char fellSilentProperty[] = "nv38kFellSilent";
+
 // Whether limitBodySize() cut `reply` off. The whole body can arrive before
 // the abort takes effect, so a reply without an error may still be one.
 bool exceededBodySize(const QNetworkReply &reply)
 {
     return reply.property(exceededLimitProperty).isValid();
+}
+
+// Why a finished `reply` brings no file, or nothing when it brings one.
+std::optional<ServedFile> failure(const QNetworkReply &reply)
+{
+    const QVariant silentFor = reply.property(fellSilentProperty);
+    if (silentFor.isValid())
+        return FileFailed{QStringLiteral("no answer for %1 s; the window would wait for ever")
+                              .arg(silentFor.toInt() / 1000)};
+    const QVariant exceededLimit = reply.property(exceededLimitProperty);
+    if (exceededLimit.isValid())
+        return FileFailed{sizeLimitFailure(exceededLimit.toLongLong())};
+    const int status = reply.attribute(QNetworkRequest::HttpStatusCodeAttribute).toInt();
+    const bool local = reply.url().isLocalFile();
+    if (status == 404 || (local && reply.error() == QNetworkReply::ContentNotFoundError))
+        return FileAbsent{local ? QStringLiteral("no such file") : reply.errorString()};
+    if (reply.error() != QNetworkReply::NoError)
+        return FileFailed{reply.errorString()};
+    if (!bringsFile(reply))
+        return FileFailed{QStringLiteral("HTTP %1").arg(status)};
+    return std::nullopt;
 }
 
 } // namespace
@@ -51,6 +78,31 @@ QNetworkRequest request(const QUrl &url)
     request.setAttribute(QNetworkRequest::CookieSaveControlAttribute, QNetworkRequest::Manual);
     trustBuildRoot();
     return request;
+}
+
+QUrl Source::url(const QString &fileName) const
+{
+    return FirmwareServer::toUrl(baseUrl + fileName);
+}
+
+QNetworkReply *get(const Source &source, const QUrl &url, qint64 maxBytes, QObject *parent)
+{
+    QNetworkReply *reply = source.manager->get(request(url));
+    reply->setParent(parent);
+    limitBodySize(reply, maxBytes);
+    if (source.silenceLimitMs > 0) {
+        auto *silence = new QTimer(reply);
+        silence->setSingleShot(true);
+        QObject::connect(silence, &QTimer::timeout, reply, [reply, limit = source.silenceLimitMs] {
+            reply->setProperty(fellSilentProperty, limit);
+            reply->abort();
+        });
+        QObject::connect(reply, &QNetworkReply::downloadProgress, silence,
+                         qOverload<>(&QTimer::start));
+        QObject::connect(reply, &QNetworkReply::finished, silence, &QTimer::stop);
+        silence->start(source.silenceLimitMs);
+    }
+    return reply;
 }
 
 // QSslConfiguration's own setters would also switch off Qt's on-demand loading
@@ -96,19 +148,25 @@ QString sizeLimitFailure(qint64 maxBytes)
     return QStringLiteral("larger than %1 bytes").arg(maxBytes);
 }
 
+bool bringsFile(const QNetworkReply &reply)
+{
+    const int status = reply.attribute(QNetworkRequest::HttpStatusCodeAttribute).toInt();
+    return reply.error() == QNetworkReply::NoError
+           && (reply.url().isLocalFile() || (status >= 200 && status <= 299));
+}
+
 ServedFile servedFile(QNetworkReply &reply)
 {
-    const QVariant exceededLimit = reply.property(exceededLimitProperty);
-    if (exceededLimit.isValid())
-        return FileFailed{sizeLimitFailure(exceededLimit.toLongLong())};
-    const int status = reply.attribute(QNetworkRequest::HttpStatusCodeAttribute).toInt();
-    if (status == 404)
-        return FileAbsent{reply.errorString()};
-    if (reply.error() != QNetworkReply::NoError)
-        return FileFailed{reply.errorString()};
-    if (status < 200 || status > 299)
-        return FileFailed{QStringLiteral("HTTP %1").arg(status)};
+    if (std::optional<ServedFile> none = failure(reply))
+        return *none;
     return reply.readAll();
+}
+
+ServedFile unreadServedFile(QNetworkReply &reply)
+{
+    if (std::optional<ServedFile> none = failure(reply))
+        return *none;
+    return reply.peek(reply.bytesAvailable());
 }
 
 ServedFile servedInformation(QNetworkReply &reply)

@@ -6,8 +6,10 @@
 #include <QList>
 #include <QString>
 
+class QNetworkAccessManager;
 class QNetworkReply;
 class QNetworkRequest;
+class QObject;
 class QSslCertificate;
 class QUrl;
 
@@ -20,6 +22,27 @@ namespace ServerRequests {
 // on, besides the system's roots.
 QNetworkRequest request(const QString &address);
 QNetworkRequest request(const QUrl &url);
+
+// Where the server's files are asked for: through `manager`, at `baseUrl`
+// and a file name. The base is the server's folder, "https://…/", or a local
+// folder as a server would serve it, "file:///…/", which nv38k-publish check
+// reads: such a reply has no HTTP status, and a missing file is absent as a
+// 404 says.
+struct Source
+{
+    QNetworkAccessManager *manager;
+    QString baseUrl;
+    // A reply this long without progress is aborted and brings no file; the
+    // window's 0 waits for ever.
+    int silenceLimitMs = 0;
+
+    // The address of `fileName` in the folder, as request() parses it.
+    QUrl url(const QString &fileName) const;
+};
+
+// Asks `source` for `url` with request(), its body limited to `maxBytes`;
+// the reply becomes a child of `parent`.
+QNetworkReply *get(const Source &source, const QUrl &url, qint64 maxBytes, QObject *parent);
 
 // Trusts `roots` for every later request, besides the system's roots and the
 // build's own.
@@ -36,11 +59,17 @@ void cutOff(QNetworkReply *reply, qint64 maxBytes);
 // How servedFile() names a body cut off at `maxBytes`.
 QString sizeLimitFailure(qint64 maxBytes);
 
+// Whether `reply`, so far, is an answer that brings its file: no error, and
+// a 2xx status, or a local file.
+bool bringsFile(const QNetworkReply &reply);
+
 // The file a finished reply brings (what of its body is still unread; a
 // reader that takes the body as it comes gets nothing more), or why there is
 // none. Redirections are not followed, so anything but a 2xx answer brings
 // no file; a 404 says the server has none.
 ServedFile servedFile(QNetworkReply &reply);
+// The same, the body left unread for whoever asked for it.
+ServedFile unreadServedFile(QNetworkReply &reply);
 // The same for Version.txt, except that an answer with another status, a
 // redirection say, brings its body as the file: the window reads it so.
 ServedFile servedInformation(QNetworkReply &reply);

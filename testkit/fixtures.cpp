@@ -27,11 +27,11 @@ QByteArray signedBy(const QByteArray &statement, const char *key)
 
 } // namespace
 
-QByteArray firmwareSignature(const QByteArray &firmware, const char *key, const QString &version)
+QByteArray firmwareSignature(const QByteArray &firmware, const char *key, const QString &version,
+                             const QString &model)
 {
-    return signedBy(FirmwareSignature::statement(QStringLiteral("K1"), version, firmware.size(),
-                                                 Sha256::hash(firmware)),
-                    key);
+    return signedBy(
+        FirmwareSignature::statement(model, version, firmware.size(), Sha256::hash(firmware)), key);
 }
 
 QByteArray toolReleaseFile(const QString &version, bool securityFix)

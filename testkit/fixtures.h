@@ -7,10 +7,11 @@
 
 // A deterministic pseudo-firmware of `size` bytes.
 QByteArray firmwareImage(int size);
-// The signature of `firmware` as model K1 at `version`, by the test key
+// The signature of `firmware` as `model` at `version`, by the test key
 // `key` ("signing", the trusted one, or "other-signing").
 QByteArray firmwareSignature(const QByteArray &firmware, const char *key = "signing",
-                             const QString &version = QStringLiteral("2.0"));
+                             const QString &version = QStringLiteral("2.0"),
+                             const QString &model = QStringLiteral("K1"));
 
 // A tool release statement for `version`, and its signature by the test key `key`.
 QByteArray toolReleaseFile(const QString &version, bool securityFix = false);

@@ -424,6 +424,13 @@ void TestPublish::check_data()
         {"nv38k-publish: larger than 1024 bytes",
          shows(UserTexts::firmwareSignatureFailed(Verdict::Unavailable))},
         {}, signatureCheck, "server", CannedResponse{Kind::File, QByteArray(1025, 'x')});
+    // "?" ends the firmware's path at "K", so its signature is "K.sig", as
+    // the window asks for it; the query stays.
+    add("signature of a model with \"?\"", {Kind::File, "[Device]=K?1\r\n[Version]=2.0\r\n"}, 0,
+        QString(stored).replace("28 bytes", "29 bytes").replace("K1", "K?1") + base
+            + "K.sig?1_2.0.nv: HTTP 200, 64 bytes, verified\n" + noStatement,
+        {"the model holds \"?\" (U+003F)"}, {}, signatureCheck, "server",
+        CannedResponse{Kind::File, firmwareSignature(image.body, "signing", "2.0", "K?1")});
     add("model with a trailing blank", {Kind::File, "[Device]=K1 \r\n[Version]=2.0"}, 1,
         QString(shown).replace("28 bytes", "27 bytes").replace("K1\n", "K1 \n") + base
             + "K1 _2.0.nv: " + notFound("K1 _2.0.nv", "Not Found") + "\n",
@@ -446,6 +453,8 @@ void TestPublish::check()
     const QStringList files{"Version.txt", "K1_2.0.nv", "K1_2.0.nv.sig"};
     for (int i = 0; i < files.size(); ++i)
         m_server.setResponse(servedAt + files.at(i), served.at(i));
+    m_server.setResponse(servedAt + "K?1_2.0.nv", served.at(1));
+    m_server.setResponse(servedAt + "K.sig?1_2.0.nv", served.at(2));
     const Run run = publish(arguments);
     QCOMPARE(run.exitCode, exitCode);
     QVERIFY2(run.out == console(out),

@@ -3,14 +3,14 @@
 #include "integrity/buildkeys.h"
 #include "integrity/firmwaresignature.h"
 #include "requests/serverrequests.h"
-#include "server/firmwareserver.h"
 
-#include <QNetworkAccessManager>
 #include <QNetworkReply>
 
-ToolReleaseCheck::ToolReleaseCheck(QNetworkAccessManager *manager)
-    : QObject(manager)
-    , m_manager(manager)
+ToolReleaseCheck::ToolReleaseCheck(const ServerRequests::Source &source,
+                                   const std::optional<QByteArray> &keysPem)
+    : QObject(source.manager)
+    , m_source(source)
+    , m_keysPem(keysPem.value_or(BuildKeys::toolReleaseKeys()))
 {
     m_statement = get(ToolReleaseFile::fileName(), ToolReleaseFile::maxBytes);
     connect(m_statement, &QNetworkReply::finished, this, &ToolReleaseCheck::statementFinished);
@@ -18,18 +18,14 @@ ToolReleaseCheck::ToolReleaseCheck(QNetworkAccessManager *manager)
 
 QNetworkReply *ToolReleaseCheck::get(const QString &fileName, qint64 maxBytes)
 {
-    QNetworkReply *reply =
-        m_manager->get(ServerRequests::request(FirmwareServer::baseUrl() + fileName));
-    reply->setParent(this);
-    ServerRequests::limitBodySize(reply, maxBytes);
-    return reply;
+    return ServerRequests::get(m_source, m_source.url(fileName), maxBytes, this);
 }
 
 void ToolReleaseCheck::statementFinished()
 {
     const ServedFile statement = ServerRequests::servedFile(*m_statement);
     m_parsed = ToolReleaseFile::parseServed(statement);
-    if (BuildKeys::toolReleaseKeys().isEmpty())
+    if (m_keysPem.isEmpty())
         return end(ToolReleaseFile::withoutKeys(m_parsed));
     if (!std::holds_alternative<ToolRelease>(m_parsed))
         return end(m_parsed);
@@ -38,8 +34,7 @@ void ToolReleaseCheck::statementFinished()
         get(ToolReleaseFile::signatureFileName(), FirmwareSignature::maxSignatureBytes);
     connect(signature, &QNetworkReply::finished, this, [this, signature] {
         end(ToolReleaseFile::verified(m_parsed, m_statementBody,
-                                      ServerRequests::servedFile(*signature),
-                                      BuildKeys::toolReleaseKeys()));
+                                      ServerRequests::servedFile(*signature), m_keysPem));
     });
 }
 

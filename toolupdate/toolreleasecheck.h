@@ -1,10 +1,11 @@
 #pragma once
 
+#include "requests/serverrequests.h"
 #include "server/toolrelease.h"
 
 #include <QObject>
+#include <optional>
 
-class QNetworkAccessManager;
 class QNetworkReply;
 
 // One request for the tool release statement, ToolRelease.txt beside
@@ -19,8 +20,10 @@ class ToolReleaseCheck : public QObject
     Q_OBJECT
 
 public:
-    // Asks through `manager`, whose child it becomes.
-    explicit ToolReleaseCheck(QNetworkAccessManager *manager);
+    // Asks `source`, whose manager's child it becomes; with `keysPem`, as
+    // nv38k-publish check may, those are the tool release keys, not the build's.
+    explicit ToolReleaseCheck(const ServerRequests::Source &source,
+                              const std::optional<QByteArray> &keysPem = std::nullopt);
 
 signals:
     void answered(const ToolReleaseFile::Answer &answer);
@@ -30,7 +33,8 @@ private:
     void statementFinished();
     void end(const ToolReleaseFile::Answer &answer);
 
-    QNetworkAccessManager *m_manager;
+    ServerRequests::Source m_source;
+    QByteArray m_keysPem;
     QNetworkReply *m_statement;
     QByteArray m_statementBody;
     ToolReleaseFile::Answer m_parsed;

@@ -2,6 +2,7 @@
 
 #include "buildsettings/buildsettings.h"
 #include "preferences/updatepreferences.h"
+#include "server/firmwareserver.h"
 #include "server/logtext.h"
 #include "toolupdate/downloadfolder.h"
 #include "toolupdate/installerdownload.h"
@@ -44,8 +45,8 @@ void ToolUpdater::ask()
     m_installs = m_platform.installsUpdates();
     if (m_installs)
         DownloadFolder::removeEarlier(*m_preferences);
-    connect(new ToolReleaseCheck(m_manager), &ToolReleaseCheck::answered, this,
-            &ToolUpdater::judge);
+    connect(new ToolReleaseCheck({m_manager, FirmwareServer::baseUrl()}),
+            &ToolReleaseCheck::answered, this, &ToolUpdater::judge);
 }
 
 void ToolUpdater::judge(const ToolReleaseFile::Answer &answer)

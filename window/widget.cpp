@@ -165,7 +165,7 @@ void Widget::readResult(int exitCode)
     if (!check.download)
         return;
     qDebug() << firmwareUrl;
-    new FirmwareDownload(firmwareManager, firmwareUrl, firmwareRelease.deviceModel,
+    new FirmwareDownload({firmwareManager, FirmwareServer::baseUrl()}, firmwareRelease.deviceModel,
                          firmwareRelease.version);
 }
 
