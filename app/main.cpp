@@ -3,7 +3,6 @@
 
 #include <QApplication>
 #include <QFontDatabase>
-#include <QIcon>
 
 #ifdef Q_OS_WIN
 #include <openssl/crypto.h>
@@ -56,7 +55,6 @@ int main(int argc, char *argv[])
     QApplication::setHighDpiScaleFactorRoundingPolicy(
         Qt::HighDpiScaleFactorRoundingPolicy::PassThrough);
     QApplication app(argc, argv);
-    app.setWindowIcon(QIcon(QStringLiteral(":/icons/nv38k.png")));
     prepareApplication(app);
 #ifdef Q_OS_WIN
     useChineseUiFont();
@@ -64,5 +62,6 @@ int main(int argc, char *argv[])
 
     Widget window;
     window.show();
+    setIconAfterFirstFrame(app, window, QStringLiteral(":/icons/nv38k.png"));
     return app.exec();
 }

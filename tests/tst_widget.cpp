@@ -35,8 +35,18 @@ void TestWidget::titleAndSize()
 {
     Widget w;
     QCOMPARE(w.windowTitle(), UserTexts::windowTitle());
+    // The icon is read once the first frame is out, not before.
+    QTemporaryDir folder;
+    const QString icon = folder.filePath("icon.png"), later = folder.filePath("later.png");
+    QVERIFY(QImage(24, 24, QImage::Format_RGB32).save(icon)
+            && QImage(32, 32, QImage::Format_RGB32).save(later));
     w.show();
+    setIconAfterFirstFrame(*static_cast<QApplication *>(qApp), w, icon);
+    QVERIFY(w.windowIcon().isNull());
     QVERIFY(QTest::qWaitForWindowExposed(&w));
+    QTRY_COMPARE(w.windowIcon().availableSizes().value(0), QSize(24, 24));
+    setIconAfterFirstFrame(*static_cast<QApplication *>(qApp), w, later);
+    QTRY_COMPARE(w.windowIcon().availableSizes().value(0), QSize(32, 32));
     QCOMPARE(w.size(), QSize(314, 232));
     w.resize(600, 400);
     QCOMPARE(w.size(), QSize(314, 232));

@@ -2,8 +2,11 @@
 
 #include <QAccessibleWidget>
 #include <QApplication>
+#include <QIcon>
+#include <QTimer>
 #include <QTranslator>
 #include <QWidget>
+#include <QWindow>
 
 namespace {
 
@@ -16,6 +19,40 @@ QAccessibleInterface *windowInterface(const QString &className, QObject *object)
     return nullptr;
 }
 
+// Waits for the window's first expose, which Qt answers by drawing and
+// flushing the frame, then sets the icon from the event loop, after it.
+class IconAfterExpose : public QObject
+{
+public:
+    IconAfterExpose(QApplication &app, const QString &iconPath)
+        : QObject(&app)
+        , m_app(app)
+        , m_iconPath(iconPath)
+    { }
+
+    bool eventFilter(QObject *watched, QEvent *event) override
+    {
+        if (event->type() == QEvent::Expose) {
+            watched->removeEventFilter(this);
+            setIconSoon();
+        }
+        return false;
+    }
+
+    // From the event loop, once what is being drawn now is out.
+    void setIconSoon()
+    {
+        QTimer::singleShot(0, this, [this] {
+            m_app.setWindowIcon(QIcon(m_iconPath));
+            deleteLater();
+        });
+    }
+
+private:
+    QApplication &m_app;
+    QString m_iconPath;
+};
+
 } // namespace
 
 void prepareApplication(QApplication &app)
@@ -27,4 +64,15 @@ void prepareApplication(QApplication &app)
     auto *translator = new QTranslator(&app);
     if (translator->load(QStringLiteral(":/translations/qt_zh_CN.qm")))
         QApplication::installTranslator(translator);
+}
+
+void setIconAfterFirstFrame(QApplication &app, QWidget &window, const QString &iconPath)
+{
+    auto *setter = new IconAfterExpose(app, iconPath);
+    QWindow *shown = window.windowHandle();
+    // Some platforms draw the first frame within show().
+    if (shown && !shown->isExposed())
+        shown->installEventFilter(setter);
+    else
+        setter->setIconSoon();
 }
