@@ -91,18 +91,19 @@ Firmware firmware(const DownloadOutcome &outcome)
     if (outcome.kind != Kind::DownloadFailed)
         shown.log << UserTexts::firmwareSizeLogLabel() + QLatin1Char(' ')
                          + QString::number(outcome.size);
-    if (outcome.verdict == FirmwareSignature::Verdict::Valid)
+    if (outcome.signature && *outcome.signature)
         shown.log << QStringLiteral("SignatureVerified");
-    else if (outcome.verdict)
+    else if (outcome.signature)
         shown.log << QStringLiteral("SignatureCheckFailed ")
-                         + quotedForLog(outcome.signatureReason);
+                         + quotedForLog(outcome.signature->failure().reason);
     switch (outcome.kind) {
     case Kind::DownloadFailed:
         shown.box = UserTexts::firmwareDownloadFailed(outcome.failure);
         return shown;
     case Kind::SignatureRefused:
-        shown.box = UserTexts::firmwareSignatureFailed(
-            outcome.verdict.value_or(FirmwareSignature::Verdict::NotVerified));
+        shown.box = UserTexts::firmwareSignatureFailed(outcome.signature && !*outcome.signature
+                                                           ? outcome.signature->failure().kind
+                                                           : Failure::Kind::NotVerified);
         return shown;
     case Kind::OpenFailed:
         shown.box = UserTexts::fileOpenFailed();

@@ -52,8 +52,12 @@ std::optional<DownloadOutcome> FirmwareDownload::firmwareFinished()
     const ServedFile firmware = ServerRequests::servedFile(*m_firmware);
     if (!std::holds_alternative<QByteArray>(firmware))
         return end({DownloadOutcome::Kind::DownloadFailed, m_size, whyNoFile(firmware)});
-    if (m_hash)
-        m_sha256 = m_hash->result();
+    if (m_hash) {
+        const Result<QByteArray> sha256 = m_hash->result();
+        if (!sha256)
+            return end({DownloadOutcome::Kind::DownloadFailed, m_size, sha256.failure().reason});
+        m_sha256 = *sha256;
+    }
     if (m_keysPem.isEmpty())
         return end(commit());
     // Asked for once the firmware is in, so it goes over the same

@@ -284,10 +284,14 @@ bool checkToolRelease(Server &server, const QByteArray &toolReleaseKeysPem, Cons
     const Answer installer = server.fetch(server.url(release.installerName), release.installerSize);
     console.out << whatCame(installer);
     QString refusal = whyNoFile(installer.file);
-    if (const auto *body = std::get_if<QByteArray>(&installer.file))
-        if (const auto mismatch =
-                ToolReleaseFile::installerMismatch(release, body->size(), Sha256::hash(*body)))
+    if (const auto *body = std::get_if<QByteArray>(&installer.file)) {
+        const Result<QByteArray> sha256 = Sha256::hash(*body);
+        if (!sha256)
+            refusal = sha256.failure().reason;
+        else if (const auto mismatch =
+                     ToolReleaseFile::installerMismatch(release, body->size(), *sha256))
             refusal = ToolReleaseFile::describe(*mismatch);
+    }
     console.out << (refusal.isEmpty() ? ", as stated\n" : "\n");
     if (!refusal.isEmpty()) {
         console.error(QStringLiteral("the window refuses the installer: ") + refusal);
@@ -338,7 +342,7 @@ int check(Server &server, const QByteArray &publicKeysPem, const QByteArray &too
                 console.out << ", verified\n";
             } else {
                 console.out << '\n';
-                console.error(outcome.signatureReason);
+                console.error(outcome.signature->failure().reason);
             }
         } else {
             // A build without keys never asks for a signature; one that is

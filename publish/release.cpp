@@ -113,17 +113,18 @@ int publish(const Release &release, Console &console)
         if (const auto *failed = std::get_if<FileFailed>(&pem))
             return console.fail(ExitCode::FileError, failed->why);
         const auto key = FirmwareSignature::readSigningKey(std::get<QByteArray>(pem));
-        if (const auto *refused = std::get_if<FirmwareSignature::KeyRefused>(&key))
+        if (!key)
             refusals << QStringLiteral("--signing-key %1: %2, as `openssl genpkey -algorithm "
                                        "ed25519` or `nv38k-publish keygen` make")
-                            .arg(release.signingKeyPath, refused->why);
+                            .arg(release.signingKeyPath, key.failure().reason);
         else
-            signingKey = std::get<FirmwareSignature::SigningKey>(key);
+            signingKey = *key;
     }
 
     const QByteArray body =
         encodeGbk(formatVersionInfo(release.model, release.version, notes)).value_or(QByteArray());
-    if (body.size() > FirmwareServer::maxInfoBytes || std::get<QByteArray>(notesRead).size() > maxNotesBytes)
+    if (body.size() > FirmwareServer::maxInfoBytes
+        || std::get<QByteArray>(notesRead).size() > maxNotesBytes)
         refusals << QStringLiteral("Version.txt: would be larger than the window's limit of %1 "
                                    "bytes (%2 MiB)")
                         .arg(FirmwareServer::maxInfoBytes)
@@ -139,13 +140,16 @@ int publish(const Release &release, Console &console)
                                            "was written"));
 
     // The signature is checked as the window checks it, with the public key.
-    const QByteArray statement = FirmwareSignature::statement(
-        release.model, release.version, firmware->size(), Sha256::hash(*firmware));
-    const QByteArray signature =
+    const Result<QByteArray> sha256 = Sha256::hash(*firmware);
+    if (!sha256)
+        return console.fail(ExitCode::FileError, sha256.failure().reason);
+    const QByteArray statement =
+        FirmwareSignature::statement(release.model, release.version, firmware->size(), *sha256);
+    const Result<QByteArray> signature =
         signingKey ? FirmwareSignature::sign(statement, *signingKey) : QByteArray();
-    if (signingKey
-        && FirmwareSignature::verify(statement, signature, signingKey->publicKeyPem)
-               != FirmwareSignature::Verdict::Valid)
+    if (!signature)
+        return console.fail(ExitCode::FileError, signature.failure().reason);
+    if (signingKey && !FirmwareSignature::verify(statement, *signature, signingKey->publicKeyPem))
         return console.fail(ExitCode::ReadBackDiffers,
                             QStringLiteral("the signature does not verify; nothing was written"));
 
@@ -162,7 +166,7 @@ int publish(const Release &release, Console &console)
                             QStringLiteral("cannot create the folder %1").arg(out.path()));
     QList<OutputFiles::File> files{{firmwarePath, *firmware}};
     if (signingKey)
-        files.append({signaturePath, signature});
+        files.append({signaturePath, *signature});
     files.append({infoPath, body});
     if (const std::optional<FileFailed> failure = OutputFiles::writeInOrder(files))
         return console.fail(ExitCode::FileError, failure->why);
@@ -179,7 +183,7 @@ int publish(const Release &release, Console &console)
     const QByteArray writtenSignature =
         signingKey ? readBack(signaturePath, FirmwareSignature::maxSignatureBytes) : QByteArray();
     if (!readsBackAs(writtenInfo, release, notes) || writtenFirmware != *firmware
-        || writtenSignature != signature)
+        || writtenSignature != *signature)
         return console.fail(ExitCode::ReadBackDiffers,
                             QStringLiteral("the written release does not read back as meant"));
 
@@ -187,7 +191,7 @@ int publish(const Release &release, Console &console)
                 << " bytes, read back as model " << release.model << ", version " << release.version
                 << ", " << notes.size() << " note lines\n";
     console.out << "wrote " << firmwarePath << ": " << writtenFirmware.size() << " bytes, SHA-256 "
-                << Sha256::hash(writtenFirmware).toHex() << '\n';
+                << sha256->toHex() << '\n';
     if (signingKey)
         console.out << "wrote " << signaturePath
                     << ": Ed25519 signature, verified with the signing key's public key\n";

@@ -51,7 +51,10 @@ int publish(Options options, Console &console)
         return console.fail(ExitCode::FileError, std::get<FileFailed>(read).why);
     release.installerName = QFileInfo(options.installerPath).fileName();
     release.installerSize = installer->size();
-    release.installerSha256 = Sha256::hash(*installer);
+    const Result<QByteArray> sha256 = Sha256::hash(*installer);
+    if (!sha256)
+        return console.fail(ExitCode::FileError, sha256.failure().reason);
+    release.installerSha256 = *sha256;
 
     QStringList refusals;
     if (const auto refused = ToolReleaseFile::refusalOf(release))
@@ -63,11 +66,11 @@ int publish(Options options, Console &console)
         if (const auto *failed = std::get_if<FileFailed>(&pem))
             return console.fail(ExitCode::FileError, failed->why);
         const auto key = FirmwareSignature::readSigningKey(std::get<QByteArray>(pem));
-        if (const auto *refused = std::get_if<FirmwareSignature::KeyRefused>(&key))
-            refusals
-                << QStringLiteral("--signing-key %1: %2").arg(options.signingKeyPath, refused->why);
+        if (!key)
+            refusals << QStringLiteral("--signing-key %1: %2")
+                            .arg(options.signingKeyPath, key.failure().reason);
         else
-            signingKey = std::get<FirmwareSignature::SigningKey>(key);
+            signingKey = *key;
     }
     // Tools with keys ignore an unsigned statement, security notices and all.
     if (!signingKey && !options.unsignedStatement && !BuildKeys::toolReleaseKeys().isEmpty())
@@ -122,11 +125,11 @@ int publish(Options options, Console &console)
                             QStringLiteral("the statement would not read back as meant; "
                                            "nothing was written"));
     const QByteArray signed_ = FirmwareSignature::toolReleaseStatement(statement);
-    const QByteArray signature =
+    const Result<QByteArray> signature =
         signingKey ? FirmwareSignature::sign(signed_, *signingKey) : QByteArray();
-    if (signingKey
-        && FirmwareSignature::verify(signed_, signature, signingKey->publicKeyPem)
-               != FirmwareSignature::Verdict::Valid)
+    if (!signature)
+        return console.fail(ExitCode::FileError, signature.failure().reason);
+    if (signingKey && !FirmwareSignature::verify(signed_, *signature, signingKey->publicKeyPem))
         return console.fail(ExitCode::ReadBackDiffers,
                             QStringLiteral("the signature does not verify; nothing was written"));
 
@@ -142,7 +145,7 @@ int publish(Options options, Console &console)
     QList<OutputFiles::File> files;
     if (!QFileInfo::exists(publishedPath))
         files.append({publishedPath, *installer});
-    files.append({signaturePath, signingKey ? std::optional(signature) : std::nullopt});
+    files.append({signaturePath, signingKey ? std::optional(*signature) : std::nullopt});
     files.append({statementPath, statement});
     if (const std::optional<FileFailed> failure = OutputFiles::writeInOrder(files))
         return console.fail(ExitCode::FileError, failure->why);

@@ -46,6 +46,8 @@ public:
     T *operator->() { return &std::get<0>(m_value); }
     const T *operator->() const { return &std::get<0>(m_value); }
 
+    T value_or(T fallback) const { return ok() ? **this : std::move(fallback); }
+
     const Failure &failure() const { return std::get<1>(m_value); }
     bool failed(Failure::Kind kind) const { return !ok() && failure().kind == kind; }
 

@@ -9,11 +9,12 @@ QString whyNoFile(const ServedFile &file)
     return {};
 }
 
-FirmwareSignature::Check checkServedSignature(const QByteArray &statement,
-                                              const ServedFile &signature,
-                                              const QByteArray &keysPem)
+Result<> checkServedSignature(const QByteArray &statement, const ServedFile &signature,
+                              const QByteArray &keysPem)
 {
     if (const auto *bytes = std::get_if<QByteArray>(&signature))
-        return FirmwareSignature::check(statement, *bytes, keysPem);
-    return {FirmwareSignature::Verdict::Unavailable, whyNoFile(signature)};
+        return FirmwareSignature::verify(statement, *bytes, keysPem);
+    return Failure{std::holds_alternative<FileAbsent>(signature) ? Failure::Kind::Absent
+                                                                 : Failure::Kind::Failed,
+                   whyNoFile(signature)};
 }

@@ -27,8 +27,8 @@ using ServedFile = std::variant<QByteArray, FileAbsent, FileFailed>;
 // Why `file` holds no bytes, for the log; empty when it holds them.
 QString whyNoFile(const ServedFile &file);
 
-// The verdict on a signature as it was served over `statement`, by one of
-// the keys in `keysPem`: Unavailable, saying why, when none came.
-FirmwareSignature::Check checkServedSignature(const QByteArray &statement,
-                                              const ServedFile &signature,
-                                              const QByteArray &keysPem);
+// Whether a signature as it was served over `statement` is by one of the
+// keys in `keysPem`: as FirmwareSignature::verify(), or Absent or Failed,
+// saying why, when none came.
+Result<> checkServedSignature(const QByteArray &statement, const ServedFile &signature,
+                              const QByteArray &keysPem);

@@ -192,10 +192,10 @@ Answer verified(const Answer &parsed, const QByteArray &statementFile, const Ser
         return withoutKeys(parsed);
     if (!std::holds_alternative<ToolRelease>(parsed))
         return parsed;
-    const FirmwareSignature::Check check = checkServedSignature(
+    const Result<> signed_ = checkServedSignature(
         FirmwareSignature::toolReleaseStatement(statementFile), signature, keysPem);
-    if (check.verdict != FirmwareSignature::Verdict::Valid)
-        return Refused{signatureFileName() + QStringLiteral(": ") + check.reason};
+    if (!signed_)
+        return Refused{signatureFileName() + QStringLiteral(": ") + signed_.failure().reason};
     return parsed;
 }
 

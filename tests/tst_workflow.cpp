@@ -608,8 +608,8 @@ void TestWorkflow::download_data()
     // stores each of these firmwares as it comes. What each signature's bytes
     // make of it is tst_decisions' verification table; these rows are the
     // hash taken as the body streams, and the signature's own fetching.
-    using Verdict = FirmwareSignature::Verdict;
-    const QString unavailable = box(UserTexts::firmwareSignatureFailed(Verdict::Unavailable));
+    using Verdict = Failure::Kind;
+    const QString unavailable = box(UserTexts::firmwareSignatureFailed(Verdict::Absent));
     const QString notVerified = box(UserTexts::firmwareSignatureFailed(Verdict::NotVerified));
     QByteArray changed = image.body;
     changed[1000] = char(changed[1000] ^ 1);

@@ -401,7 +401,10 @@ std::variant<HeldFile::Contents, FileFailed> HeldFile::read()
     if (read < 0)
         return FileFailed{qt_error_string(errno)};
 #endif
-    return Contents{size, hash.result()};
+    const Result<QByteArray> sha256 = hash.result();
+    if (!sha256)
+        return FileFailed{sha256.failure().reason};
+    return Contents{size, *sha256};
 }
 
 } // namespace DownloadFolder
