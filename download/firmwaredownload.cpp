@@ -50,8 +50,8 @@ std::optional<DownloadOutcome> FirmwareDownload::firmwareFinished()
 {
     take();
     const ServedFile firmware = ServerRequests::servedFile(*m_firmware);
-    if (!std::holds_alternative<QByteArray>(firmware))
-        return end({DownloadOutcome::Kind::DownloadFailed, m_size, whyNoFile(firmware)});
+    if (!firmware)
+        return end({DownloadOutcome::Kind::DownloadFailed, m_size, firmware.failure().reason});
     if (m_hash) {
         const Result<QByteArray> sha256 = m_hash->result();
         if (!sha256)

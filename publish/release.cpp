@@ -87,16 +87,15 @@ int publish(const Release &release, Console &console)
     // Notes past this bound make Version.txt too large in any encoding.
     const qint64 maxNotesBytes = 4 * FirmwareServer::maxInfoBytes;
     const auto notesRead = OutputFiles::readAtMost(release.notesPath, maxNotesBytes);
-    if (const auto *failed = std::get_if<FileFailed>(&notesRead))
-        return console.fail(ExitCode::FileError, failed->why);
-    const QStringList notes =
-        readNotes(std::get<QByteArray>(notesRead), release.notesPath, refusals);
+    if (!notesRead)
+        return console.fail(ExitCode::FileError, notesRead.failure().reason);
+    const QStringList notes = readNotes(*notesRead, release.notesPath, refusals);
 
     const auto firmwareRead =
         OutputFiles::readAtMost(release.firmwarePath, FirmwareServer::maxFirmwareBytes);
-    const auto *firmware = std::get_if<QByteArray>(&firmwareRead);
-    if (!firmware)
-        return console.fail(ExitCode::FileError, std::get<FileFailed>(firmwareRead).why);
+    if (!firmwareRead)
+        return console.fail(ExitCode::FileError, firmwareRead.failure().reason);
+    const QByteArray *firmware = &*firmwareRead;
     if (firmware->isEmpty())
         refusals << release.firmwarePath + QStringLiteral(": the firmware is empty");
     else if (firmware->size() > FirmwareServer::maxFirmwareBytes)
@@ -110,9 +109,9 @@ int publish(const Release &release, Console &console)
     if (!release.signingKeyPath.isEmpty()) {
         // A PEM key is a few hundred bytes.
         const auto pem = OutputFiles::readAtMost(release.signingKeyPath, 64 * 1024);
-        if (const auto *failed = std::get_if<FileFailed>(&pem))
-            return console.fail(ExitCode::FileError, failed->why);
-        const auto key = FirmwareSignature::readSigningKey(std::get<QByteArray>(pem));
+        if (!pem)
+            return console.fail(ExitCode::FileError, pem.failure().reason);
+        const auto key = FirmwareSignature::readSigningKey(*pem);
         if (!key)
             refusals << QStringLiteral("--signing-key %1: %2, as `openssl genpkey -algorithm "
                                        "ed25519` or `nv38k-publish keygen` make")
@@ -123,8 +122,7 @@ int publish(const Release &release, Console &console)
 
     const QByteArray body =
         encodeGbk(formatVersionInfo(release.model, release.version, notes)).value_or(QByteArray());
-    if (body.size() > FirmwareServer::maxInfoBytes
-        || std::get<QByteArray>(notesRead).size() > maxNotesBytes)
+    if (body.size() > FirmwareServer::maxInfoBytes || notesRead->size() > maxNotesBytes)
         refusals << QStringLiteral("Version.txt: would be larger than the window's limit of %1 "
                                    "bytes (%2 MiB)")
                         .arg(FirmwareServer::maxInfoBytes)
@@ -168,15 +166,13 @@ int publish(const Release &release, Console &console)
     if (signingKey)
         files.append({signaturePath, *signature});
     files.append({infoPath, body});
-    if (const std::optional<FileFailed> failure = OutputFiles::writeInOrder(files))
-        return console.fail(ExitCode::FileError, failure->why);
+    if (const Result<> written = OutputFiles::writeInOrder(files); !written)
+        return console.fail(ExitCode::FileError, written.failure().reason);
 
     // What is on disk now is what the server will hand out; a file that
     // cannot be read back reads as none.
     const auto readBack = [](const QString &path, qint64 maxBytes) {
-        const auto read = OutputFiles::readAtMost(path, maxBytes);
-        const auto *bytes = std::get_if<QByteArray>(&read);
-        return bytes ? *bytes : QByteArray();
+        return OutputFiles::readAtMost(path, maxBytes).value_or(QByteArray());
     };
     const QByteArray writtenInfo = readBack(infoPath, FirmwareServer::maxInfoBytes);
     const QByteArray writtenFirmware = readBack(firmwarePath, FirmwareServer::maxFirmwareBytes);

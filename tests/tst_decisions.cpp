@@ -180,7 +180,7 @@ void TestDecisions::clicksAndFailedReplies()
 
     // A failed information reply leaves every label as it was.
     const Decisions::Information failed =
-        Decisions::information(FileFailed{QStringLiteral("Connection closed")});
+        Decisions::information(Failure{Failure::Kind::Failed, QStringLiteral("Connection closed")});
     QCOMPARE(shown(failed), QStringList{box(UserTexts::informationReplyFailed())});
     QVERIFY(!failed.deviceModel && !failed.release);
 }
@@ -442,8 +442,9 @@ void TestDecisions::verification()
 
     const QByteArray keysPem = readFile(QStringLiteral(NV38K_TEST_CERT_DIR "/") + keys + ".pub");
     QVERIFY(keysPem.contains("PUBLIC KEY"));
-    const ServedFile served =
-        notServed.isEmpty() ? ServedFile(signature) : ServedFile(FileAbsent{notServed});
+    const ServedFile served = notServed.isEmpty()
+                                  ? ServedFile(signature)
+                                  : ServedFile(Failure{Failure::Kind::Absent, notServed});
     const DownloadOutcome outcome =
         verifiedFirmware({"K1", "2.0", firmware.size(), *Sha256::hash(firmware)}, served, keysPem);
     QCOMPARE(::shown(Decisions::firmware(outcome)), shown);

@@ -869,7 +869,7 @@ void TestWorkflow::toolRelease()
     // this copy was not installed (tests/windows/selfupdate.sh has one that is).
     QStringList shown;
     if (offered) {
-        ToolRelease stated = std::get<ToolRelease>(ToolReleaseFile::parse(statement.body));
+        ToolRelease stated = *ToolReleaseFile::parse(statement.body);
         // Only a statement a key verified may put an address before the owner.
         if (BuildKeys::toolReleaseKeys().isEmpty())
             stated.advisoryUrl.clear();
@@ -896,9 +896,8 @@ void TestWorkflow::toolReleaseChoicesKept()
     m_server.setResponse(toolReleasePath, {CannedResponse::Kind::File, statement});
     m_server.setResponse(toolReleasePath + ".sig",
                          {CannedResponse::Kind::File, toolReleaseSignature(statement)});
-    m_offer =
-        UserTexts::toolUpdateAvailable(std::get<ToolRelease>(ToolReleaseFile::parse(statement)),
-                                       QLatin1String(BuildSettings::toolVersion), false);
+    m_offer = UserTexts::toolUpdateAvailable(*ToolReleaseFile::parse(statement),
+                                             QLatin1String(BuildSettings::toolVersion), false);
     QDesktopServices::setUrlHandler(QStringLiteral("https"), this, "openInBrowser");
     m_driver->answerBoxesWith(m_offer.detailsButton, false);
     QVERIFY(m_driver->fetchInformation());
@@ -982,8 +981,7 @@ void TestWorkflow::installerDownload()
     QTemporaryDir temporary;
     const TemporaryFolder redirected(temporary.path());
     UpdatePreferenceStore store(temporary.filePath("kept.ini"));
-    const ToolRelease release =
-        std::get<ToolRelease>(ToolReleaseFile::parse(toolReleaseFile(QStringLiteral("1.6"))));
+    const ToolRelease release = *ToolReleaseFile::parse(toolReleaseFile(QStringLiteral("1.6")));
     m_server.setResponse("/NV38Firmware/N3KFirmware/" + release.installerName, served);
     qRegisterMetaType<InstallerOutcome>();
     QNetworkAccessManager manager;
@@ -1046,9 +1044,9 @@ void TestWorkflow::earlierDownloads()
     UpdatePreferenceStore store(temporary.filePath("kept.ini"));
     const auto made = DownloadFolder::make(store);
     const auto besideMade = DownloadFolder::make(store);
-    QVERIFY(std::holds_alternative<QString>(made) && std::holds_alternative<QString>(besideMade));
-    const QString own = std::get<QString>(made);
-    QString other = std::get<QString>(besideMade);
+    QVERIFY(made && besideMade);
+    const QString own = *made;
+    QString other = *besideMade;
     QTemporaryDir elsewhere;
     QVERIFY(writeFile(elsewhere.filePath("kept"), "kept"));
     QVERIFY(QDir(own).mkdir("inner") && writeFile(own + "/inner/setup.exe", "setup")

@@ -91,11 +91,12 @@ void ToolUpdater::downloaded(const InstallerOutcome &outcome)
     if (const auto *refused = std::get_if<InstallerRefused>(&outcome))
         return emit reaction(
             {{QStringLiteral("InstallerRefused ") + refused->reason}, refused->box});
-    if (const std::optional<FileFailed> failed = std::get<HeldInstaller>(outcome)->start(
-            UpdatePolicy::installerArguments(), m_platform.startInstaller))
-        return emit reaction(
-            {{},
-             UserTexts::installerRefused(UserTexts::InstallerProblem::NotStarted, failed->why)});
+    if (const Result<> started = std::get<HeldInstaller>(outcome)->start(
+            UpdatePolicy::installerArguments(), m_platform.startInstaller);
+        !started)
+        return emit reaction({{},
+                              UserTexts::installerRefused(UserTexts::InstallerProblem::NotStarted,
+                                                          started.failure().reason)});
     emit reaction({{QStringLiteral("InstallerStarted")}});
     emit installerStarted();
 }

@@ -64,7 +64,7 @@ std::optional<WindowBox> informationRefused(VersionInfo::Status status);
 // For any GBK text when this Qt build cannot decode GBK.
 WindowBox noGbkCodec();
 
-// For a firmware that could not be had, with why (whyNoFile()).
+// For a firmware that could not be had, with why (its Failure's reason).
 WindowBox firmwareDownloadFailed(const QString &failure);
 // For a firmware whose signature a build with signing keys does not accept,
 // by the kind of its failure: none came, it is no signature, or no key
