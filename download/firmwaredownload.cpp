@@ -80,14 +80,11 @@ DownloadOutcome FirmwareDownload::commit()
 {
     if (!m_writer)
         return {DownloadOutcome::Kind::Stored, m_size};
-    switch (m_writer->commit()) {
-    case FirmwareStore::Result::OpenFailed:
+    const Result<> stored = m_writer->commit();
+    if (stored.failed(Failure::Kind::NotOpened))
         return {DownloadOutcome::Kind::OpenFailed, m_size};
-    case FirmwareStore::Result::WriteFailed:
+    if (!stored)
         return {DownloadOutcome::Kind::WriteFailed, m_size};
-    case FirmwareStore::Result::Saved:
-        break;
-    }
     return {DownloadOutcome::Kind::Stored, m_size};
 }
 

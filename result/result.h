@@ -12,6 +12,7 @@ struct Failure
     enum class Kind {
         Absent, // there is none: a 404, or no such file in a folder
         Failed, // it could not be had, read, written, made or started
+        NotOpened, // a file to write could not be created
         Refused, // it came, but is not what it must be
         NotVerified, // well formed, but no trusted key signed it
         Cancelled, // the owner stopped it

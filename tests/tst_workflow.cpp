@@ -739,13 +739,13 @@ void TestWorkflow::storePiece()
     const QByteArray piece = firmwareImage(64 * 1024);
     const bool fits = room == piece.size();
     FirmwareStore::Writer writer(QStringLiteral("tmp"), QStringLiteral("tmp/Data.nv"));
-    FirmwareStore::Result result;
+    Result<> result;
     {
         const FileSizeLimit limit(room);
         writer.write(piece.constData(), piece.size());
         result = writer.commit();
     }
-    QCOMPARE(result, fits ? FirmwareStore::Result::Saved : FirmwareStore::Result::WriteFailed);
+    QVERIFY(fits ? result.ok() : result.failed(Failure::Kind::Failed));
     QCOMPARE(readFile(QStringLiteral("tmp/Data.nv")), fits ? piece : QByteArray("<no file>"));
 }
 
@@ -991,16 +991,16 @@ void TestWorkflow::installerDownload()
     auto outcome = finished.takeFirst().first().value<InstallerOutcome>();
     const QStringList folders = QDir(temporary.path()).entryList(QDir::Dirs | QDir::NoDotAndDotDot);
     if (refusal >= 0) {
-        const auto *refused = std::get_if<InstallerRefused>(&outcome);
-        QVERIFY(refused);
-        QCOMPARE(box(refused->box), box(UserTexts::installerRefused(
-                                        UserTexts::InstallerProblem(refusal), refused->reason)));
+        QVERIFY(!outcome.installer && outcome.box);
+        QCOMPARE(box(*outcome.box),
+                 box(UserTexts::installerRefused(UserTexts::InstallerProblem(refusal),
+                                                 outcome.installer.failure().reason)));
         QCOMPARE(folders, QStringList());
         return;
     }
-    QVERIFY(std::holds_alternative<HeldInstaller>(outcome));
+    QVERIFY(outcome.installer.ok());
     QCOMPARE(folders.size(), 1);
-    const QString installer = std::get<HeldInstaller>(outcome)->path();
+    const QString installer = (*outcome.installer)->path();
     const QString folder = QFileInfo(installer).path();
     QCOMPARE(installer,
              QDir(temporary.path()).filePath(folders.first()) + "/" + release.installerName);
@@ -1014,7 +1014,7 @@ void TestWorkflow::installerDownload()
     QVERIFY(!writer.open(QIODevice::Append));
     QVERIFY(!QFile::remove(installer));
 #endif
-    std::get<HeldInstaller>(outcome).reset(); // let go of, as once the installer started
+    outcome.installer->reset(); // let go of, as once the installer started
     // The next check removes it, and a link in it, but not what the link leads to.
     QTemporaryDir elsewhere;
     QVERIFY(writeFile(elsewhere.filePath("kept"), "kept"));

@@ -13,10 +13,11 @@ namespace {
 
 // A refusal whose box tells `detail`, logged as `reason`, or as the detail
 // where there is no reason of its own.
-InstallerRefused refusal(InstallerProblem problem, const QString &detail,
+InstallerOutcome refusal(InstallerProblem problem, const QString &detail,
                          const QString &reason = {})
 {
-    return {UserTexts::installerRefused(problem, detail), reason.isEmpty() ? detail : reason};
+    return {Failure{Failure::Kind::Refused, reason.isEmpty() ? detail : reason},
+            UserTexts::installerRefused(problem, detail)};
 }
 
 } // namespace
@@ -100,7 +101,7 @@ void InstallerDownload::replyFinished()
 {
     take();
     if (m_cancelled)
-        return end(InstallerCancelled{});
+        return end({Failure{Failure::Kind::Cancelled, QStringLiteral("stopped by the owner")}});
     if (!m_refusal) {
         const ServedFile served = ServerRequests::servedFile(*m_reply);
         if (!served)
@@ -122,7 +123,7 @@ void InstallerDownload::replyFinished()
         return end(notHeld(holding.failure()));
     HeldInstaller held = std::move(*holding);
     const auto read = held->read();
-    std::optional<InstallerRefused> refused;
+    std::optional<InstallerOutcome> refused;
     if (!read) {
         refused = notHeld(read.failure());
     } else {
@@ -137,13 +138,13 @@ void InstallerDownload::replyFinished()
         held.reset(); // let go of before its folder is removed
         return end(*refused);
     }
-    end(std::move(held));
+    end({std::move(held)});
 }
 
 void InstallerDownload::end(const InstallerOutcome &outcome)
 {
     // The installer runs from there; the next update check removes it.
-    if (!std::holds_alternative<HeldInstaller>(outcome)) {
+    if (!outcome.installer) {
         m_file.close();
         if (!m_folder.isEmpty())
             DownloadFolder::remove(m_folder);
