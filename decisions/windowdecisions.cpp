@@ -34,8 +34,8 @@ DeviceCheck deviceCheck(int exitCode, const QByteArray &listing, const QByteArra
         return {};
 
     DeviceCheck check;
-    const std::optional<QString> text = decodeGbk(listing);
-    const std::optional<QString> errors = decodeGbk(standardError);
+    const Result<QString> text = decodeGbk(listing);
+    const Result<QString> errors = decodeGbk(standardError);
     if (!text || !errors) {
         check.box = UserTexts::noGbkCodec();
         return check;

@@ -27,13 +27,13 @@ struct Release
     QString signingKeyPath; // none: the release is not signed
 };
 
-std::optional<QString> modelOrVersionProblem(const QString &value)
+Result<> checkModelOrVersion(const QString &value)
 {
     if (value.isEmpty())
-        return QStringLiteral("is empty");
-    if (const std::optional<QString> problem = ServerFiles::lineValueProblem(value))
-        return problem;
-    return ServerFiles::addressProblem(value);
+        return Failure{Failure::Kind::Refused, QStringLiteral("is empty")};
+    if (const Result<> line = ServerFiles::checkLineValue(value); !line)
+        return line;
+    return ServerFiles::checkAddressValue(value);
 }
 
 // The notes file's lines: UTF-8, LF or CR LF line ends, a last line end and a
@@ -56,14 +56,15 @@ QStringList readNotes(QByteArray bytes, const QString &path, QStringList &refusa
         QTextCodec::ConverterState state(QTextCodec::IgnoreHeader);
         notes << QTextCodec::codecForName("UTF-8")->toUnicode(line.constData(), line.size(),
                                                               &state);
-        const std::optional<QString> problem = state.invalidChars > 0
-                                                   ? QStringLiteral("is not UTF-8")
-                                                   : ServerFiles::lineValueProblem(notes.last());
-        if (problem)
+        const Result<> note =
+            state.invalidChars > 0
+                ? Result<>(Failure{Failure::Kind::Refused, QStringLiteral("is not UTF-8")})
+                : ServerFiles::checkLineValue(notes.last());
+        if (!note)
             refusals << QStringLiteral("%1 line %2 (a [Desc] line): %3")
                             .arg(path)
                             .arg(i + 1)
-                            .arg(*problem);
+                            .arg(note.failure().reason);
     }
     return notes;
 }
@@ -79,10 +80,10 @@ bool readsBackAs(const QByteArray &body, const Release &release, const QStringLi
 int publish(const Release &release, Console &console)
 {
     QStringList refusals;
-    if (const std::optional<QString> problem = modelOrVersionProblem(release.model))
-        refusals << QStringLiteral("--model (the [Device] line): ") + *problem;
-    if (const std::optional<QString> problem = modelOrVersionProblem(release.version))
-        refusals << QStringLiteral("--version (the [Version] line): ") + *problem;
+    if (const Result<> model = checkModelOrVersion(release.model); !model)
+        refusals << QStringLiteral("--model (the [Device] line): ") + model.failure().reason;
+    if (const Result<> version = checkModelOrVersion(release.version); !version)
+        refusals << QStringLiteral("--version (the [Version] line): ") + version.failure().reason;
 
     // Notes past this bound make Version.txt too large in any encoding.
     const qint64 maxNotesBytes = 4 * FirmwareServer::maxInfoBytes;

@@ -43,28 +43,33 @@ Failure lastError()
     return failed(qt_error_string(int(GetLastError())));
 }
 
-// What this process's token says of `what`, or nothing.
-QByteArray tokenInformation(TOKEN_INFORMATION_CLASS what)
+// What this process's token says of `what`, or why it says nothing.
+Result<QByteArray> tokenInformation(TOKEN_INFORMATION_CLASS what)
 {
     HANDLE token = nullptr;
     if (!OpenProcessToken(GetCurrentProcess(), TOKEN_QUERY, &token))
-        return {};
+        return lastError();
     DWORD size = 0;
     GetTokenInformation(token, what, nullptr, 0, &size);
     QByteArray information(int(size), '\0');
-    const bool read = GetTokenInformation(token, what, information.data(), size, &size);
+    const bool read =
+        GetTokenInformation(token, what, information.data(), size, &size) && !information.isEmpty();
+    const DWORD why = GetLastError();
     CloseHandle(token);
-    return read ? information : QByteArray();
+    if (!read)
+        return failed(qt_error_string(int(why)));
+    return information;
 }
 
 // An access list that gives this user, and no one else, full control, and
 // takes nothing from the folder above: "D:P(A;OICI;FA;;;<the user's SID>)".
 Result<QString> ownerOnlyDescriptor()
 {
-    QByteArray user = tokenInformation(TokenUser);
+    Result<QByteArray> user = tokenInformation(TokenUser);
+    if (!user)
+        return user.failure();
     wchar_t *sid = nullptr;
-    if (user.isEmpty()
-        || !ConvertSidToStringSidW(reinterpret_cast<TOKEN_USER *>(user.data())->User.Sid, &sid))
+    if (!ConvertSidToStringSidW(reinterpret_cast<TOKEN_USER *>(user->data())->User.Sid, &sid))
         return lastError();
     const QString descriptor =
         QStringLiteral("D:P(A;OICI;FA;;;%1)").arg(QString::fromWCharArray(sid));
@@ -94,12 +99,10 @@ Result<QString> makeOwnerOnly(const QString &path, const QString &descriptor)
 // makes (an elevated administrator's folders belong to Administrators).
 bool isThisUser(PSID owner)
 {
-    QByteArray user = tokenInformation(TokenUser);
-    QByteArray makes = tokenInformation(TokenOwner);
-    return (!user.isEmpty()
-            && EqualSid(owner, reinterpret_cast<TOKEN_USER *>(user.data())->User.Sid))
-           || (!makes.isEmpty()
-               && EqualSid(owner, reinterpret_cast<TOKEN_OWNER *>(makes.data())->Owner));
+    Result<QByteArray> user = tokenInformation(TokenUser);
+    Result<QByteArray> makes = tokenInformation(TokenOwner);
+    return (user && EqualSid(owner, reinterpret_cast<TOKEN_USER *>(user->data())->User.Sid))
+           || (makes && EqualSid(owner, reinterpret_cast<TOKEN_OWNER *>(makes->data())->Owner));
 }
 
 // The folder `path` opened itself, not what a link or junction there leads
