@@ -330,7 +330,8 @@ int check(Server &server, const QByteArray &publicKeysPem, const QByteArray &too
     const DownloadOutcome outcome = server.downloadFirmware(release, publicKeysPem);
     const Answer firmware = server.noted().at(0);
     console.out << whatCame(firmware, outcome.size);
-    if (firmware.file) {
+    // A firmware that came but could not be hashed ends as a failed download.
+    if (firmware.file && outcome.kind != DownloadOutcome::Kind::DownloadFailed) {
         console.out << ", SHA-256 " << server.firmwareSha256().toHex() << '\n';
         if (outcome.size == 0)
             console.warn(

@@ -27,15 +27,15 @@ namespace {
 
 const QString prefix = QStringLiteral("nv38k-update-");
 
+Failure failed(const QString &why)
+{
+    return {Failure::Kind::Failed, why};
+}
+
 #ifdef Q_OS_WIN
 const wchar_t *nativePath(const QString &path)
 {
     return reinterpret_cast<const wchar_t *>(path.utf16());
-}
-
-Failure failed(const QString &why)
-{
-    return {Failure::Kind::Failed, why};
 }
 
 Failure lastError()
@@ -181,11 +181,6 @@ bool removeOwn(const QString &parent, const QString &name)
     return removeOwn(parent + QLatin1Char('/') + name);
 }
 #else
-
-Failure failed(const QString &why)
-{
-    return {Failure::Kind::Failed, why};
-}
 
 // Removes what the folder open as `folder` holds, each entry by its name in
 // that folder: a folder, opened without following a link, is emptied the

@@ -124,16 +124,14 @@ void InstallerDownload::replyFinished()
     HeldInstaller held = std::move(*holding);
     const auto read = held->read();
     std::optional<InstallerOutcome> refused;
-    if (!read) {
+    if (!read)
         refused = notHeld(read.failure());
-    } else {
-        if (const auto mismatch =
-                ToolReleaseFile::installerMismatch(m_release, read->size, read->sha256))
-            refused = refusal(*mismatch == ToolReleaseFile::InstallerMismatch::Size
-                                  ? InstallerProblem::WrongSize
-                                  : InstallerProblem::WrongSha256,
-                              {}, ToolReleaseFile::describe(*mismatch));
-    }
+    else if (const auto mismatch =
+                 ToolReleaseFile::installerMismatch(m_release, read->size, read->sha256))
+        refused = refusal(*mismatch == ToolReleaseFile::InstallerMismatch::Size
+                              ? InstallerProblem::WrongSize
+                              : InstallerProblem::WrongSha256,
+                          {}, ToolReleaseFile::describe(*mismatch));
     if (refused) {
         held.reset(); // let go of before its folder is removed
         return end(*refused);
