@@ -56,16 +56,15 @@ void judgeListing(benchmark::State &state)
 // the signature over the statement; the key is made once, outside the timing.
 void verifySignature(benchmark::State &state)
 {
-    static const FirmwareSignature::SigningKey key = FirmwareSignature::generateSigningKey();
+    static const FirmwareSignature::SigningKey key = *FirmwareSignature::generateSigningKey();
     const QByteArray firmware(int(state.range(0)), 'f');
     const auto statementOf = [](const QByteArray &bytes) {
         return FirmwareSignature::statement(QStringLiteral("NV38K"), QStringLiteral("1.6"),
-                                            bytes.size(), Sha256::hash(bytes));
+                                            bytes.size(), *Sha256::hash(bytes));
     };
-    const QByteArray signature = FirmwareSignature::sign(statementOf(firmware), key);
+    const QByteArray signature = *FirmwareSignature::sign(statementOf(firmware), key);
     for (auto _ : state) {
-        if (FirmwareSignature::verify(statementOf(firmware), signature, key.publicKeyPem)
-            != FirmwareSignature::Verdict::Valid)
+        if (!FirmwareSignature::verify(statementOf(firmware), signature, key.publicKeyPem))
             state.SkipWithError("the signature does not verify");
     }
     state.SetBytesProcessed(state.iterations() * firmware.size());

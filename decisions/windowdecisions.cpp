@@ -34,8 +34,8 @@ DeviceCheck deviceCheck(int exitCode, const QByteArray &listing, const QByteArra
         return {};
 
     DeviceCheck check;
-    const std::optional<QString> text = decodeGbk(listing);
-    const std::optional<QString> errors = decodeGbk(standardError);
+    const Result<QString> text = decodeGbk(listing);
+    const Result<QString> errors = decodeGbk(standardError);
     if (!text || !errors) {
         check.box = UserTexts::noGbkCodec();
         return check;
@@ -69,12 +69,11 @@ DeviceCheck deviceCheck(int exitCode, const QByteArray &listing, const QByteArra
 Information information(const ServedFile &file)
 {
     Information shown;
-    const auto *body = std::get_if<QByteArray>(&file);
-    if (!body) {
+    if (!file) {
         shown.box = UserTexts::informationReplyFailed();
         return shown;
     }
-    const VersionInfo info = parseVersionInfo(*body);
+    const VersionInfo info = parseVersionInfo(*file);
     if (info.hasModel())
         shown.deviceModel = info.deviceModel;
     shown.box = UserTexts::informationRefused(info.status);
@@ -91,18 +90,19 @@ Firmware firmware(const DownloadOutcome &outcome)
     if (outcome.kind != Kind::DownloadFailed)
         shown.log << UserTexts::firmwareSizeLogLabel() + QLatin1Char(' ')
                          + QString::number(outcome.size);
-    if (outcome.verdict == FirmwareSignature::Verdict::Valid)
+    if (outcome.signature && *outcome.signature)
         shown.log << QStringLiteral("SignatureVerified");
-    else if (outcome.verdict)
+    else if (outcome.signature)
         shown.log << QStringLiteral("SignatureCheckFailed ")
-                         + quotedForLog(outcome.signatureReason);
+                         + quotedForLog(outcome.signature->failure().reason);
     switch (outcome.kind) {
     case Kind::DownloadFailed:
         shown.box = UserTexts::firmwareDownloadFailed(outcome.failure);
         return shown;
     case Kind::SignatureRefused:
-        shown.box = UserTexts::firmwareSignatureFailed(
-            outcome.verdict.value_or(FirmwareSignature::Verdict::NotVerified));
+        shown.box = UserTexts::firmwareSignatureFailed(outcome.signature && !*outcome.signature
+                                                           ? outcome.signature->failure().kind
+                                                           : Failure::Kind::NotVerified);
         return shown;
     case Kind::OpenFailed:
         shown.box = UserTexts::fileOpenFailed();
@@ -125,15 +125,14 @@ ToolUpdate toolRelease(const ToolReleaseFile::Answer &answer, const QString &run
 {
     ToolUpdate update;
     const QString tag = QStringLiteral("ToolRelease:");
-    if (const auto *refused = std::get_if<ToolReleaseFile::Refused>(&answer)) {
-        update.log << tag + QLatin1Char(' ') + refused->why;
+    // A server without a statement leaves the log as it always was.
+    if (answer.failed(Failure::Kind::Absent))
+        return update;
+    if (!answer) {
+        update.log << tag + QLatin1Char(' ') + answer.failure().reason;
         return update;
     }
-    // A server without a statement leaves the log as it always was.
-    const auto *stated = std::get_if<ToolRelease>(&answer);
-    if (!stated)
-        return update;
-    const ToolRelease &release = *stated;
+    const ToolRelease &release = *answer;
     const QString expires = release.expires.toString(Qt::ISODate);
     if (now >= release.expires) {
         update.log << QStringLiteral("%1 %2, stale since %3").arg(tag, release.version, expires);

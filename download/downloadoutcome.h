@@ -1,6 +1,6 @@
 #pragma once
 
-#include "integrity/signatureverdict.h"
+#include "result/result.h"
 
 #include <QString>
 #include <QtGlobal>
@@ -13,7 +13,7 @@ struct DownloadOutcome
     enum class Kind {
         Stored,
         DownloadFailed, // `failure` says why
-        SignatureRefused, // `verdict` and `signatureReason` say why
+        SignatureRefused, // `signature` says why
         OpenFailed,
         WriteFailed,
     };
@@ -21,8 +21,7 @@ struct DownloadOutcome
     Kind kind;
     qint64 size = 0; // of the firmware received
     QString failure = {};
-    // Set when the build checked the firmware's signature; the reason then
-    // says what was wrong with it, if anything.
-    std::optional<FirmwareSignature::Verdict> verdict = {};
-    QString signatureReason = {};
+    // Set when the build checked the firmware's signature: whether one of
+    // its keys signed it, or why not.
+    std::optional<Result<>> signature = {};
 };

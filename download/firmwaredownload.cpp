@@ -50,10 +50,14 @@ std::optional<DownloadOutcome> FirmwareDownload::firmwareFinished()
 {
     take();
     const ServedFile firmware = ServerRequests::servedFile(*m_firmware);
-    if (!std::holds_alternative<QByteArray>(firmware))
-        return end({DownloadOutcome::Kind::DownloadFailed, m_size, whyNoFile(firmware)});
-    if (m_hash)
-        m_sha256 = m_hash->result();
+    if (!firmware)
+        return end({DownloadOutcome::Kind::DownloadFailed, m_size, firmware.failure().reason});
+    if (m_hash) {
+        const Result<QByteArray> sha256 = m_hash->result();
+        if (!sha256)
+            return end({DownloadOutcome::Kind::DownloadFailed, m_size, sha256.failure().reason});
+        m_sha256 = *sha256;
+    }
     if (m_keysPem.isEmpty())
         return end(commit());
     // Asked for once the firmware is in, so it goes over the same
@@ -76,14 +80,11 @@ DownloadOutcome FirmwareDownload::commit()
 {
     if (!m_writer)
         return {DownloadOutcome::Kind::Stored, m_size};
-    switch (m_writer->commit()) {
-    case FirmwareStore::Result::OpenFailed:
+    const Result<> stored = m_writer->commit();
+    if (stored.failed(Failure::Kind::NotOpened))
         return {DownloadOutcome::Kind::OpenFailed, m_size};
-    case FirmwareStore::Result::WriteFailed:
+    if (!stored)
         return {DownloadOutcome::Kind::WriteFailed, m_size};
-    case FirmwareStore::Result::Saved:
-        break;
-    }
     return {DownloadOutcome::Kind::Stored, m_size};
 }
 

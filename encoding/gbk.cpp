@@ -12,23 +12,28 @@ QTextCodec *gbkCodec()
     return codec;
 }
 
+Failure noCodec()
+{
+    return {Failure::Kind::Failed, QStringLiteral("this Qt build has no GBK codec")};
+}
+
 } // namespace
 
-std::optional<QString> decodeGbk(const QByteArray &bytes)
+Result<QString> decodeGbk(const QByteArray &bytes)
 {
     if (!gbkCodec())
-        return std::nullopt;
+        return noCodec();
     return gbkCodec()->toUnicode(bytes);
 }
 
-std::optional<QByteArray> encodeGbk(const QString &text)
+Result<QByteArray> encodeGbk(const QString &text)
 {
     if (!gbkCodec())
-        return std::nullopt;
+        return noCodec();
     // The codec puts "?" for what GBK lacks; the way back shows it.
     const QByteArray bytes = gbkCodec()->fromUnicode(text);
     if (gbkCodec()->toUnicode(bytes) != text)
-        return std::nullopt;
+        return Failure{Failure::Kind::Refused, QStringLiteral("GBK cannot hold this text")};
     return bytes;
 }
 

@@ -121,75 +121,56 @@ QUrl signatureUrl(const QUrl &firmwareUrl)
     return url;
 }
 
-Verdict verify(const QByteArray &statement, const QByteArray &signature,
-               const QByteArray &publicKeysPem)
+Result<> verify(const QByteArray &statement, const QByteArray &signature,
+                const QByteArray &publicKeysPem)
 {
     if (signature.size() != signatureBytes)
-        return Verdict::Malformed;
+        return Failure{Failure::Kind::Refused, QStringLiteral("the signature is %1 bytes, not %2")
+                                                   .arg(signature.size())
+                                                   .arg(signatureBytes)};
     for (const QByteArray &key : ed25519PublicKeys(publicKeysPem)) {
         if (verifiesWith(key, statement, signature))
-            return Verdict::Valid;
+            return {};
     }
     // A failed verification leaves errors behind that nobody else should see.
     ERR_clear_error();
-    return Verdict::NotVerified;
+    return Failure{
+        Failure::Kind::NotVerified,
+        QStringLiteral("no trusted key signed this firmware for this model and version")};
 }
 
-QString describe(Verdict verdict, const QByteArray &signature)
-{
-    switch (verdict) {
-    case Verdict::Valid:
-        return QString();
-    case Verdict::Unavailable:
-        return QStringLiteral("the signature could not be fetched");
-    case Verdict::Malformed:
-        return QStringLiteral("the signature is %1 bytes, not %2")
-            .arg(signature.size())
-            .arg(signatureBytes);
-    case Verdict::NotVerified:
-        return QStringLiteral("no trusted key signed this firmware for this model and version");
-    }
-    return QString();
-}
-
-Check check(const QByteArray &statement, const QByteArray &signature,
-            const QByteArray &publicKeysPem)
-{
-    const Verdict verdict = verify(statement, signature, publicKeysPem);
-    return {verdict, describe(verdict, signature)};
-}
-
-std::variant<SigningKey, KeyRefused> readSigningKey(const QByteArray &privateKeyPem)
+Result<SigningKey> readSigningKey(const QByteArray &privateKeyPem)
 {
     const Bio bio = readBio(privateKeyPem);
     const Key key(PEM_read_bio_PrivateKey(bio.get(), nullptr, noPassphrase, nullptr),
                   EVP_PKEY_free);
     ERR_clear_error();
     if (!isEd25519(key))
-        return KeyRefused{key ? QStringLiteral("not an Ed25519 key")
-                              : QStringLiteral("no unencrypted PEM private key")};
+        return Failure{Failure::Kind::Refused,
+                       key ? QStringLiteral("not an Ed25519 key")
+                           : QStringLiteral("no unencrypted PEM private key")};
     const Bio publicPem(BIO_new(BIO_s_mem()), BIO_free);
     PEM_write_bio_PUBKEY(publicPem.get(), key.get());
     return SigningKey{privateKeyPem, bioContents(publicPem.get())};
 }
 
-SigningKey generateSigningKey()
+Result<SigningKey> generateSigningKey()
 {
     std::unique_ptr<EVP_PKEY_CTX, decltype(&EVP_PKEY_CTX_free)> context(
         EVP_PKEY_CTX_new_id(EVP_PKEY_ED25519, nullptr), EVP_PKEY_CTX_free);
     EVP_PKEY *generated = nullptr;
     if (!context || EVP_PKEY_keygen_init(context.get()) != 1
         || EVP_PKEY_keygen(context.get(), &generated) != 1)
-        qFatal("OpenSSL cannot make an Ed25519 key");
+        return Failure{Failure::Kind::Failed, QStringLiteral("OpenSSL cannot make an Ed25519 key")};
     const Key key(generated, EVP_PKEY_free);
     const Bio privatePem(BIO_new(BIO_s_mem()), BIO_free);
     const Bio publicPem(BIO_new(BIO_s_mem()), BIO_free);
     PEM_write_bio_PrivateKey(privatePem.get(), key.get(), nullptr, nullptr, 0, nullptr, nullptr);
     PEM_write_bio_PUBKEY(publicPem.get(), key.get());
-    return {bioContents(privatePem.get()), bioContents(publicPem.get())};
+    return SigningKey{bioContents(privatePem.get()), bioContents(publicPem.get())};
 }
 
-QByteArray sign(const QByteArray &statement, const SigningKey &key)
+Result<QByteArray> sign(const QByteArray &statement, const SigningKey &key)
 {
     const Bio bio = readBio(key.privateKeyPem);
     const Key privateKey(PEM_read_bio_PrivateKey(bio.get(), nullptr, noPassphrase, nullptr),
@@ -203,7 +184,7 @@ QByteArray sign(const QByteArray &statement, const SigningKey &key)
                           reinterpret_cast<const unsigned char *>(statement.constData()),
                           size_t(statement.size()))
                != 1)
-        return QByteArray();
+        return Failure{Failure::Kind::Failed, QStringLiteral("OpenSSL cannot sign with this key")};
     signature.resize(int(size));
     return signature;
 }

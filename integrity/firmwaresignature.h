@@ -1,11 +1,9 @@
 #pragma once
 
-#include "integrity/signatureverdict.h"
+#include "result/result.h"
 
 #include <QByteArray>
 #include <QString>
-#include <optional>
-#include <variant>
 
 class QUrl;
 
@@ -42,39 +40,24 @@ QUrl signatureUrl(const QUrl &firmwareUrl);
 
 // Whether one of the Ed25519 public keys in `publicKeysPem` (PEM blocks one
 // after the other) has signed `statement`; keys of other types are ignored.
-Verdict verify(const QByteArray &statement, const QByteArray &signature,
-               const QByteArray &publicKeysPem);
-
-// What went wrong, for the log; empty for a valid signature.
-QString describe(Verdict verdict, const QByteArray &signature);
-
-// A verdict with what went wrong, for the log; `reason` is empty when valid.
-struct Check
-{
-    Verdict verdict;
-    QString reason;
-};
-// The verdict on `signature` over `statement`, with what was wrong with it.
-Check check(const QByteArray &statement, const QByteArray &signature,
-            const QByteArray &publicKeysPem);
+// Refused when `signature` is no signature at all (empty, or not 64 bytes);
+// NotVerified when no trusted key signed this statement.
+Result<> verify(const QByteArray &statement, const QByteArray &signature,
+                const QByteArray &publicKeysPem);
 
 // An Ed25519 private key in PEM (PKCS#8, as `openssl genpkey -algorithm
 // ed25519` writes it) and the public key derived from it, or why the PEM
-// holds no such key.
+// holds no such key (Refused).
 struct SigningKey
 {
     QByteArray privateKeyPem;
     QByteArray publicKeyPem;
 };
-struct KeyRefused
-{
-    QString why;
-};
-std::variant<SigningKey, KeyRefused> readSigningKey(const QByteArray &privateKeyPem);
-// A fresh key pair.
-SigningKey generateSigningKey();
+Result<SigningKey> readSigningKey(const QByteArray &privateKeyPem);
+// A fresh key pair, or why OpenSSL made none.
+Result<SigningKey> generateSigningKey();
 
-// The signature of `statement` by `key`.
-QByteArray sign(const QByteArray &statement, const SigningKey &key);
+// The signature of `statement` by `key`, or why OpenSSL made none.
+Result<QByteArray> sign(const QByteArray &statement, const SigningKey &key);
 
 } // namespace FirmwareSignature

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "result/result.h"
+
 #include <QByteArray>
 #include <memory>
 
@@ -18,9 +20,10 @@ public:
     void addData(const char *data, qint64 size);
     void addData(const QByteArray &data) { addData(data.constData(), data.size()); }
     // The 32-byte digest of everything added; the hash then starts afresh.
-    QByteArray result();
+    // Failed when OpenSSL could not compute SHA-256 at all.
+    Result<QByteArray> result();
 
-    static QByteArray hash(const QByteArray &data);
+    static Result<QByteArray> hash(const QByteArray &data);
 
 private:
     std::unique_ptr<evp_md_ctx_st, void (*)(evp_md_ctx_st *)> m_context;

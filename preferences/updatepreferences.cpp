@@ -31,6 +31,21 @@ std::optional<bool> checkSetting(const QVariant &value)
 }
 const QString downloadFoldersKey = QStringLiteral("DownloadFolders");
 
+// Whether what was set reached the store, or why not.
+Result<> synced(QSettings &settings)
+{
+    settings.sync();
+    switch (settings.status()) {
+    case QSettings::NoError:
+        return {};
+    case QSettings::AccessError:
+        return Failure{Failure::Kind::Failed, QStringLiteral("the settings cannot be written")};
+    case QSettings::FormatError:
+        break;
+    }
+    return Failure{Failure::Kind::Failed, QStringLiteral("the settings are malformed")};
+}
+
 } // namespace
 
 bool UpdatePreferences::operator==(const UpdatePreferences &other) const
@@ -75,7 +90,7 @@ UpdatePreferences UpdatePreferenceStore::read() const
     return kept;
 }
 
-bool UpdatePreferenceStore::write(const UpdatePreferences &preferences)
+Result<> UpdatePreferenceStore::write(const UpdatePreferences &preferences)
 {
     const auto keep = [this](const QString &key, const QString &value) {
         if (value.isEmpty())
@@ -92,8 +107,7 @@ bool UpdatePreferenceStore::write(const UpdatePreferences &preferences)
     keep(skippedVersionKey, preferences.skippedVersion);
     keep(acceptedVersionKey, preferences.acceptedVersion);
     keep(acceptedExpiresKey, preferences.acceptedExpires.toUTC().toString(Qt::ISODate));
-    m_settings->sync();
-    return m_settings->status() == QSettings::NoError;
+    return synced(*m_settings);
 }
 
 QStringList UpdatePreferenceStore::downloadFolders() const
@@ -101,12 +115,11 @@ QStringList UpdatePreferenceStore::downloadFolders() const
     return m_settings->value(downloadFoldersKey).toStringList();
 }
 
-bool UpdatePreferenceStore::keepDownloadFolders(const QStringList &names)
+Result<> UpdatePreferenceStore::keepDownloadFolders(const QStringList &names)
 {
     if (names.isEmpty())
         m_settings->remove(downloadFoldersKey);
     else
         m_settings->setValue(downloadFoldersKey, names);
-    m_settings->sync();
-    return m_settings->status() == QSettings::NoError;
+    return synced(*m_settings);
 }

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "result/result.h"
+
 #include <QDateTime>
 #include <QString>
 #include <QStringList>
@@ -43,15 +45,15 @@ public:
     UpdatePreferenceStore &operator=(const UpdatePreferenceStore &) = delete;
 
     UpdatePreferences read() const;
-    // Whether the choices reached the store.
-    bool write(const UpdatePreferences &preferences);
+    // Whether the choices reached the store, or why not.
+    Result<> write(const UpdatePreferences &preferences);
 
     // The names of the folders the tool made in the user's temporary folder
     // for its installers and has not removed yet ("DownloadFolders"): the
     // only ones it ever removes there.
     QStringList downloadFolders() const;
-    // Whether `names` reached the store, in place of those.
-    bool keepDownloadFolders(const QStringList &names);
+    // Whether `names` reached the store, in place of those, or why not.
+    Result<> keepDownloadFolders(const QStringList &names);
 
 private:
     std::unique_ptr<QSettings> m_settings;

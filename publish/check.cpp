@@ -194,13 +194,12 @@ void lookUpAhead(const QString &address)
 // What came: the body's size (`size`, for one taken as it came), or why none did.
 QString whatCame(const Answer &answer, qint64 size = -1)
 {
-    const auto *body = std::get_if<QByteArray>(&answer.file);
-    if (!body)
-        return answer.address + QStringLiteral(": ") + whyNoFile(answer.file);
+    if (!answer.file)
+        return answer.address + QStringLiteral(": ") + answer.file.failure().reason;
     const QString status =
         answer.httpStatus ? QStringLiteral("HTTP %1, ").arg(answer.httpStatus) : QString();
     return answer.address + QStringLiteral(": ") + status
-           + QStringLiteral("%1 bytes").arg(size < 0 ? body->size() : size);
+           + QStringLiteral("%1 bytes").arg(size < 0 ? answer.file->size() : size);
 }
 
 // The model as the window's label shows it, under the label's caption.
@@ -223,13 +222,12 @@ bool checkToolRelease(Server &server, const QByteArray &toolReleaseKeysPem, Cons
 {
     const ToolReleaseFile::Answer parsed = server.checkToolRelease(toolReleaseKeysPem);
     const Answer statement = server.noted().at(0);
-    if (std::holds_alternative<ToolReleaseFile::Absent>(parsed)) {
+    if (parsed.failed(Failure::Kind::Absent)) {
         console.out << statement.address << ": none, so the window offers no tool update\n";
         return true;
     }
     console.out << whatCame(statement);
-    const bool stated =
-        std::holds_alternative<ToolRelease>(ToolReleaseFile::parseServed(statement.file));
+    const bool stated = ToolReleaseFile::parseServed(statement.file).ok();
     const bool verifies = stated && !toolReleaseKeysPem.isEmpty();
     if (stated) {
         console.out << '\n';
@@ -243,19 +241,18 @@ bool checkToolRelease(Server &server, const QByteArray &toolReleaseKeysPem, Cons
         // A build without keys shows the statement unverified, and none of
         // its addresses: say so, rather than let it pass for a checked one.
         if (!verifies)
-            console.out << (std::holds_alternative<QByteArray>(signature.file)
-                                ? ", signature present, "
-                                : ", ")
+            console.out << (signature.file ? ", signature present, " : ", ")
                         << "not checked (no tool release key): the window shows no advisory "
                            "address";
     }
-    if (const auto *refused = std::get_if<ToolReleaseFile::Refused>(&parsed)) {
+    if (!parsed) {
         console.out << '\n';
-        console.error(QStringLiteral("the window passes over the statement: ") + refused->why);
+        console.error(QStringLiteral("the window passes over the statement: ")
+                      + parsed.failure().reason);
         return false;
     }
     console.out << (verifies ? ", verified\n" : "\n");
-    const ToolRelease &release = std::get<ToolRelease>(parsed);
+    const ToolRelease &release = *parsed;
     const QDateTime now = QDateTime::currentDateTimeUtc();
     const QString expires = release.expires.toString(Qt::ISODate);
     if (now >= release.expires) {
@@ -283,11 +280,17 @@ bool checkToolRelease(Server &server, const QByteArray &toolReleaseKeysPem, Cons
     // The installer itself, as a Windows window downloads it before it runs.
     const Answer installer = server.fetch(server.url(release.installerName), release.installerSize);
     console.out << whatCame(installer);
-    QString refusal = whyNoFile(installer.file);
-    if (const auto *body = std::get_if<QByteArray>(&installer.file))
-        if (const auto mismatch =
-                ToolReleaseFile::installerMismatch(release, body->size(), Sha256::hash(*body)))
+    QString refusal;
+    if (!installer.file) {
+        refusal = installer.file.failure().reason;
+    } else {
+        const Result<QByteArray> sha256 = Sha256::hash(*installer.file);
+        if (!sha256)
+            refusal = sha256.failure().reason;
+        else if (const auto mismatch =
+                     ToolReleaseFile::installerMismatch(release, installer.file->size(), *sha256))
             refusal = ToolReleaseFile::describe(*mismatch);
+    }
     console.out << (refusal.isEmpty() ? ", as stated\n" : "\n");
     if (!refusal.isEmpty()) {
         console.error(QStringLiteral("the window refuses the installer: ") + refusal);
@@ -303,7 +306,7 @@ int check(Server &server, const QByteArray &publicKeysPem, const QByteArray &too
     const Answer info = server.fetch(server.url(FirmwareServer::infoFileName()),
                                      FirmwareServer::maxInfoBytes, true);
     console.out << whatCame(info) << '\n';
-    if (const auto *body = std::get_if<QByteArray>(&info.file)) {
+    if (const ServedFile &body = info.file) {
         if (info.httpStatus >= 300)
             console.warn(
                 QStringLiteral("the window reads the body of this HTTP %1 answer as the file")
@@ -327,7 +330,8 @@ int check(Server &server, const QByteArray &publicKeysPem, const QByteArray &too
     const DownloadOutcome outcome = server.downloadFirmware(release, publicKeysPem);
     const Answer firmware = server.noted().at(0);
     console.out << whatCame(firmware, outcome.size);
-    if (std::holds_alternative<QByteArray>(firmware.file)) {
+    // A firmware that came but could not be hashed ends as a failed download.
+    if (firmware.file && outcome.kind != DownloadOutcome::Kind::DownloadFailed) {
         console.out << ", SHA-256 " << server.firmwareSha256().toHex() << '\n';
         if (outcome.size == 0)
             console.warn(
@@ -338,7 +342,7 @@ int check(Server &server, const QByteArray &publicKeysPem, const QByteArray &too
                 console.out << ", verified\n";
             } else {
                 console.out << '\n';
-                console.error(outcome.signatureReason);
+                console.error(outcome.signature->failure().reason);
             }
         } else {
             // A build without keys never asks for a signature; one that is
@@ -347,7 +351,7 @@ int check(Server &server, const QByteArray &publicKeysPem, const QByteArray &too
                 FirmwareSignature::signatureUrl(server.url(
                     FirmwareServer::firmwareFileName(release.deviceModel, release.version))),
                 FirmwareSignature::maxSignatureBytes);
-            if (std::holds_alternative<QByteArray>(signature.file))
+            if (signature.file)
                 console.out << whatCame(signature)
                             << ", signature present, not checked (no public key)\n";
         }

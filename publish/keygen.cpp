@@ -89,13 +89,15 @@ int keygenCommand(const QStringList &arguments, Console &console)
         return console.fail(ExitCode::FileError,
                             QStringLiteral("cannot create the folder %1").arg(dir.path()));
 
-    const FirmwareSignature::SigningKey key = FirmwareSignature::generateSigningKey();
+    const Result<FirmwareSignature::SigningKey> key = FirmwareSignature::generateSigningKey();
+    if (!key)
+        return console.fail(ExitCode::FileError, key.failure().reason);
 #ifdef Q_OS_UNIX
     const OwnerOnlyFiles ownerOnly;
 #endif
-    if (!writeKeyFile(privatePath, key.privateKeyPem,
+    if (!writeKeyFile(privatePath, key->privateKeyPem,
                       QFileDevice::ReadOwner | QFileDevice::WriteOwner)
-        || !writeKeyFile(publicPath, key.publicKeyPem,
+        || !writeKeyFile(publicPath, key->publicKeyPem,
                          QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ReadGroup
                              | QFileDevice::ReadOther))
         return console.fail(ExitCode::FileError,

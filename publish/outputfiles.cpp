@@ -8,21 +8,23 @@
 
 namespace OutputFiles {
 
-std::variant<QByteArray, FileFailed> readAtMost(const QString &path, qint64 maxBytes)
+Result<QByteArray> readAtMost(const QString &path, qint64 maxBytes)
 {
     QFile file(path);
     QByteArray bytes;
     if (file.open(QIODevice::ReadOnly))
         bytes = file.read(maxBytes + 1);
     if (!file.isOpen() || file.error() != QFileDevice::NoError)
-        return FileFailed{QStringLiteral("cannot read %1: %2").arg(path, file.errorString())};
+        return Failure{Failure::Kind::Failed,
+                       QStringLiteral("cannot read %1: %2").arg(path, file.errorString())};
     return bytes;
 }
 
-std::optional<FileFailed> writeInOrder(const QList<File> &files)
+Result<> writeInOrder(const QList<File> &files)
 {
     const auto cannotWrite = [](const QSaveFile &file) {
-        return FileFailed{
+        return Failure{
+            Failure::Kind::Failed,
             QStringLiteral("cannot write %1: %2").arg(file.fileName(), file.errorString())};
     };
     std::vector<std::unique_ptr<QSaveFile>> saved;
@@ -40,9 +42,9 @@ std::optional<FileFailed> writeInOrder(const QList<File> &files)
         if (saved[i] && !saved[i]->commit())
             return cannotWrite(*saved[i]);
         if (!saved[i] && QFileInfo::exists(path) && !QFile::remove(path))
-            return FileFailed{QStringLiteral("cannot remove %1").arg(path)};
+            return Failure{Failure::Kind::Failed, QStringLiteral("cannot remove %1").arg(path)};
     }
-    return std::nullopt;
+    return {};
 }
 
 } // namespace OutputFiles

@@ -1,12 +1,11 @@
 #pragma once
 
-#include "server/servedfile.h"
+#include "result/result.h"
 
 #include <QByteArray>
 #include <QList>
 #include <QString>
 #include <optional>
-#include <variant>
 
 // Reading the publisher's inputs and writing the server's files, the same
 // way for every command.
@@ -14,7 +13,7 @@ namespace OutputFiles {
 
 // Reads at most `maxBytes` + 1 bytes of `path`, so that too large a file
 // shows as such; or why it cannot be read, naming it.
-std::variant<QByteArray, FileFailed> readAtMost(const QString &path, qint64 maxBytes);
+Result<QByteArray> readAtMost(const QString &path, qint64 maxBytes);
 
 // A file to put in place, or to remove where it has no bytes.
 struct File
@@ -25,8 +24,8 @@ struct File
 
 // Writes every file beside its place first, then puts each in place, or
 // removes it, in the order given: a file is whole before a later one can
-// name it, and nothing is replaced when one cannot be written. Returns why
-// it stopped, or nothing.
-std::optional<FileFailed> writeInOrder(const QList<File> &files);
+// name it, and nothing is replaced when one cannot be written; or says why
+// it stopped.
+Result<> writeInOrder(const QList<File> &files);
 
 } // namespace OutputFiles

@@ -27,13 +27,13 @@ struct Release
     QString signingKeyPath; // none: the release is not signed
 };
 
-std::optional<QString> modelOrVersionProblem(const QString &value)
+Result<> checkModelOrVersion(const QString &value)
 {
     if (value.isEmpty())
-        return QStringLiteral("is empty");
-    if (const std::optional<QString> problem = ServerFiles::lineValueProblem(value))
-        return problem;
-    return ServerFiles::addressProblem(value);
+        return Failure{Failure::Kind::Refused, QStringLiteral("is empty")};
+    if (const Result<> line = ServerFiles::checkLineValue(value); !line)
+        return line;
+    return ServerFiles::checkAddressValue(value);
 }
 
 // The notes file's lines: UTF-8, LF or CR LF line ends, a last line end and a
@@ -56,14 +56,15 @@ QStringList readNotes(QByteArray bytes, const QString &path, QStringList &refusa
         QTextCodec::ConverterState state(QTextCodec::IgnoreHeader);
         notes << QTextCodec::codecForName("UTF-8")->toUnicode(line.constData(), line.size(),
                                                               &state);
-        const std::optional<QString> problem = state.invalidChars > 0
-                                                   ? QStringLiteral("is not UTF-8")
-                                                   : ServerFiles::lineValueProblem(notes.last());
-        if (problem)
+        const Result<> note =
+            state.invalidChars > 0
+                ? Result<>(Failure{Failure::Kind::Refused, QStringLiteral("is not UTF-8")})
+                : ServerFiles::checkLineValue(notes.last());
+        if (!note)
             refusals << QStringLiteral("%1 line %2 (a [Desc] line): %3")
                             .arg(path)
                             .arg(i + 1)
-                            .arg(*problem);
+                            .arg(note.failure().reason);
     }
     return notes;
 }
@@ -79,24 +80,23 @@ bool readsBackAs(const QByteArray &body, const Release &release, const QStringLi
 int publish(const Release &release, Console &console)
 {
     QStringList refusals;
-    if (const std::optional<QString> problem = modelOrVersionProblem(release.model))
-        refusals << QStringLiteral("--model (the [Device] line): ") + *problem;
-    if (const std::optional<QString> problem = modelOrVersionProblem(release.version))
-        refusals << QStringLiteral("--version (the [Version] line): ") + *problem;
+    if (const Result<> model = checkModelOrVersion(release.model); !model)
+        refusals << QStringLiteral("--model (the [Device] line): ") + model.failure().reason;
+    if (const Result<> version = checkModelOrVersion(release.version); !version)
+        refusals << QStringLiteral("--version (the [Version] line): ") + version.failure().reason;
 
     // Notes past this bound make Version.txt too large in any encoding.
     const qint64 maxNotesBytes = 4 * FirmwareServer::maxInfoBytes;
     const auto notesRead = OutputFiles::readAtMost(release.notesPath, maxNotesBytes);
-    if (const auto *failed = std::get_if<FileFailed>(&notesRead))
-        return console.fail(ExitCode::FileError, failed->why);
-    const QStringList notes =
-        readNotes(std::get<QByteArray>(notesRead), release.notesPath, refusals);
+    if (!notesRead)
+        return console.fail(ExitCode::FileError, notesRead.failure().reason);
+    const QStringList notes = readNotes(*notesRead, release.notesPath, refusals);
 
     const auto firmwareRead =
         OutputFiles::readAtMost(release.firmwarePath, FirmwareServer::maxFirmwareBytes);
-    const auto *firmware = std::get_if<QByteArray>(&firmwareRead);
-    if (!firmware)
-        return console.fail(ExitCode::FileError, std::get<FileFailed>(firmwareRead).why);
+    if (!firmwareRead)
+        return console.fail(ExitCode::FileError, firmwareRead.failure().reason);
+    const QByteArray *firmware = &*firmwareRead;
     if (firmware->isEmpty())
         refusals << release.firmwarePath + QStringLiteral(": the firmware is empty");
     else if (firmware->size() > FirmwareServer::maxFirmwareBytes)
@@ -110,20 +110,20 @@ int publish(const Release &release, Console &console)
     if (!release.signingKeyPath.isEmpty()) {
         // A PEM key is a few hundred bytes.
         const auto pem = OutputFiles::readAtMost(release.signingKeyPath, 64 * 1024);
-        if (const auto *failed = std::get_if<FileFailed>(&pem))
-            return console.fail(ExitCode::FileError, failed->why);
-        const auto key = FirmwareSignature::readSigningKey(std::get<QByteArray>(pem));
-        if (const auto *refused = std::get_if<FirmwareSignature::KeyRefused>(&key))
+        if (!pem)
+            return console.fail(ExitCode::FileError, pem.failure().reason);
+        const auto key = FirmwareSignature::readSigningKey(*pem);
+        if (!key)
             refusals << QStringLiteral("--signing-key %1: %2, as `openssl genpkey -algorithm "
                                        "ed25519` or `nv38k-publish keygen` make")
-                            .arg(release.signingKeyPath, refused->why);
+                            .arg(release.signingKeyPath, key.failure().reason);
         else
-            signingKey = std::get<FirmwareSignature::SigningKey>(key);
+            signingKey = *key;
     }
 
     const QByteArray body =
         encodeGbk(formatVersionInfo(release.model, release.version, notes)).value_or(QByteArray());
-    if (body.size() > FirmwareServer::maxInfoBytes || std::get<QByteArray>(notesRead).size() > maxNotesBytes)
+    if (body.size() > FirmwareServer::maxInfoBytes || notesRead->size() > maxNotesBytes)
         refusals << QStringLiteral("Version.txt: would be larger than the window's limit of %1 "
                                    "bytes (%2 MiB)")
                         .arg(FirmwareServer::maxInfoBytes)
@@ -139,13 +139,16 @@ int publish(const Release &release, Console &console)
                                            "was written"));
 
     // The signature is checked as the window checks it, with the public key.
-    const QByteArray statement = FirmwareSignature::statement(
-        release.model, release.version, firmware->size(), Sha256::hash(*firmware));
-    const QByteArray signature =
+    const Result<QByteArray> sha256 = Sha256::hash(*firmware);
+    if (!sha256)
+        return console.fail(ExitCode::FileError, sha256.failure().reason);
+    const QByteArray statement =
+        FirmwareSignature::statement(release.model, release.version, firmware->size(), *sha256);
+    const Result<QByteArray> signature =
         signingKey ? FirmwareSignature::sign(statement, *signingKey) : QByteArray();
-    if (signingKey
-        && FirmwareSignature::verify(statement, signature, signingKey->publicKeyPem)
-               != FirmwareSignature::Verdict::Valid)
+    if (!signature)
+        return console.fail(ExitCode::FileError, signature.failure().reason);
+    if (signingKey && !FirmwareSignature::verify(statement, *signature, signingKey->publicKeyPem))
         return console.fail(ExitCode::ReadBackDiffers,
                             QStringLiteral("the signature does not verify; nothing was written"));
 
@@ -162,24 +165,22 @@ int publish(const Release &release, Console &console)
                             QStringLiteral("cannot create the folder %1").arg(out.path()));
     QList<OutputFiles::File> files{{firmwarePath, *firmware}};
     if (signingKey)
-        files.append({signaturePath, signature});
+        files.append({signaturePath, *signature});
     files.append({infoPath, body});
-    if (const std::optional<FileFailed> failure = OutputFiles::writeInOrder(files))
-        return console.fail(ExitCode::FileError, failure->why);
+    if (const Result<> written = OutputFiles::writeInOrder(files); !written)
+        return console.fail(ExitCode::FileError, written.failure().reason);
 
     // What is on disk now is what the server will hand out; a file that
     // cannot be read back reads as none.
     const auto readBack = [](const QString &path, qint64 maxBytes) {
-        const auto read = OutputFiles::readAtMost(path, maxBytes);
-        const auto *bytes = std::get_if<QByteArray>(&read);
-        return bytes ? *bytes : QByteArray();
+        return OutputFiles::readAtMost(path, maxBytes).value_or(QByteArray());
     };
     const QByteArray writtenInfo = readBack(infoPath, FirmwareServer::maxInfoBytes);
     const QByteArray writtenFirmware = readBack(firmwarePath, FirmwareServer::maxFirmwareBytes);
     const QByteArray writtenSignature =
         signingKey ? readBack(signaturePath, FirmwareSignature::maxSignatureBytes) : QByteArray();
     if (!readsBackAs(writtenInfo, release, notes) || writtenFirmware != *firmware
-        || writtenSignature != signature)
+        || writtenSignature != *signature)
         return console.fail(ExitCode::ReadBackDiffers,
                             QStringLiteral("the written release does not read back as meant"));
 
@@ -187,7 +188,7 @@ int publish(const Release &release, Console &console)
                 << " bytes, read back as model " << release.model << ", version " << release.version
                 << ", " << notes.size() << " note lines\n";
     console.out << "wrote " << firmwarePath << ": " << writtenFirmware.size() << " bytes, SHA-256 "
-                << Sha256::hash(writtenFirmware).toHex() << '\n';
+                << sha256->toHex() << '\n';
     if (signingKey)
         console.out << "wrote " << signaturePath
                     << ": Ed25519 signature, verified with the signing key's public key\n";

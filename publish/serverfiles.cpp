@@ -39,9 +39,14 @@ std::optional<uint> firstFailing(const QString &value, bool (*keeps)(const QStri
     return std::nullopt;
 }
 
+Failure refused(const QString &why)
+{
+    return {Failure::Kind::Refused, why};
+}
+
 bool encodableInGbk(const QString &text)
 {
-    return encodeGbk(text).has_value();
+    return encodeGbk(text).ok();
 }
 
 bool reachesServerAsWritten(const QString &value)
@@ -118,33 +123,33 @@ QStringList encodingFragilities(const QByteArray &body, const QString &text)
 
 } // namespace
 
-std::optional<QString> lineValueProblem(const QString &value)
+Result<> checkLineValue(const QString &value)
 {
     if (value.contains(QLatin1Char('=')))
-        return QStringLiteral("holds \"=\": the window reads no line with a second \"=\"");
+        return refused(QStringLiteral("holds \"=\": the window reads no line with a second \"=\""));
     if (value.contains(QLatin1Char('\r')) || value.contains(QLatin1Char('\n')))
-        return QStringLiteral("holds a line break (CR or LF): it would split the line");
+        return refused(QStringLiteral("holds a line break (CR or LF): it would split the line"));
     // Encoded whole first: one character at a time is only for naming the
     // one at fault, and takes seconds on a long value.
     if (encodableInGbk(value))
-        return std::nullopt;
+        return {};
     const std::optional<uint> lacking = firstFailing(value, encodableInGbk);
-    return QStringLiteral("holds %1, which GBK cannot encode")
-        .arg(lacking ? namedCharacter(*lacking) : QStringLiteral("characters"));
+    return refused(QStringLiteral("holds %1, which GBK cannot encode")
+                       .arg(lacking ? namedCharacter(*lacking) : QStringLiteral("characters")));
 }
 
-std::optional<QString> addressProblem(const QString &value)
+Result<> checkAddressValue(const QString &value)
 {
     if (reachesServerAsWritten(value))
-        return std::nullopt;
+        return {};
     const std::optional<uint> breaking = firstFailing(value, reachesServerAsWritten);
-    return QStringLiteral("holds %1, which the firmware address would not carry as written")
-        .arg(breaking ? namedCharacter(*breaking) : QStringLiteral("characters"));
+    return refused(QStringLiteral("holds %1, which the firmware address would not carry as written")
+                       .arg(breaking ? namedCharacter(*breaking) : QStringLiteral("characters")));
 }
 
 QStringList fragilities(const QByteArray &body)
 {
-    const std::optional<QString> text = decodeGbk(body);
+    const Result<QString> text = decodeGbk(body);
     if (!text)
         return {};
     QStringList found = encodingFragilities(body, *text);
@@ -153,12 +158,12 @@ QStringList fragilities(const QByteArray &body)
     if (info.status != VersionInfo::Status::Valid
         && info.status != VersionInfo::Status::BadVersionLine)
         return found;
-    if (const std::optional<QString> problem = addressProblem(info.deviceModel))
-        found << QStringLiteral("Version.txt line 1: the model ") + *problem;
+    if (const Result<> model = checkAddressValue(info.deviceModel); !model)
+        found << QStringLiteral("Version.txt line 1: the model ") + model.failure().reason;
     if (info.status != VersionInfo::Status::Valid)
         return found;
-    if (const std::optional<QString> problem = addressProblem(info.version))
-        found << QStringLiteral("Version.txt line 2: the version ") + *problem;
+    if (const Result<> version = checkAddressValue(info.version); !version)
+        found << QStringLiteral("Version.txt line 2: the version ") + version.failure().reason;
 
     const QStringList lines = text->split(QStringLiteral("\r\n"));
     for (int i = 2; i < lines.size(); ++i) {

@@ -1,9 +1,10 @@
 #pragma once
 
+#include "result/result.h"
+
 #include <QByteArray>
 #include <QString>
 #include <QStringList>
-#include <optional>
 
 struct WindowBox;
 
@@ -11,12 +12,13 @@ struct WindowBox;
 // meant, judged by the window's own parser and address rules.
 namespace ServerFiles {
 
-// Why `value` cannot stand after "=" in a line of Version.txt, or nothing.
-std::optional<QString> lineValueProblem(const QString &value);
+// Whether `value` can stand after "=" in a line of Version.txt: Refused,
+// saying why, when not.
+Result<> checkLineValue(const QString &value);
 
-// Why a model or version would not reach the server as written in the
-// firmware address, or nothing.
-std::optional<QString> addressProblem(const QString &value);
+// Whether a model or version reaches the server as written in the firmware
+// address: Refused, saying why, when not.
+Result<> checkAddressValue(const QString &value);
 
 // What in Version.txt works in the window but is fragile, one finding each.
 QStringList fragilities(const QByteArray &body);

@@ -46,28 +46,31 @@ int publish(Options options, Console &console)
     ToolRelease &release = options.release;
     const auto read =
         OutputFiles::readAtMost(options.installerPath, ToolReleaseFile::maxInstallerBytes);
-    const auto *installer = std::get_if<QByteArray>(&read);
-    if (!installer)
-        return console.fail(ExitCode::FileError, std::get<FileFailed>(read).why);
+    if (!read)
+        return console.fail(ExitCode::FileError, read.failure().reason);
+    const QByteArray *installer = &*read;
     release.installerName = QFileInfo(options.installerPath).fileName();
     release.installerSize = installer->size();
-    release.installerSha256 = Sha256::hash(*installer);
+    const Result<QByteArray> sha256 = Sha256::hash(*installer);
+    if (!sha256)
+        return console.fail(ExitCode::FileError, sha256.failure().reason);
+    release.installerSha256 = *sha256;
 
     QStringList refusals;
-    if (const auto refused = ToolReleaseFile::refusalOf(release))
-        refusals << optionOfKey(refused->why) + QStringLiteral(" (") + refused->why
-                        + QLatin1Char(')');
+    if (const Result<> valid = ToolReleaseFile::check(release); !valid)
+        refusals << optionOfKey(valid.failure().reason) + QStringLiteral(" (")
+                        + valid.failure().reason + QLatin1Char(')');
     std::optional<FirmwareSignature::SigningKey> signingKey;
     if (!options.signingKeyPath.isEmpty()) {
         const auto pem = OutputFiles::readAtMost(options.signingKeyPath, 64 * 1024);
-        if (const auto *failed = std::get_if<FileFailed>(&pem))
-            return console.fail(ExitCode::FileError, failed->why);
-        const auto key = FirmwareSignature::readSigningKey(std::get<QByteArray>(pem));
-        if (const auto *refused = std::get_if<FirmwareSignature::KeyRefused>(&key))
-            refusals
-                << QStringLiteral("--signing-key %1: %2").arg(options.signingKeyPath, refused->why);
+        if (!pem)
+            return console.fail(ExitCode::FileError, pem.failure().reason);
+        const auto key = FirmwareSignature::readSigningKey(*pem);
+        if (!key)
+            refusals << QStringLiteral("--signing-key %1: %2")
+                            .arg(options.signingKeyPath, key.failure().reason);
         else
-            signingKey = std::get<FirmwareSignature::SigningKey>(key);
+            signingKey = *key;
     }
     // Tools with keys ignore an unsigned statement, security notices and all.
     if (!signingKey && !options.unsignedStatement && !BuildKeys::toolReleaseKeys().isEmpty())
@@ -79,11 +82,8 @@ int publish(Options options, Console &console)
     const QString statementPath = out.filePath(ToolReleaseFile::fileName());
     if (QFileInfo::exists(statementPath)) {
         const auto current = OutputFiles::readAtMost(statementPath, ToolReleaseFile::maxBytes);
-        const auto *bytes = std::get_if<QByteArray>(&current);
-        const ToolReleaseFile::Answer stated =
-            bytes ? ToolReleaseFile::parse(*bytes)
-                  : ToolReleaseFile::Answer{ToolReleaseFile::Absent{}};
-        const auto *earlier = std::get_if<ToolRelease>(&stated);
+        const ToolReleaseFile::Answer earlier =
+            current ? ToolReleaseFile::parse(*current) : ToolReleaseFile::Answer(current.failure());
         const std::optional<int> order =
             earlier ? ToolReleaseFile::compareVersions(release.version, earlier->version)
                     : std::nullopt;
@@ -99,8 +99,7 @@ int publish(Options options, Console &console)
     if (QFileInfo::exists(publishedPath)) {
         const auto published =
             OutputFiles::readAtMost(publishedPath, ToolReleaseFile::maxInstallerBytes);
-        const auto *bytes = std::get_if<QByteArray>(&published);
-        if (!bytes || *bytes != *installer)
+        if (!published || *published != *installer)
             refusals << QStringLiteral("--installer: %1 is published already with other bytes; "
                                        "give the new installer a name of its own")
                             .arg(publishedPath);
@@ -116,17 +115,16 @@ int publish(Options options, Console &console)
         return console.fail(ExitCode::Refused, QStringLiteral("nothing was written"));
     }
     const ToolReleaseFile::Answer readBack = ToolReleaseFile::parse(statement);
-    const auto *readRelease = std::get_if<ToolRelease>(&readBack);
-    if (!readRelease || ToolReleaseFile::format(*readRelease) != statement)
+    if (!readBack || ToolReleaseFile::format(*readBack) != statement)
         return console.fail(ExitCode::ReadBackDiffers,
                             QStringLiteral("the statement would not read back as meant; "
                                            "nothing was written"));
     const QByteArray signed_ = FirmwareSignature::toolReleaseStatement(statement);
-    const QByteArray signature =
+    const Result<QByteArray> signature =
         signingKey ? FirmwareSignature::sign(signed_, *signingKey) : QByteArray();
-    if (signingKey
-        && FirmwareSignature::verify(signed_, signature, signingKey->publicKeyPem)
-               != FirmwareSignature::Verdict::Valid)
+    if (!signature)
+        return console.fail(ExitCode::FileError, signature.failure().reason);
+    if (signingKey && !FirmwareSignature::verify(signed_, *signature, signingKey->publicKeyPem))
         return console.fail(ExitCode::ReadBackDiffers,
                             QStringLiteral("the signature does not verify; nothing was written"));
 
@@ -142,10 +140,10 @@ int publish(Options options, Console &console)
     QList<OutputFiles::File> files;
     if (!QFileInfo::exists(publishedPath))
         files.append({publishedPath, *installer});
-    files.append({signaturePath, signingKey ? std::optional(signature) : std::nullopt});
+    files.append({signaturePath, signingKey ? std::optional(*signature) : std::nullopt});
     files.append({statementPath, statement});
-    if (const std::optional<FileFailed> failure = OutputFiles::writeInOrder(files))
-        return console.fail(ExitCode::FileError, failure->why);
+    if (const Result<> written = OutputFiles::writeInOrder(files); !written)
+        return console.fail(ExitCode::FileError, written.failure().reason);
     if (staleSignature)
         console.out << "removed " << signaturePath << ": it signed an earlier statement\n";
     console.out << "wrote " << out.filePath(ToolReleaseFile::fileName()) << ": version "

@@ -10,7 +10,6 @@
 #include <QSslSocket>
 #include <QTimer>
 #include <QUrl>
-#include <optional>
 
 namespace ServerRequests {
 
@@ -40,25 +39,27 @@ bool exceededBodySize(const QNetworkReply &reply)
     return reply.property(exceededLimitProperty).isValid();
 }
 
-// Why a finished `reply` brings no file, or nothing when it brings one.
-std::optional<ServedFile> failure(const QNetworkReply &reply)
+// Whether a finished `reply` brings its file, or why not.
+Result<> fileCame(const QNetworkReply &reply)
 {
+    using Kind = Failure::Kind;
     const QVariant silentFor = reply.property(fellSilentProperty);
     if (silentFor.isValid())
-        return FileFailed{QStringLiteral("no answer for %1 s; the window would wait for ever")
-                              .arg(silentFor.toInt() / 1000)};
+        return Failure{Kind::Failed, QStringLiteral("no answer for %1 s; the window would wait "
+                                                    "for ever")
+                                         .arg(silentFor.toInt() / 1000)};
     const QVariant exceededLimit = reply.property(exceededLimitProperty);
     if (exceededLimit.isValid())
-        return FileFailed{sizeLimitFailure(exceededLimit.toLongLong())};
+        return Failure{Kind::Failed, sizeLimitFailure(exceededLimit.toLongLong())};
     const int status = reply.attribute(QNetworkRequest::HttpStatusCodeAttribute).toInt();
     const bool local = reply.url().isLocalFile();
     if (status == 404 || (local && reply.error() == QNetworkReply::ContentNotFoundError))
-        return FileAbsent{local ? QStringLiteral("no such file") : reply.errorString()};
+        return Failure{Kind::Absent, local ? QStringLiteral("no such file") : reply.errorString()};
     if (reply.error() != QNetworkReply::NoError)
-        return FileFailed{reply.errorString()};
+        return Failure{Kind::Failed, reply.errorString()};
     if (!bringsFile(reply))
-        return FileFailed{QStringLiteral("HTTP %1").arg(status)};
-    return std::nullopt;
+        return Failure{Kind::Failed, QStringLiteral("HTTP %1").arg(status)};
+    return {};
 }
 
 } // namespace
@@ -157,15 +158,15 @@ bool bringsFile(const QNetworkReply &reply)
 
 ServedFile servedFile(QNetworkReply &reply)
 {
-    if (std::optional<ServedFile> none = failure(reply))
-        return *none;
+    if (const Result<> came = fileCame(reply); !came)
+        return came.failure();
     return reply.readAll();
 }
 
 ServedFile unreadServedFile(QNetworkReply &reply)
 {
-    if (std::optional<ServedFile> none = failure(reply))
-        return *none;
+    if (const Result<> came = fileCame(reply); !came)
+        return came.failure();
     return reply.peek(reply.bytesAvailable());
 }
 

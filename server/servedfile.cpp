@@ -1,19 +1,11 @@
 #include "server/servedfile.h"
 
-QString whyNoFile(const ServedFile &file)
-{
-    if (const auto *absent = std::get_if<FileAbsent>(&file))
-        return absent->why;
-    if (const auto *failed = std::get_if<FileFailed>(&file))
-        return failed->why;
-    return {};
-}
+#include "integrity/firmwaresignature.h"
 
-FirmwareSignature::Check checkServedSignature(const QByteArray &statement,
-                                              const ServedFile &signature,
-                                              const QByteArray &keysPem)
+Result<> checkServedSignature(const QByteArray &statement, const ServedFile &signature,
+                              const QByteArray &keysPem)
 {
-    if (const auto *bytes = std::get_if<QByteArray>(&signature))
-        return FirmwareSignature::check(statement, *bytes, keysPem);
-    return {FirmwareSignature::Verdict::Unavailable, whyNoFile(signature)};
+    if (!signature)
+        return signature.failure();
+    return FirmwareSignature::verify(statement, *signature, keysPem);
 }

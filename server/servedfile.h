@@ -1,34 +1,18 @@
 #pragma once
 
-#include "integrity/firmwaresignature.h"
+#include "result/result.h"
 
 #include <QByteArray>
-#include <QString>
-#include <variant>
 
-// The server has no such file: it answered 404, or a folder read as the
-// server would serve it holds none.
-struct FileAbsent
-{
-    QString why;
-};
-// A file could not be had, read or written, saying why: for a served file a
-// network or TLS error, a body past its limit, or an answer that brings no
-// file.
-struct FileFailed
-{
-    QString why;
-};
 // One of the server's files as it came: its bytes, or why there are none.
-// The window and nv38k-publish check judge the same values, however they
-// fetched them.
-using ServedFile = std::variant<QByteArray, FileAbsent, FileFailed>;
+// Absent: the server has no such file (it answered 404, or a folder read as
+// the server would serve it holds none). Failed: a network or TLS error, a
+// body past its limit, or an answer that brings no file. The window and
+// nv38k-publish check judge the same values, however they fetched them.
+using ServedFile = Result<QByteArray>;
 
-// Why `file` holds no bytes, for the log; empty when it holds them.
-QString whyNoFile(const ServedFile &file);
-
-// The verdict on a signature as it was served over `statement`, by one of
-// the keys in `keysPem`: Unavailable, saying why, when none came.
-FirmwareSignature::Check checkServedSignature(const QByteArray &statement,
-                                              const ServedFile &signature,
-                                              const QByteArray &keysPem);
+// Whether a signature as it was served over `statement` is by one of the
+// keys in `keysPem`: as FirmwareSignature::verify(), or as the signature's
+// fetch failed when none came.
+Result<> checkServedSignature(const QByteArray &statement, const ServedFile &signature,
+                              const QByteArray &keysPem);

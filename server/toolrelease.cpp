@@ -58,6 +58,11 @@ QDateTime utcDateTime(const QString &text)
                                                                         : QDateTime();
 }
 
+Failure refused(const QString &why)
+{
+    return {Failure::Kind::Refused, why};
+}
+
 } // namespace
 
 QString fileName()
@@ -75,35 +80,35 @@ QString installerUrl(const ToolRelease &release)
     return FirmwareServer::baseUrl() + release.installerName;
 }
 
-std::optional<Refused> refusalOf(const ToolRelease &release)
+Result<> check(const ToolRelease &release)
 {
     static const QRegularExpression plainName(
         QStringLiteral("^[A-Za-z0-9_-][A-Za-z0-9._-]{0,99}\\.exe$"));
     if (!versionNumbers(release.version))
-        return Refused{QStringLiteral("version: not numbers separated by dots")};
+        return refused(QStringLiteral("version: not numbers separated by dots"));
     if (release.advisory.trimmed().isEmpty())
-        return Refused{QStringLiteral("advisory: empty")};
+        return refused(QStringLiteral("advisory: empty"));
     if (release.advisory.size() > maxAdvisoryLength || !isPlainLine(release.advisory))
-        return Refused{QStringLiteral("advisory: not one plain line of at most %1 characters")
-                           .arg(maxAdvisoryLength)};
+        return refused(QStringLiteral("advisory: not one plain line of at most %1 characters")
+                           .arg(maxAdvisoryLength));
     if (!release.advisoryUrl.isEmpty()) {
         const QUrl url(release.advisoryUrl, QUrl::StrictMode);
         if (!url.isValid() || url.scheme() != QLatin1String("https") || url.host().isEmpty()
             || !isPlainLine(release.advisoryUrl) || release.advisoryUrl.contains(QLatin1Char(' ')))
-            return Refused{QStringLiteral("advisory-url: not an https:// address")};
+            return refused(QStringLiteral("advisory-url: not an https:// address"));
     }
     if (!plainName.match(release.installerName).hasMatch())
-        return Refused{QStringLiteral("installer: not a plain file name ending in .exe")};
+        return refused(QStringLiteral("installer: not a plain file name ending in .exe"));
     if (release.installerSize <= 0 || release.installerSize > maxInstallerBytes)
-        return Refused{
-            QStringLiteral("installer-size: not between 1 and %1 bytes").arg(maxInstallerBytes)};
+        return refused(
+            QStringLiteral("installer-size: not between 1 and %1 bytes").arg(maxInstallerBytes));
     if (release.installerSha256.size() != 32)
-        return Refused{QStringLiteral("installer-sha256: not 64 hexadecimal digits")};
+        return refused(QStringLiteral("installer-sha256: not 64 hexadecimal digits"));
     if (!release.expires.isValid() || release.expires.timeSpec() != Qt::UTC
         || release.expires.time().msec() != 0)
-        return Refused{
-            QStringLiteral("expires: not a date and time in UTC, such as 2027-03-09T12:00:00Z")};
-    return std::nullopt;
+        return refused(
+            QStringLiteral("expires: not a date and time in UTC, such as 2027-03-09T12:00:00Z"));
+    return {};
 }
 
 QByteArray format(const ToolRelease &release)
@@ -130,7 +135,7 @@ Answer parse(const QByteArray &body)
     const QString text =
         QTextCodec::codecForName("UTF-8")->toUnicode(body.constData(), body.size(), &state);
     if (state.invalidChars > 0)
-        return Refused{QStringLiteral("not UTF-8")};
+        return refused(QStringLiteral("not UTF-8"));
 
     QHash<QString, QString> values;
     QStringList lines = text.split(QLatin1Char('\n'));
@@ -141,23 +146,23 @@ Answer parse(const QByteArray &body)
             line.chop(1);
         const int equals = line.indexOf(QLatin1Char('='));
         if (equals <= 0)
-            return Refused{QStringLiteral("a line that is not key=value")};
+            return refused(QStringLiteral("a line that is not key=value"));
         const QString key = line.left(equals);
         if (values.contains(key))
-            return Refused{QStringLiteral("%1: given twice").arg(quotedForLog(key))};
+            return refused(QStringLiteral("%1: given twice").arg(quotedForLog(key)));
         values.insert(key, line.mid(equals + 1));
     }
     for (const char *key : {"version", "security", "advisory", "installer", "installer-size",
                             "installer-sha256", "expires"}) {
         if (!values.contains(QLatin1String(key)))
-            return Refused{QStringLiteral("%1: missing").arg(QLatin1String(key))};
+            return refused(QStringLiteral("%1: missing").arg(QLatin1String(key)));
     }
 
     ToolRelease release;
     release.version = values.value(QStringLiteral("version"));
     const QString security = values.value(QStringLiteral("security"));
     if (security != QLatin1String("yes") && security != QLatin1String("no"))
-        return Refused{QStringLiteral("security: neither yes nor no")};
+        return refused(QStringLiteral("security: neither yes nor no"));
     release.securityFix = security == QLatin1String("yes");
     release.advisory = values.value(QStringLiteral("advisory"));
     release.advisoryUrl = values.value(QStringLiteral("advisory-url"));
@@ -171,18 +176,18 @@ Answer parse(const QByteArray &body)
     if (hex.match(sha256).hasMatch())
         release.installerSha256 = QByteArray::fromHex(sha256.toLatin1());
     release.expires = utcDateTime(values.value(QStringLiteral("expires")));
-    if (std::optional<Refused> refused = refusalOf(release))
-        return *refused;
+    if (const Result<> valid = check(release); !valid)
+        return valid.failure();
     return release;
 }
 
 Answer parseServed(const ServedFile &statement)
 {
-    if (const auto *bytes = std::get_if<QByteArray>(&statement))
-        return parse(*bytes);
-    if (std::holds_alternative<FileAbsent>(statement))
-        return Absent{};
-    return Refused{fileName() + QStringLiteral(": ") + whyNoFile(statement)};
+    if (statement)
+        return parse(*statement);
+    if (statement.failed(Failure::Kind::Absent))
+        return statement.failure();
+    return refused(fileName() + QStringLiteral(": ") + statement.failure().reason);
 }
 
 Answer verified(const Answer &parsed, const QByteArray &statementFile, const ServedFile &signature,
@@ -190,21 +195,20 @@ Answer verified(const Answer &parsed, const QByteArray &statementFile, const Ser
 {
     if (keysPem.isEmpty())
         return withoutKeys(parsed);
-    if (!std::holds_alternative<ToolRelease>(parsed))
+    if (!parsed)
         return parsed;
-    const FirmwareSignature::Check check = checkServedSignature(
+    const Result<> signed_ = checkServedSignature(
         FirmwareSignature::toolReleaseStatement(statementFile), signature, keysPem);
-    if (check.verdict != FirmwareSignature::Verdict::Valid)
-        return Refused{signatureFileName() + QStringLiteral(": ") + check.reason};
+    if (!signed_)
+        return refused(signatureFileName() + QStringLiteral(": ") + signed_.failure().reason);
     return parsed;
 }
 
 Answer withoutKeys(const Answer &parsed)
 {
-    const auto *release = std::get_if<ToolRelease>(&parsed);
-    if (!release)
+    if (!parsed)
         return parsed;
-    ToolRelease unverified = *release;
+    ToolRelease unverified = *parsed;
     unverified.advisoryUrl.clear();
     return unverified;
 }

@@ -6,7 +6,6 @@
 #include <QDateTime>
 #include <QString>
 #include <optional>
-#include <variant>
 
 // The vendor's statement of the newest tool release, "ToolRelease.txt" beside
 // Version.txt: UTF-8, one "key=value" line each, LF or CR LF line ends.
@@ -49,17 +48,10 @@ constexpr qint64 maxBytes = 4 * 1024;
 constexpr qint64 maxInstallerBytes = 256 * 1024 * 1024;
 constexpr int maxAdvisoryLength = 200;
 
-// A statement passed over, and why, in English for the log.
-struct Refused
-{
-    QString why;
-};
-// The server has no statement at all.
-struct Absent
-{
-};
-// What the tool makes of the server's answer: the release, or why there is none.
-using Answer = std::variant<ToolRelease, Refused, Absent>;
+// What the tool makes of the server's answer: the release, or why there is
+// none: Refused, saying why in English for the log, for a statement passed
+// over; Absent when the server has no statement at all.
+using Answer = Result<ToolRelease>;
 
 // The release a statement's bytes state, or why they state none (never Absent).
 Answer parse(const QByteArray &body);
@@ -88,10 +80,10 @@ std::optional<InstallerMismatch> installerMismatch(const ToolRelease &release, q
 QString describe(InstallerMismatch mismatch);
 
 // The file's text for `release`; parse() reads it back as the same values
-// when refusalOf() finds nothing wrong with it.
+// when check() finds nothing wrong with it.
 QByteArray format(const ToolRelease &release);
-// What in `release` a statement cannot carry, naming the key; nothing when valid.
-std::optional<Refused> refusalOf(const ToolRelease &release);
+// Whether a statement can carry `release`: Refused, naming the key, when not.
+Result<> check(const ToolRelease &release);
 
 // Compares two versions, numbers separated by dots, number by number, a
 // missing number counting as 0: negative when `a` is older, 0 when equal

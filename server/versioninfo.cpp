@@ -31,7 +31,7 @@ std::optional<QString> valueOf(const QStringRef &line, QLatin1String tag)
 VersionInfo parseVersionInfo(const QByteArray &body)
 {
     VersionInfo info;
-    const std::optional<QString> text = decodeGbk(body);
+    const Result<QString> text = decodeGbk(body);
     if (!text) {
         info.status = VersionInfo::Status::NoGbkCodec;
         return info;

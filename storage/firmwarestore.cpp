@@ -26,14 +26,14 @@ Writer::Writer(const QString &directory, const QString &filePath)
 bool Writer::open()
 {
     if (m_opened)
-        return m_failure == Result::Saved;
+        return m_result.ok();
     m_opened = true;
     // An existing directory is fine; one that cannot be made shows up when
     // the file is opened.
     m_madeDirectory = QDir().mkdir(m_directory);
     if (!m_file.open(QIODevice::WriteOnly))
-        m_failure = Result::OpenFailed;
-    return m_failure == Result::Saved;
+        m_result = Failure{Failure::Kind::NotOpened, m_file.errorString()};
+    return m_result.ok();
 }
 
 void Writer::write(const char *data, qint64 size)
@@ -41,7 +41,7 @@ void Writer::write(const char *data, qint64 size)
     if (!open())
         return;
     if (m_file.write(data, size) != size) {
-        m_failure = Result::WriteFailed;
+        m_result = Failure{Failure::Kind::Failed, m_file.errorString()};
         m_file.cancelWriting();
         return;
     }
@@ -58,17 +58,19 @@ void Writer::write(const char *data, qint64 size)
 #endif
 }
 
-Result Writer::commit()
+Result<> Writer::commit()
 {
     if (!open())
-        return m_failure;
+        return m_result;
     // Once committed, discard() has nothing left to undo.
     m_madeDirectory = false;
     // QSaveFile::commit() does not fail when what is still buffered cannot be
     // written out, as when the disk takes only part of a small last piece.
     if (!m_file.flush())
         m_file.cancelWriting();
-    return m_file.commit() ? Result::Saved : Result::WriteFailed;
+    if (!m_file.commit())
+        return Failure{Failure::Kind::Failed, m_file.errorString()};
+    return {};
 }
 
 void Writer::discard()

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "result/result.h"
+
 #include <QSaveFile>
 #include <QString>
 
@@ -8,12 +10,6 @@ namespace FirmwareStore {
 // Where the flashing tool expects the firmware, relative to the working directory.
 QString directory();
 QString filePath();
-
-enum class Result {
-    Saved,
-    OpenFailed, // the file could not be created
-    WriteFailed, // writing or replacing the file failed; the old one is intact
-};
 
 // Replaces `filePath` with the bytes written to it, atomically: whoever reads
 // the file sees either the earlier firmware or the new one, whole, never a
@@ -30,8 +26,10 @@ public:
     // Creates `directory` when it does not exist, and opens the temporary
     // file, on the first call. A failure is remembered for commit().
     void write(const char *data, qint64 size);
-    // Replaces the file, or says why it could not.
-    Result commit();
+    // Replaces the file, or says why it could not: NotOpened when the file
+    // could not be created, Failed when writing or replacing it failed (the
+    // old one is intact).
+    Result<> commit();
     // Leaves the earlier file as it was, and removes the temporary file and a
     // directory made for it. Also what destroying an uncommitted writer does.
     void discard();
@@ -44,7 +42,7 @@ private:
     QSaveFile m_file;
     bool m_opened = false;
     bool m_madeDirectory = false;
-    Result m_failure = Result::Saved;
+    Result<> m_result; // the first failure, once there is one
     qint64 m_written = 0;
     qint64 m_handedToDisk = 0;
 };

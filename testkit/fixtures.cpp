@@ -21,8 +21,8 @@ QByteArray signedBy(const QByteArray &statement, const char *key)
 {
     const auto signingKey = FirmwareSignature::readSigningKey(readFile(
         QStringLiteral(NV38K_TEST_CERT_DIR "/") + QLatin1String(key) + QStringLiteral(".key")));
-    const auto *read = std::get_if<FirmwareSignature::SigningKey>(&signingKey);
-    return read ? FirmwareSignature::sign(statement, *read) : QByteArray();
+    return signingKey ? FirmwareSignature::sign(statement, *signingKey).value_or(QByteArray())
+                      : QByteArray();
 }
 
 } // namespace
@@ -31,7 +31,8 @@ QByteArray firmwareSignature(const QByteArray &firmware, const char *key, const 
                              const QString &model)
 {
     return signedBy(
-        FirmwareSignature::statement(model, version, firmware.size(), Sha256::hash(firmware)), key);
+        FirmwareSignature::statement(model, version, firmware.size(), *Sha256::hash(firmware)),
+        key);
 }
 
 QByteArray toolReleaseFile(const QString &version, bool securityFix)
@@ -42,7 +43,7 @@ QByteArray toolReleaseFile(const QString &version, bool securityFix)
     release.advisory = QStringLiteral("修复了固件下载中的问题");
     release.installerName = QStringLiteral("nv38k-upgrade-tool-%1-setup.exe").arg(version);
     release.installerSize = 4096;
-    release.installerSha256 = Sha256::hash(firmwareImage(4096));
+    release.installerSha256 = *Sha256::hash(firmwareImage(4096));
     // Fresh for as long as nv38k-publish makes a statement by default.
     const QDateTime now = QDateTime::currentDateTimeUtc();
     release.expires = now.addDays(90).addMSecs(-now.time().msec());

@@ -15,7 +15,7 @@
 #include <QtTest>
 
 using UnreachableKeyboard::BoundDriver;
-using Verdict = FirmwareSignature::Verdict;
+using Verdict = Failure::Kind;
 Q_DECLARE_METATYPE(DownloadOutcome)
 Q_DECLARE_METATYPE(Decisions::UpdateChoice)
 
@@ -95,9 +95,9 @@ void TestDecisions::texts_data()
         box("critical", "错误", "缺少GBK文字编码支持，请重新安装。"));
     add("firmware not had", box(UserTexts::firmwareDownloadFailed("HTTP 302")),
         box("information", "错误", "下载固件失败HTTP 302"));
-    add("signature not had", box(UserTexts::firmwareSignatureFailed(Verdict::Unavailable)),
+    add("signature not had", box(UserTexts::firmwareSignatureFailed(Verdict::Absent)),
         box("information", "错误", "下载固件失败：无法获取固件签名"));
-    add("signature malformed", box(UserTexts::firmwareSignatureFailed(Verdict::Malformed)),
+    add("signature malformed", box(UserTexts::firmwareSignatureFailed(Verdict::Refused)),
         box("information", "错误", "下载固件失败：固件签名格式错误"));
     add("signature not verified", box(UserTexts::firmwareSignatureFailed(Verdict::NotVerified)),
         box("information", "错误", "下载固件失败：固件签名验证失败"));
@@ -180,7 +180,7 @@ void TestDecisions::clicksAndFailedReplies()
 
     // A failed information reply leaves every label as it was.
     const Decisions::Information failed =
-        Decisions::information(FileFailed{QStringLiteral("Connection closed")});
+        Decisions::information(Failure{Failure::Kind::Failed, QStringLiteral("Connection closed")});
     QCOMPARE(shown(failed), QStringList{box(UserTexts::informationReplyFailed())});
     QVERIFY(!failed.deviceModel && !failed.release);
 }
@@ -353,10 +353,9 @@ void TestDecisions::firmware_data()
     QTest::addColumn<bool>("stored");
 
     using Kind = DownloadOutcome::Kind;
-    const auto checked = [](Kind kind, Verdict verdict, const QString &reason = {}) {
+    const auto checked = [](Kind kind, const Result<> &signature) {
         DownloadOutcome outcome{kind, 174080};
-        outcome.verdict = verdict;
-        outcome.signatureReason = reason;
+        outcome.signature = signature;
         return outcome;
     };
     const QString size = sizeLabel + "174080";
@@ -373,7 +372,7 @@ void TestDecisions::firmware_data()
         {box(UserTexts::firmwareDownloadFailed("HTTP 302"))});
     add("file not opened", {Kind::OpenFailed, 174080}, {size, box(UserTexts::fileOpenFailed())},
         true);
-    add("file not written", checked(Kind::WriteFailed, Verdict::Valid),
+    add("file not written", checked(Kind::WriteFailed, Result<>()),
         {size, "SignatureVerified", box(UserTexts::fileWriteFailed())}, true);
 }
 
@@ -427,11 +426,10 @@ void TestDecisions::verification_data()
     add("signed by the tool release key", firmwareSignature(image, "tool-release"), notVerified);
     add("signed for another version", firmwareSignature(image, "signing", "1.9"), notVerified);
     add("firmware changed by a byte", valid, notVerified, "signing", changed);
-    add("empty signature", "", refused("the signature is 0 bytes, not 64", Verdict::Malformed));
+    add("empty signature", "", refused("the signature is 0 bytes, not 64", Verdict::Refused));
     add("truncated signature", valid.chopped(1),
-        refused("the signature is 63 bytes, not 64", Verdict::Malformed));
-    add("no signature served", {}, refused("HTTP 404", Verdict::Unavailable), "signing", {},
-        "HTTP 404");
+        refused("the signature is 63 bytes, not 64", Verdict::Refused));
+    add("no signature served", {}, refused("HTTP 404", Verdict::Absent), "signing", {}, "HTTP 404");
 }
 
 void TestDecisions::verification()
@@ -444,10 +442,11 @@ void TestDecisions::verification()
 
     const QByteArray keysPem = readFile(QStringLiteral(NV38K_TEST_CERT_DIR "/") + keys + ".pub");
     QVERIFY(keysPem.contains("PUBLIC KEY"));
-    const ServedFile served =
-        notServed.isEmpty() ? ServedFile(signature) : ServedFile(FileAbsent{notServed});
+    const ServedFile served = notServed.isEmpty()
+                                  ? ServedFile(signature)
+                                  : ServedFile(Failure{Failure::Kind::Absent, notServed});
     const DownloadOutcome outcome =
-        verifiedFirmware({"K1", "2.0", firmware.size(), Sha256::hash(firmware)}, served, keysPem);
+        verifiedFirmware({"K1", "2.0", firmware.size(), *Sha256::hash(firmware)}, served, keysPem);
     QCOMPARE(::shown(Decisions::firmware(outcome)), shown);
 }
 

@@ -370,7 +370,7 @@ void TestPublish::check_data()
     const auto firmwareFailed = [&](const QString &why) {
         return shows(UserTexts::firmwareDownloadFailed(why));
     };
-    using Verdict = FirmwareSignature::Verdict;
+    using Verdict = Failure::Kind;
     const auto notFound = [&](const QString &file, const char *reason) {
         return "Error transferring " + base + file + " - server replied: " + reason;
     };
@@ -422,7 +422,7 @@ void TestPublish::check_data()
     add("signature of 1 KiB and a byte", valid, 1,
         stored + base + "K1_2.0.nv.sig: larger than 1024 bytes\n",
         {"nv38k-publish: larger than 1024 bytes",
-         shows(UserTexts::firmwareSignatureFailed(Verdict::Unavailable))},
+         shows(UserTexts::firmwareSignatureFailed(Verdict::Failed))},
         {}, signatureCheck, "server", CannedResponse{Kind::File, QByteArray(1025, 'x')});
     // "?" ends the firmware's path at "K", so its signature is "K.sig", as
     // the window asks for it; the query stays.

@@ -71,7 +71,7 @@ void TestToolUpdater::install()
         qputenv(variable, QFile::encodeName(QDir::toNativeSeparators(temporary.path())));
     const QString folder = QStringLiteral("/NV38Firmware/N3KFirmware/");
     const QByteArray statement = toolReleaseFile(QStringLiteral("1.6"));
-    const ToolRelease release = std::get<ToolRelease>(ToolReleaseFile::parse(statement));
+    const ToolRelease release = *ToolReleaseFile::parse(statement);
     m_server.setResponse(folder + "ToolRelease.txt", {CannedResponse::Kind::File, statement});
     m_server.setResponse(folder + "ToolRelease.txt.sig",
                          {CannedResponse::Kind::File, toolReleaseSignature(statement)});
@@ -83,9 +83,8 @@ void TestToolUpdater::install()
         [installs] { return installs; },
         [&](const QString &program, const QStringList &, const QString &in) {
             started << program << in << readFile(program).toHex();
-            return starts
-                       ? std::nullopt
-                       : std::optional<FileFailed>(FileFailed{QStringLiteral("stand-in refused")});
+            return starts ? Result<>()
+                          : Failure{Failure::Kind::Failed, QStringLiteral("stand-in refused")};
         }};
     QNetworkAccessManager manager;
     ToolUpdater updater(&manager, nullptr, platform);

@@ -608,8 +608,8 @@ void TestWorkflow::download_data()
     // stores each of these firmwares as it comes. What each signature's bytes
     // make of it is tst_decisions' verification table; these rows are the
     // hash taken as the body streams, and the signature's own fetching.
-    using Verdict = FirmwareSignature::Verdict;
-    const QString unavailable = box(UserTexts::firmwareSignatureFailed(Verdict::Unavailable));
+    using Verdict = Failure::Kind;
+    const QString unavailable = box(UserTexts::firmwareSignatureFailed(Verdict::Absent));
     const QString notVerified = box(UserTexts::firmwareSignatureFailed(Verdict::NotVerified));
     QByteArray changed = image.body;
     changed[1000] = char(changed[1000] ^ 1);
@@ -739,13 +739,13 @@ void TestWorkflow::storePiece()
     const QByteArray piece = firmwareImage(64 * 1024);
     const bool fits = room == piece.size();
     FirmwareStore::Writer writer(QStringLiteral("tmp"), QStringLiteral("tmp/Data.nv"));
-    FirmwareStore::Result result;
+    Result<> result;
     {
         const FileSizeLimit limit(room);
         writer.write(piece.constData(), piece.size());
         result = writer.commit();
     }
-    QCOMPARE(result, fits ? FirmwareStore::Result::Saved : FirmwareStore::Result::WriteFailed);
+    QVERIFY(fits ? result.ok() : result.failed(Failure::Kind::Failed));
     QCOMPARE(readFile(QStringLiteral("tmp/Data.nv")), fits ? piece : QByteArray("<no file>"));
 }
 
@@ -869,7 +869,7 @@ void TestWorkflow::toolRelease()
     // this copy was not installed (tests/windows/selfupdate.sh has one that is).
     QStringList shown;
     if (offered) {
-        ToolRelease stated = std::get<ToolRelease>(ToolReleaseFile::parse(statement.body));
+        ToolRelease stated = *ToolReleaseFile::parse(statement.body);
         // Only a statement a key verified may put an address before the owner.
         if (BuildKeys::toolReleaseKeys().isEmpty())
             stated.advisoryUrl.clear();
@@ -896,9 +896,8 @@ void TestWorkflow::toolReleaseChoicesKept()
     m_server.setResponse(toolReleasePath, {CannedResponse::Kind::File, statement});
     m_server.setResponse(toolReleasePath + ".sig",
                          {CannedResponse::Kind::File, toolReleaseSignature(statement)});
-    m_offer =
-        UserTexts::toolUpdateAvailable(std::get<ToolRelease>(ToolReleaseFile::parse(statement)),
-                                       QLatin1String(BuildSettings::toolVersion), false);
+    m_offer = UserTexts::toolUpdateAvailable(*ToolReleaseFile::parse(statement),
+                                             QLatin1String(BuildSettings::toolVersion), false);
     QDesktopServices::setUrlHandler(QStringLiteral("https"), this, "openInBrowser");
     m_driver->answerBoxesWith(m_offer.detailsButton, false);
     QVERIFY(m_driver->fetchInformation());
@@ -982,8 +981,7 @@ void TestWorkflow::installerDownload()
     QTemporaryDir temporary;
     const TemporaryFolder redirected(temporary.path());
     UpdatePreferenceStore store(temporary.filePath("kept.ini"));
-    const ToolRelease release =
-        std::get<ToolRelease>(ToolReleaseFile::parse(toolReleaseFile(QStringLiteral("1.6"))));
+    const ToolRelease release = *ToolReleaseFile::parse(toolReleaseFile(QStringLiteral("1.6")));
     m_server.setResponse("/NV38Firmware/N3KFirmware/" + release.installerName, served);
     qRegisterMetaType<InstallerOutcome>();
     QNetworkAccessManager manager;
@@ -993,16 +991,16 @@ void TestWorkflow::installerDownload()
     auto outcome = finished.takeFirst().first().value<InstallerOutcome>();
     const QStringList folders = QDir(temporary.path()).entryList(QDir::Dirs | QDir::NoDotAndDotDot);
     if (refusal >= 0) {
-        const auto *refused = std::get_if<InstallerRefused>(&outcome);
-        QVERIFY(refused);
-        QCOMPARE(box(refused->box), box(UserTexts::installerRefused(
-                                        UserTexts::InstallerProblem(refusal), refused->reason)));
+        QVERIFY(!outcome.installer && outcome.box);
+        QCOMPARE(box(*outcome.box),
+                 box(UserTexts::installerRefused(UserTexts::InstallerProblem(refusal),
+                                                 outcome.installer.failure().reason)));
         QCOMPARE(folders, QStringList());
         return;
     }
-    QVERIFY(std::holds_alternative<HeldInstaller>(outcome));
+    QVERIFY(outcome.installer.ok());
     QCOMPARE(folders.size(), 1);
-    const QString installer = std::get<HeldInstaller>(outcome)->path();
+    const QString installer = (*outcome.installer)->path();
     const QString folder = QFileInfo(installer).path();
     QCOMPARE(installer,
              QDir(temporary.path()).filePath(folders.first()) + "/" + release.installerName);
@@ -1016,7 +1014,7 @@ void TestWorkflow::installerDownload()
     QVERIFY(!writer.open(QIODevice::Append));
     QVERIFY(!QFile::remove(installer));
 #endif
-    std::get<HeldInstaller>(outcome).reset(); // let go of, as once the installer started
+    outcome.installer->reset(); // let go of, as once the installer started
     // The next check removes it, and a link in it, but not what the link leads to.
     QTemporaryDir elsewhere;
     QVERIFY(writeFile(elsewhere.filePath("kept"), "kept"));
@@ -1046,9 +1044,9 @@ void TestWorkflow::earlierDownloads()
     UpdatePreferenceStore store(temporary.filePath("kept.ini"));
     const auto made = DownloadFolder::make(store);
     const auto besideMade = DownloadFolder::make(store);
-    QVERIFY(std::holds_alternative<QString>(made) && std::holds_alternative<QString>(besideMade));
-    const QString own = std::get<QString>(made);
-    QString other = std::get<QString>(besideMade);
+    QVERIFY(made && besideMade);
+    const QString own = *made;
+    QString other = *besideMade;
     QTemporaryDir elsewhere;
     QVERIFY(writeFile(elsewhere.filePath("kept"), "kept"));
     QVERIFY(QDir(own).mkdir("inner") && writeFile(own + "/inner/setup.exe", "setup")

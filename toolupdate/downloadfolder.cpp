@@ -27,39 +27,49 @@ namespace {
 
 const QString prefix = QStringLiteral("nv38k-update-");
 
+Failure failed(const QString &why)
+{
+    return {Failure::Kind::Failed, why};
+}
+
 #ifdef Q_OS_WIN
 const wchar_t *nativePath(const QString &path)
 {
     return reinterpret_cast<const wchar_t *>(path.utf16());
 }
 
-FileFailed lastError()
+Failure lastError()
 {
-    return FileFailed{qt_error_string(int(GetLastError()))};
+    return failed(qt_error_string(int(GetLastError())));
 }
 
-// What this process's token says of `what`, or nothing.
-QByteArray tokenInformation(TOKEN_INFORMATION_CLASS what)
+// What this process's token says of `what`, or why it says nothing.
+Result<QByteArray> tokenInformation(TOKEN_INFORMATION_CLASS what)
 {
     HANDLE token = nullptr;
     if (!OpenProcessToken(GetCurrentProcess(), TOKEN_QUERY, &token))
-        return {};
+        return lastError();
     DWORD size = 0;
     GetTokenInformation(token, what, nullptr, 0, &size);
     QByteArray information(int(size), '\0');
-    const bool read = GetTokenInformation(token, what, information.data(), size, &size);
+    const bool read =
+        GetTokenInformation(token, what, information.data(), size, &size) && !information.isEmpty();
+    const DWORD why = GetLastError();
     CloseHandle(token);
-    return read ? information : QByteArray();
+    if (!read)
+        return failed(qt_error_string(int(why)));
+    return information;
 }
 
 // An access list that gives this user, and no one else, full control, and
 // takes nothing from the folder above: "D:P(A;OICI;FA;;;<the user's SID>)".
-std::variant<QString, FileFailed> ownerOnlyDescriptor()
+Result<QString> ownerOnlyDescriptor()
 {
-    QByteArray user = tokenInformation(TokenUser);
+    Result<QByteArray> user = tokenInformation(TokenUser);
+    if (!user)
+        return user.failure();
     wchar_t *sid = nullptr;
-    if (user.isEmpty()
-        || !ConvertSidToStringSidW(reinterpret_cast<TOKEN_USER *>(user.data())->User.Sid, &sid))
+    if (!ConvertSidToStringSidW(reinterpret_cast<TOKEN_USER *>(user->data())->User.Sid, &sid))
         return lastError();
     const QString descriptor =
         QStringLiteral("D:P(A;OICI;FA;;;%1)").arg(QString::fromWCharArray(sid));
@@ -67,13 +77,9 @@ std::variant<QString, FileFailed> ownerOnlyDescriptor()
     return descriptor;
 }
 
-struct NameTaken
-{
-};
-
-// The folder `path` made with `descriptor`'s access list, or why not.
-std::variant<QString, NameTaken, FileFailed> makeOwnerOnly(const QString &path,
-                                                           const QString &descriptor)
+// The folder `path` made with `descriptor`'s access list, or why not:
+// Refused when the name is taken already.
+Result<QString> makeOwnerOnly(const QString &path, const QString &descriptor)
 {
     PSECURITY_DESCRIPTOR security = nullptr;
     if (!ConvertStringSecurityDescriptorToSecurityDescriptorW(nativePath(descriptor),
@@ -85,21 +91,18 @@ std::variant<QString, NameTaken, FileFailed> makeOwnerOnly(const QString &path,
     LocalFree(security);
     if (made)
         return path;
-    if (why == ERROR_ALREADY_EXISTS)
-        return NameTaken{};
-    return FileFailed{qt_error_string(int(why))};
+    return Failure{why == ERROR_ALREADY_EXISTS ? Failure::Kind::Refused : Failure::Kind::Failed,
+                   qt_error_string(int(why))};
 }
 
 // Whether `owner` is this user, or the owner this process gives what it
 // makes (an elevated administrator's folders belong to Administrators).
 bool isThisUser(PSID owner)
 {
-    QByteArray user = tokenInformation(TokenUser);
-    QByteArray makes = tokenInformation(TokenOwner);
-    return (!user.isEmpty()
-            && EqualSid(owner, reinterpret_cast<TOKEN_USER *>(user.data())->User.Sid))
-           || (!makes.isEmpty()
-               && EqualSid(owner, reinterpret_cast<TOKEN_OWNER *>(makes.data())->Owner));
+    Result<QByteArray> user = tokenInformation(TokenUser);
+    Result<QByteArray> makes = tokenInformation(TokenOwner);
+    return (user && EqualSid(owner, reinterpret_cast<TOKEN_USER *>(user->data())->User.Sid))
+           || (makes && EqualSid(owner, reinterpret_cast<TOKEN_OWNER *>(makes->data())->Owner));
 }
 
 // The folder `path` opened itself, not what a link or junction there leads
@@ -249,28 +252,26 @@ bool isFolderName(const QString &name)
 }
 
 // A new folder of make()'s, not yet noted.
-std::variant<QString, FileFailed> makeFolder()
+Result<QString> makeFolder()
 {
 #ifdef Q_OS_WIN
-    const std::variant<QString, FileFailed> descriptor = ownerOnlyDescriptor();
-    if (const auto *failed = std::get_if<FileFailed>(&descriptor))
-        return *failed;
+    const Result<QString> descriptor = ownerOnlyDescriptor();
+    if (!descriptor)
+        return descriptor;
     // A name taken already, by chance or planted, is passed over: the folder
     // must be one this call made.
     for (int attempt = 0; attempt < 16; ++attempt) {
         const QString path = QDir::temp().filePath(
             prefix + QString::number(QRandomGenerator::system()->generate64(), 36));
-        const auto made = makeOwnerOnly(path, std::get<QString>(descriptor));
-        if (const auto *folder = std::get_if<QString>(&made))
-            return *folder;
-        if (const auto *failed = std::get_if<FileFailed>(&made))
-            return *failed;
+        const Result<QString> made = makeOwnerOnly(path, *descriptor);
+        if (!made.failed(Failure::Kind::Refused))
+            return made;
     }
-    return FileFailed{QStringLiteral("no free folder name")};
+    return failed(QStringLiteral("no free folder name"));
 #else
     QTemporaryDir folder(QDir::temp().filePath(prefix + QStringLiteral("XXXXXX")));
     if (!folder.isValid())
-        return FileFailed{folder.errorString()};
+        return failed(folder.errorString());
     folder.setAutoRemove(false);
     return folder.path();
 #endif
@@ -278,16 +279,15 @@ std::variant<QString, FileFailed> makeFolder()
 
 } // namespace
 
-std::variant<QString, FileFailed> make(UpdatePreferenceStore &store)
+Result<QString> make(UpdatePreferenceStore &store)
 {
-    const std::variant<QString, FileFailed> made = makeFolder();
-    const auto *folder = std::get_if<QString>(&made);
-    if (!folder)
+    const Result<QString> made = makeFolder();
+    if (!made)
         return made;
     // A folder not kept would never be removed.
-    if (!store.keepDownloadFolders(store.downloadFolders() << QFileInfo(*folder).fileName())) {
-        remove(*folder);
-        return FileFailed{QStringLiteral("the folder could not be noted in the settings")};
+    if (!store.keepDownloadFolders(store.downloadFolders() << QFileInfo(*made).fileName())) {
+        remove(*made);
+        return failed(QStringLiteral("the folder could not be noted in the settings"));
     }
     return made;
 }
@@ -330,30 +330,29 @@ void HeldFile::release()
     m_handle = -1;
 }
 
-std::optional<FileFailed> startDetached(const QString &program, const QStringList &arguments,
-                                        const QString &folder)
+Result<> startDetached(const QString &program, const QStringList &arguments, const QString &folder)
 {
     QProcess process;
     process.setProgram(program);
     process.setArguments(arguments);
     process.setWorkingDirectory(folder);
     if (process.startDetached())
-        return std::nullopt;
-    return FileFailed{process.errorString()};
+        return {};
+    return failed(process.errorString());
 }
 
-std::optional<FileFailed> HeldFile::start(const QStringList &arguments, const Start &start)
+Result<> HeldFile::start(const QStringList &arguments, const Start &start)
 {
     const QString folder = QFileInfo(m_path).absolutePath();
-    const std::optional<FileFailed> failed = start(m_path, arguments, folder);
-    if (!failed)
-        return std::nullopt;
+    const Result<> started = start(m_path, arguments, folder);
+    if (started)
+        return started;
     release();
     remove(folder);
-    return failed;
+    return started;
 }
 
-std::variant<std::unique_ptr<HeldFile>, FileFailed> HeldFile::hold(const QString &path)
+Result<std::unique_ptr<HeldFile>> HeldFile::hold(const QString &path)
 {
 #ifdef Q_OS_WIN
     // Others may read it, as starting it does, but not write, delete or rename it.
@@ -367,12 +366,12 @@ std::variant<std::unique_ptr<HeldFile>, FileFailed> HeldFile::hold(const QString
     const int descriptor =
         ::open(QFile::encodeName(path).constData(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW);
     if (descriptor < 0)
-        return FileFailed{qt_error_string(errno)};
+        return failed(qt_error_string(errno));
     return std::unique_ptr<HeldFile>(new HeldFile(path, descriptor));
 #endif
 }
 
-std::variant<HeldFile::Contents, FileFailed> HeldFile::read()
+Result<HeldFile::Contents> HeldFile::read()
 {
     Sha256 hash;
     qint64 size = 0;
@@ -392,16 +391,19 @@ std::variant<HeldFile::Contents, FileFailed> HeldFile::read()
     }
 #else
     if (::lseek(int(m_handle), 0, SEEK_SET) != 0)
-        return FileFailed{qt_error_string(errno)};
+        return failed(qt_error_string(errno));
     ssize_t read;
     while ((read = ::read(int(m_handle), chunk, sizeof chunk)) > 0) {
         hash.addData(chunk, read);
         size += read;
     }
     if (read < 0)
-        return FileFailed{qt_error_string(errno)};
+        return failed(qt_error_string(errno));
 #endif
-    return Contents{size, hash.result()};
+    const Result<QByteArray> sha256 = hash.result();
+    if (!sha256)
+        return sha256.failure();
+    return Contents{size, *sha256};
 }
 
 } // namespace DownloadFolder

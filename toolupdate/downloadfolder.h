@@ -1,14 +1,12 @@
 #pragma once
 
-#include "server/servedfile.h"
+#include "result/result.h"
 
 #include <QByteArray>
 #include <QString>
 #include <QStringList>
 #include <functional>
 #include <memory>
-#include <optional>
-#include <variant>
 
 class UpdatePreferenceStore;
 
@@ -17,18 +15,17 @@ namespace DownloadFolder {
 
 // Starts `program` with `arguments` in `folder`, on its own; why not, when
 // it did not start.
-using Start = std::function<std::optional<FileFailed>(
-    const QString &program, const QStringList &arguments, const QString &folder)>;
+using Start = std::function<Result<>(const QString &program, const QStringList &arguments,
+                                     const QString &folder)>;
 // The system's way: a detached process.
-std::optional<FileFailed> startDetached(const QString &program, const QStringList &arguments,
-                                        const QString &folder);
+Result<> startDetached(const QString &program, const QStringList &arguments, const QString &folder);
 
 // A new folder in the user's temporary folder, "nv38k-update-" and a random
 // name, that only this user may open: on Windows with an access list of its
 // own for this user alone (not inherited from %TEMP%, which other users may
 // write where TMP is C:\Temp), elsewhere with mode 0700. Its name is kept in
 // `store` for removeEarlier(). Its path, or why there is none.
-std::variant<QString, FileFailed> make(UpdatePreferenceStore &store);
+Result<QString> make(UpdatePreferenceStore &store);
 
 // Removes the folder `path` and what it holds, if it is a folder this user
 // owns, not a link or a junction; never follows one, at any depth: a link
@@ -52,7 +49,7 @@ public:
     HeldFile &operator=(const HeldFile &) = delete;
 
     // The file at `path`, held, or why it cannot be.
-    static std::variant<std::unique_ptr<HeldFile>, FileFailed> hold(const QString &path);
+    static Result<std::unique_ptr<HeldFile>> hold(const QString &path);
 
     const QString &path() const { return m_path; }
     // The size and SHA-256 of what the held file holds, read through its
@@ -62,12 +59,12 @@ public:
         qint64 size;
         QByteArray sha256;
     };
-    std::variant<Contents, FileFailed> read();
+    Result<Contents> read();
 
     // Starts the held file with `arguments` through `start`, in its folder,
     // which no one else can write; when it does not start, lets go of it,
     // removes the folder and says why.
-    std::optional<FileFailed> start(const QStringList &arguments, const Start &start);
+    Result<> start(const QStringList &arguments, const Start &start);
 
 private:
     HeldFile(const QString &path, qintptr handle);

@@ -13,10 +13,11 @@ namespace {
 
 // A refusal whose box tells `detail`, logged as `reason`, or as the detail
 // where there is no reason of its own.
-InstallerRefused refusal(InstallerProblem problem, const QString &detail,
+InstallerOutcome refusal(InstallerProblem problem, const QString &detail,
                          const QString &reason = {})
 {
-    return {UserTexts::installerRefused(problem, detail), reason.isEmpty() ? detail : reason};
+    return {Failure{Failure::Kind::Refused, reason.isEmpty() ? detail : reason},
+            UserTexts::installerRefused(problem, detail)};
 }
 
 } // namespace
@@ -26,15 +27,15 @@ InstallerDownload::InstallerDownload(QNetworkAccessManager *manager, const ToolR
     : QObject(manager)
     , m_release(release)
 {
-    const std::variant<QString, FileFailed> folder = DownloadFolder::make(store);
+    const Result<QString> folder = DownloadFolder::make(store);
     QString why;
-    if (const auto *made = std::get_if<QString>(&folder)) {
-        m_folder = *made;
+    if (folder) {
+        m_folder = *folder;
         m_file.setFileName(QDir(m_folder).filePath(release.installerName));
         if (!m_file.open(QIODevice::WriteOnly | QIODevice::NewOnly))
             why = m_file.errorString();
     } else {
-        why = std::get<FileFailed>(folder).why;
+        why = folder.failure().reason;
     }
     if (!why.isEmpty()) {
         // Reported once the caller has connected.
@@ -100,11 +101,11 @@ void InstallerDownload::replyFinished()
 {
     take();
     if (m_cancelled)
-        return end(InstallerCancelled{});
+        return end({Failure{Failure::Kind::Cancelled, QStringLiteral("stopped by the owner")}});
     if (!m_refusal) {
         const ServedFile served = ServerRequests::servedFile(*m_reply);
-        if (!std::holds_alternative<QByteArray>(served))
-            m_refusal = refusal(InstallerProblem::DownloadFailed, whyNoFile(served));
+        if (!served)
+            m_refusal = refusal(InstallerProblem::DownloadFailed, served.failure().reason);
         else if (!m_file.flush())
             m_refusal = refusal(InstallerProblem::NotSaved, m_file.errorString());
     }
@@ -113,38 +114,35 @@ void InstallerDownload::replyFinished()
         return end(*m_refusal);
     // Held from here until it has started, and judged by what the held file
     // holds, read through the handle that holds it.
-    const auto notHeld = [](const FileFailed &failed) {
-        return refusal(InstallerProblem::NotSaved, failed.why,
-                       QStringLiteral("not held: ") + failed.why);
+    const auto notHeld = [](const Failure &failed) {
+        return refusal(InstallerProblem::NotSaved, failed.reason,
+                       QStringLiteral("not held: ") + failed.reason);
     };
     auto holding = DownloadFolder::HeldFile::hold(m_file.fileName());
-    if (const auto *failed = std::get_if<FileFailed>(&holding))
-        return end(notHeld(*failed));
-    HeldInstaller held = std::move(std::get<std::unique_ptr<DownloadFolder::HeldFile>>(holding));
+    if (!holding)
+        return end(notHeld(holding.failure()));
+    HeldInstaller held = std::move(*holding);
     const auto read = held->read();
-    std::optional<InstallerRefused> refused;
-    if (const auto *failed = std::get_if<FileFailed>(&read)) {
-        refused = notHeld(*failed);
-    } else {
-        const auto &contents = std::get<DownloadFolder::HeldFile::Contents>(read);
-        if (const auto mismatch =
-                ToolReleaseFile::installerMismatch(m_release, contents.size, contents.sha256))
-            refused = refusal(*mismatch == ToolReleaseFile::InstallerMismatch::Size
-                                  ? InstallerProblem::WrongSize
-                                  : InstallerProblem::WrongSha256,
-                              {}, ToolReleaseFile::describe(*mismatch));
-    }
+    std::optional<InstallerOutcome> refused;
+    if (!read)
+        refused = notHeld(read.failure());
+    else if (const auto mismatch =
+                 ToolReleaseFile::installerMismatch(m_release, read->size, read->sha256))
+        refused = refusal(*mismatch == ToolReleaseFile::InstallerMismatch::Size
+                              ? InstallerProblem::WrongSize
+                              : InstallerProblem::WrongSha256,
+                          {}, ToolReleaseFile::describe(*mismatch));
     if (refused) {
         held.reset(); // let go of before its folder is removed
         return end(*refused);
     }
-    end(std::move(held));
+    end({std::move(held)});
 }
 
 void InstallerDownload::end(const InstallerOutcome &outcome)
 {
     // The installer runs from there; the next update check removes it.
-    if (!std::holds_alternative<HeldInstaller>(outcome)) {
+    if (!outcome.installer) {
         m_file.close();
         if (!m_folder.isEmpty())
             DownloadFolder::remove(m_folder);

@@ -8,7 +8,6 @@
 #include <QObject>
 #include <memory>
 #include <optional>
-#include <variant>
 
 class QNetworkAccessManager;
 class QNetworkReply;
@@ -16,18 +15,14 @@ class UpdatePreferenceStore;
 
 // The installer passed every check, and is held until it has started.
 using HeldInstaller = std::shared_ptr<DownloadFolder::HeldFile>;
-// Why the installer may not run, for the owner and for the log.
-struct InstallerRefused
+// How an installer download ended: the installer, or why it may not run,
+// for the log: Cancelled when the owner stopped the download, else Refused,
+// with the box that tells the owner.
+struct InstallerOutcome
 {
-    WindowBox box;
-    QString reason;
+    Result<HeldInstaller> installer;
+    std::optional<WindowBox> box = {};
 };
-// The owner stopped the download.
-struct InstallerCancelled
-{
-};
-// How an installer download ended.
-using InstallerOutcome = std::variant<HeldInstaller, InstallerRefused, InstallerCancelled>;
 
 // Downloads the installer a verified statement names into a new folder that
 // only this user can write, never taking more than the stated size, then
@@ -64,6 +59,6 @@ private:
     QFile m_file;
     qint64 m_size = 0;
     QNetworkReply *m_reply = nullptr;
-    std::optional<InstallerRefused> m_refusal; // set while the reply is being cut off
+    std::optional<InstallerOutcome> m_refusal; // set while the reply is being cut off
     bool m_cancelled = false;
 };

@@ -27,9 +27,9 @@ void ToolReleaseCheck::statementFinished()
     m_parsed = ToolReleaseFile::parseServed(statement);
     if (m_keysPem.isEmpty())
         return end(ToolReleaseFile::withoutKeys(m_parsed));
-    if (!std::holds_alternative<ToolRelease>(m_parsed))
+    if (!m_parsed)
         return end(m_parsed);
-    m_statementBody = std::get<QByteArray>(statement);
+    m_statementBody = *statement;
     QNetworkReply *signature =
         get(ToolReleaseFile::signatureFileName(), FirmwareSignature::maxSignatureBytes);
     connect(signature, &QNetworkReply::finished, this, [this, signature] {

@@ -86,16 +86,19 @@ void ToolUpdater::downloaded(const InstallerOutcome &outcome)
 {
     m_asked = false;
     emit downloadEnded();
-    if (std::holds_alternative<InstallerCancelled>(outcome))
+    if (outcome.installer.failed(Failure::Kind::Cancelled))
         return emit reaction({{QStringLiteral("InstallerDownloadCancelled")}});
-    if (const auto *refused = std::get_if<InstallerRefused>(&outcome))
+    if (!outcome.installer)
         return emit reaction(
-            {{QStringLiteral("InstallerRefused ") + refused->reason}, refused->box});
-    if (const std::optional<FileFailed> failed = std::get<HeldInstaller>(outcome)->start(
-            UpdatePolicy::installerArguments(), m_platform.startInstaller))
-        return emit reaction(
-            {{},
-             UserTexts::installerRefused(UserTexts::InstallerProblem::NotStarted, failed->why)});
+            {{QStringLiteral("InstallerRefused ") + outcome.installer.failure().reason},
+             outcome.box});
+    if (const Result<> started =
+            (*outcome.installer)
+                ->start(UpdatePolicy::installerArguments(), m_platform.startInstaller);
+        !started)
+        return emit reaction({{},
+                              UserTexts::installerRefused(UserTexts::InstallerProblem::NotStarted,
+                                                          started.failure().reason)});
     emit reaction({{QStringLiteral("InstallerStarted")}});
     emit installerStarted();
 }

@@ -137,12 +137,13 @@ WindowBox firmwareDownloadFailed(const QString &failure)
     return {WindowBox::Kind::Information, errorTitle(), QStringLiteral("下载固件失败") + failure};
 }
 
-WindowBox firmwareSignatureFailed(FirmwareSignature::Verdict verdict)
+WindowBox firmwareSignatureFailed(Failure::Kind why)
 {
-    using Verdict = FirmwareSignature::Verdict;
-    const QString reason = verdict == Verdict::Unavailable ? QStringLiteral("：无法获取固件签名")
-                           : verdict == Verdict::Malformed ? QStringLiteral("：固件签名格式错误")
-                                                           : QStringLiteral("：固件签名验证失败");
+    using Kind = Failure::Kind;
+    const QString reason = why == Kind::Absent || why == Kind::Failed
+                               ? QStringLiteral("：无法获取固件签名")
+                           : why == Kind::Refused ? QStringLiteral("：固件签名格式错误")
+                                                  : QStringLiteral("：固件签名验证失败");
     return firmwareDownloadFailed(reason);
 }
 

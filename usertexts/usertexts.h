@@ -1,7 +1,7 @@
 #pragma once
 
 #include "device/unreachablekeyboard.h"
-#include "integrity/signatureverdict.h"
+#include "result/result.h"
 #include "server/toolrelease.h"
 #include "server/versioninfo.h"
 
@@ -64,10 +64,12 @@ std::optional<WindowBox> informationRefused(VersionInfo::Status status);
 // For any GBK text when this Qt build cannot decode GBK.
 WindowBox noGbkCodec();
 
-// For a firmware that could not be had, with why (whyNoFile()).
+// For a firmware that could not be had, with why (its Failure's reason).
 WindowBox firmwareDownloadFailed(const QString &failure);
-// For a firmware whose signature a build with signing keys does not accept.
-WindowBox firmwareSignatureFailed(FirmwareSignature::Verdict verdict);
+// For a firmware whose signature a build with signing keys does not accept,
+// by the kind of its failure: none came, it is no signature, or no key
+// signed the firmware.
+WindowBox firmwareSignatureFailed(Failure::Kind why);
 // The firmware file could not be created, or not written whole.
 WindowBox fileOpenFailed();
 WindowBox fileWriteFailed();
