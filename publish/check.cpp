@@ -1,27 +1,21 @@
 #include "check.h"
 
+#include "checkedserver.h"
 #include "console.h"
 #include "serverfiles.h"
 
 #include "decisions/windowdecisions.h"
-#include "download/firmwaredownload.h"
 #include "integrity/buildkeys.h"
 #include "integrity/firmwaresignature.h"
 #include "integrity/sha256.h"
 #include "requests/serverrequests.h"
 #include "server/firmwareserver.h"
 #include "server/toolrelease.h"
-#include "toolupdate/toolreleasecheck.h"
 #include "usertexts/usertexts.h"
 
 #include <QCommandLineParser>
 #include <QDateTime>
 #include <QDir>
-#include <QEventLoop>
-#include <QHostInfo>
-#include <QNetworkAccessManager>
-#include <QNetworkProxyFactory>
-#include <QNetworkReply>
 #include <QSslCertificate>
 #include <QSslError>
 
@@ -31,15 +25,6 @@ namespace {
 constexpr int silenceLimitMs = 30 * 1000;
 // How long before a statement goes stale a check asks for its renewal.
 constexpr int staleWarningDays = 14;
-
-// One of the server's files as the window gets it.
-struct Answer
-{
-    QString address; // a URL, or the path of a file in a local folder
-    int httpStatus = 0; // none for a local file
-    ServedFile file;
-    QString advice; // what to do about a failure, where this check can tell
-};
 
 // A handshake failure names neither the issuer nor the way out; this does,
 // for a server certificate that no root trusted here vouches for.
@@ -62,133 +47,6 @@ QString untrustedIssuerAdvice(const QList<QSslError> &errors)
         }
     }
     return {};
-}
-
-// The server's files as the window's own objects fetch them, and each reply
-// those objects get, noted as it came before they read it.
-class Server : public QObject
-{
-public:
-    // `baseUrl` is "https://…/", or "file:///…/" for `folder`, where a file
-    // is then shown by its path.
-    explicit Server(const QString &baseUrl, const QString &folder = {})
-        : m_source{&manager(), baseUrl, silenceLimitMs}
-        , m_folder(folder)
-    {
-        connect(&manager(), &QNetworkAccessManager::sslErrors, this,
-                [this](QNetworkReply *reply, const QList<QSslError> &errors) {
-                    m_sslErrors.insert(reply, errors);
-                });
-        connect(&manager(), &QNetworkAccessManager::finished, this, &Server::note);
-    }
-
-    QUrl url(const QString &fileName) const { return m_source.url(fileName); }
-
-    // One file that only this check asks for.
-    Answer fetch(const QUrl &url, qint64 maxBytes, bool information = false)
-    {
-        QNetworkReply *reply = ServerRequests::get(m_source, url, maxBytes, this);
-        waitUntil([reply] { return reply->isFinished(); });
-        reply->deleteLater();
-        return answer(*reply, information ? ServerRequests::servedInformation(*reply)
-                                          : ServerRequests::servedFile(*reply));
-    }
-
-    // The firmware downloaded as the window downloads it, stored nowhere,
-    // verified with `keysPem`; noted() then holds the firmware's answer and
-    // its signature's.
-    DownloadOutcome downloadFirmware(const Decisions::Release &release, const QByteArray &keysPem)
-    {
-        m_noted.clear();
-        m_outcome.reset();
-        new FirmwareDownload(m_source, release.deviceModel, release.version, keysPem);
-        waitUntil([this] { return m_outcome.has_value(); });
-        return *m_outcome;
-    }
-    QByteArray firmwareSha256() const { return m_firmwareSha256; }
-
-    // ToolRelease.txt read as the window reads it; noted() then holds its
-    // answer, and its signature's where it was asked for.
-    ToolReleaseFile::Answer checkToolRelease(const QByteArray &keysPem)
-    {
-        m_noted.clear();
-        std::optional<ToolReleaseFile::Answer> answered;
-        connect(new ToolReleaseCheck(m_source, keysPem), &ToolReleaseCheck::answered, this,
-                [&answered](const ToolReleaseFile::Answer &answer) { answered = answer; });
-        waitUntil([&answered] { return answered.has_value(); });
-        return *answered;
-    }
-
-    const QList<Answer> &noted() const { return m_noted; }
-
-private:
-    // Never destroyed: Qt's network thread can still be ending after the
-    // manager's destructor has waited for it, and then races OpenSSL's own
-    // clean-up at exit. Left running, it is simply stopped with the process.
-    static QNetworkAccessManager &manager()
-    {
-        static QNetworkAccessManager *const instance = new QNetworkAccessManager;
-        return *instance;
-    }
-
-    // Qt tells the manager of a finished reply before anyone else.
-    void note(QNetworkReply *reply)
-    {
-        if (reply->parent() == this)
-            return;
-        m_noted << answer(*reply, ServerRequests::unreadServedFile(*reply));
-        // As the window hands the firmware's replies on.
-        if (FirmwareDownload *download = FirmwareDownload::of(*reply)) {
-            reply->deleteLater();
-            m_outcome = download->finished(reply);
-            m_firmwareSha256 = download->sha256();
-        }
-    }
-
-    Answer answer(QNetworkReply &reply, const ServedFile &file)
-    {
-        const QUrl url = reply.url();
-        return {url.isLocalFile() ? QDir(m_folder).filePath(
-                    QDir(QDir(m_folder).absolutePath()).relativeFilePath(url.toLocalFile()))
-                                  : url.toString(),
-                url.isLocalFile()
-                    ? 0
-                    : reply.attribute(QNetworkRequest::HttpStatusCodeAttribute).toInt(),
-                file, untrustedIssuerAdvice(m_sslErrors.take(&reply))};
-    }
-
-    template<typename Done> void waitUntil(const Done &done)
-    {
-        QEventLoop loop;
-        // Queued, so that whoever the reply belongs to has handled it.
-        connect(
-            &manager(), &QNetworkAccessManager::finished, &loop,
-            [&] {
-                if (done())
-                    loop.quit();
-            },
-            Qt::QueuedConnection);
-        if (!done())
-            loop.exec();
-    }
-
-    ServerRequests::Source m_source;
-    QString m_folder;
-    QHash<QNetworkReply *, QList<QSslError>> m_sslErrors;
-    QList<Answer> m_noted;
-    std::optional<DownloadOutcome> m_outcome;
-    QByteArray m_firmwareSha256;
-};
-
-// Looks the server's name up on a thread of Qt's while this one sets up TLS,
-// which takes longer; Qt's host cache then answers the connection's own
-// look-up at once. Through a proxy the proxy looks it up, and so nothing is.
-void lookUpAhead(const QString &address)
-{
-    const QUrl url = FirmwareServer::toUrl(address);
-    if (QNetworkProxyFactory::proxyForQuery(QNetworkProxyQuery(url)).value(0).type()
-        == QNetworkProxy::NoProxy)
-        QHostInfo::lookupHost(url.host(), [](const QHostInfo &) {});
 }
 
 // What came: the body's size (`size`, for one taken as it came), or why none did.
@@ -218,7 +76,7 @@ int windowFails(Console &console, const WindowBox &box, const QString &advice = 
 
 // ToolRelease.txt read and verified as the window reads it. False when the
 // server has one that the window passes over.
-bool checkToolRelease(Server &server, const QByteArray &toolReleaseKeysPem, Console &console)
+bool checkToolRelease(CheckedServer &server, const QByteArray &toolReleaseKeysPem, Console &console)
 {
     const ToolReleaseFile::Answer parsed = server.checkToolRelease(toolReleaseKeysPem);
     const Answer statement = server.noted().at(0);
@@ -300,8 +158,8 @@ bool checkToolRelease(Server &server, const QByteArray &toolReleaseKeysPem, Cons
 }
 
 // The window's own decisions on each answer, printed.
-int check(Server &server, const QByteArray &publicKeysPem, const QByteArray &toolReleaseKeysPem,
-          Console &console)
+int check(CheckedServer &server, const QByteArray &publicKeysPem,
+          const QByteArray &toolReleaseKeysPem, Console &console)
 {
     const Answer info = server.fetch(server.url(FirmwareServer::infoFileName()),
                                      FirmwareServer::maxInfoBytes, true);
@@ -318,7 +176,7 @@ int check(Server &server, const QByteArray &publicKeysPem, const QByteArray &too
     if (shown.deviceModel)
         showModel(console, *shown.deviceModel);
     if (!shown.release)
-        return windowFails(console, *shown.box, info.advice);
+        return windowFails(console, *shown.box, untrustedIssuerAdvice(info.sslErrors));
     const Decisions::Release &release = *shown.release;
     console.out << UserTexts::versionCaption() << QStringLiteral(" (version):   ")
                 << release.version << '\n'
@@ -360,7 +218,7 @@ int check(Server &server, const QByteArray &publicKeysPem, const QByteArray &too
     }
     const Decisions::Firmware stored = Decisions::firmware(outcome);
     if (!stored.stored)
-        return windowFails(console, *stored.box, firmware.advice);
+        return windowFails(console, *stored.box, untrustedIssuerAdvice(firmware.sslErrors));
     if (!checkToolRelease(server, toolReleaseKeysPem, console))
         return int(ExitCode::WindowFails);
     return int(ExitCode::Done);
@@ -429,12 +287,12 @@ int checkCommand(const QStringList &arguments, Console &console)
         if (parser.isSet(ca))
             return console.fail(ExitCode::Usage,
                                 QStringLiteral("--ca is for checking an https:// address"));
-        Server folder(QUrl::fromLocalFile(QDir(target).absolutePath() + QLatin1Char('/'))
-                          .toString(QUrl::FullyEncoded),
-                      target);
+        CheckedServer folder(QUrl::fromLocalFile(QDir(target).absolutePath() + QLatin1Char('/'))
+                                 .toString(QUrl::FullyEncoded),
+                             silenceLimitMs, target);
         return check(folder, publicKeysPem, toolReleaseKeysPem, console);
     }
-    lookUpAhead(target);
+    CheckedServer::lookUpAhead(target);
     if (parser.isSet(ca)) {
         const QList<QSslCertificate> roots = QSslCertificate::fromPath(parser.value(ca), QSsl::Pem);
         if (roots.isEmpty())
@@ -444,6 +302,6 @@ int checkCommand(const QStringList &arguments, Console &console)
     }
     if (!target.endsWith(QLatin1Char('/')))
         target += QLatin1Char('/');
-    Server server(target);
+    CheckedServer server(target, silenceLimitMs);
     return check(server, publicKeysPem, toolReleaseKeysPem, console);
 }
