@@ -41,6 +41,8 @@ backported_packages=(osslsigncode=2.9)
 # its table installs and purges with it.
 fuzz_packages=(clang-14 libclang-rt-14-dev)
 release_check_packages=(jq unzip binutils faketime)
+# The compiler cache that CI's builds share (ci/CMakeLists.txt).
+cache_packages=(ccache)
 ci_packages=("${build_packages[@]}" "${bench_packages[@]}" "${font_packages[@]}" "${server_packages[@]}"
              "${desktop_packages[@]}" "${windows_packages[@]}" "${deb_packages[@]}" "${fuzz_packages[@]}"
-             "${release_check_packages[@]}" dfu-util)
+             "${release_check_packages[@]}" "${cache_packages[@]}" dfu-util)

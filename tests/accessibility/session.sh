@@ -9,7 +9,8 @@ set -euo pipefail
     shift
     # Asking for the bus's address starts it (org.a11y.Bus is D-Bus activated).
     address=
-    for _ in $(seq 100); do
+    source "$(dirname "$0")/../packages/rows.sh"
+    for _ in $(tries 100); do
         address=$(gdbus call --session --dest org.a11y.Bus --object-path /org/a11y/bus \
             --method org.a11y.Bus.GetAddress 2>/dev/null | sed -n "s/^('\(.*\)',)$/\1/p") || true
         [[ -z $address ]] || break

@@ -2,6 +2,12 @@
 # $work (a scratch folder whose *.log files a failing row shows) first, and
 # $top (the repository) before it uses Wine.
 
+# How long a wait for the desktop or Wine may last, times NV38K_WAIT_SCALE (a
+# whole number; CI sets it, as its builds slow everything down): tries N
+# lists the numbers of N tries, scaled; seconds N prints N seconds, scaled.
+tries() { seq $(($1 * ${NV38K_WAIT_SCALE:-1})); }
+seconds() { echo $(($1 * ${NV38K_WAIT_SCALE:-1})); }
+
 # Runs one row of the table and prints it; stops the test at the first that fails.
 row() {
     local name=$1
@@ -37,7 +43,7 @@ start_display() {
     Xvfb -displayfd 3 -auth "$XAUTHORITY" -nolisten tcp -screen 0 1024x768x24 \
         3>"$work/display" >/dev/null 2>&1 &
     xvfb_pid=$!
-    for _ in $(seq 100); do
+    for _ in $(tries 100); do
         [[ -s $work/display ]] && break
         sleep 0.1
     done
@@ -59,8 +65,8 @@ window_size() {
     [[ $width =~ ^[0-9]+$ && $height =~ ^[0-9]+$ ]]
 }
 
-# Waits up to 30 s for a visible window whose title is exactly $1; prints its id.
-window() { timeout 30 xdotool search --sync --onlyvisible --name "^$1\$" | head -n 1; }
+# Waits up to 30 s (scaled) for a visible window whose title is exactly $1; prints its id.
+window() { timeout "$(seconds 30)" xdotool search --sync --onlyvisible --name "^$1\$" | head -n 1; }
 
 # Clicks button $2 (1 or 2) of the two along the bottom of window $1, $3
 # pixels (default 14) above its bottom edge.
@@ -73,7 +79,7 @@ click() {
 # keyboard focus, presses Return (or key $2, as Escape for its cancel button).
 press_return() {
     xdotool mousemove --window "$1" 5 5 click 1 || return 1
-    for _ in $(seq 100); do
+    for _ in $(tries 100); do
         [[ $(xdotool getwindowfocus 2>/dev/null) == "$1" ]] && { xdotool key "${2:-Return}"; return; }
         sleep 0.1
     done
@@ -92,7 +98,7 @@ fetch_information() {
     local before
     before=$(served "$2" ToolRelease.txt '[0-9]*')
     click "$1" 1 "${3:-14}" || return 1
-    for _ in $(seq 600); do
+    for _ in $(tries 600); do
         [[ $(served "$2" ToolRelease.txt '[0-9]*') -gt $before ]] && return 0
         sleep 0.1
     done

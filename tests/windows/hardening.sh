@@ -139,7 +139,7 @@ answer() {
     local box
     box=$(window "$1") && [[ -n $box ]] || return 1
     press_return "$box"
-    for _ in $(seq 50); do
+    for _ in $(tries 50); do
         xdotool search --onlyvisible --name "^$1\$" >/dev/null || return 0
         sleep 0.1
     done

@@ -146,9 +146,9 @@ stop_tool() {
     wine taskkill /im "$program" >/dev/null 2>&1
     wait "$tool_pid" || true
 }
-# Waits up to a minute for $1 to hold.
+# Waits up to a minute (scaled) for $1 to hold.
 eventually() {
-    for _ in $(seq 600); do
+    for _ in $(tries 600); do
         "$@" && return 0
         sleep 0.1
     done
@@ -256,7 +256,7 @@ running_copy() {
     wine reg add 'HKCU\Software\Wine\Fonts\Replacements' /v Tahoma /d 'WenQuanYi Micro Hei' /f >/dev/null &&
         installer_arguments='' WINEDEBUG=+win start_tool && start_second 2 && warning=$(window 安全更新) &&
         activate "$warning" && press_default &&
-        box=$(timeout 120 xdotool search --sync --onlyvisible --name '^NV38K升级工具 1\.6 安装$' | head -n 1) &&
+        box=$(timeout "$(seconds 120)" xdotool search --sync --onlyvisible --name '^NV38K升级工具 1\.6 安装$' | head -n 1) &&
         [[ -n $box ]] && screenshot installer-running-box && activate "$box" && press_return "$box" Escape &&
         eventually gone && eventually installer_ended || said=1
     cp "$work/tool.log" "$work/running-copy-wine.txt"
